@@ -1,0 +1,23 @@
+# camora_warnings(target): the project's warning set, errors unless CAMORA_WERROR is off.
+function(camora_warnings target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow=local
+                           -Wnon-virtual-dtor -Wimplicit-fallthrough)
+    if(CAMORA_WERROR)
+        target_compile_options(${target} PRIVATE -Werror)
+    endif()
+endfunction()
+
+# camora_test(name sources... LIBS libs... [LABELS labels...]): one GoogleTest executable.
+function(camora_test name)
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    camora_warnings(${name})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main
+                          Threads::Threads)
+    include(GoogleTest)
+    set(props TIMEOUT 300)
+    if(T_LABELS)
+        list(APPEND props LABELS "${T_LABELS}")
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+endfunction()

@@ -1,0 +1,48 @@
+#include "platform/fs/DeviceRoot.h"
+
+#include <cstdlib>
+#include <mutex>
+
+namespace platform {
+namespace {
+
+std::mutex g_lock;
+std::string* g_root = nullptr;
+
+std::string DefaultRoot() {
+    if (const char* root = std::getenv("CAMORA_DEVICE_ROOT"); root != nullptr && *root != '\0') {
+        return root;
+    }
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data != '\0') {
+        return std::string(data) + "/camora-controller";
+    }
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr ? home : ".") + "/.local/share/camora-controller";
+}
+
+}  // namespace
+
+const std::string& DeviceRoot() {
+    std::lock_guard lock(g_lock);
+    if (g_root == nullptr) {
+        g_root = new std::string(DefaultRoot());
+    }
+    return *g_root;
+}
+
+void OverrideDeviceRoot(std::string hostPath) {
+    std::lock_guard lock(g_lock);
+    // The previous string is kept alive: callers may still hold a reference to it.
+    g_root = new std::string(std::move(hostPath));
+}
+
+std::string DeviceRootPath(std::string_view relative) {
+    std::string path = DeviceRoot();
+    if (!relative.empty() && relative.front() != '/') {
+        path += '/';
+    }
+    path += relative;
+    return path;
+}
+
+}  // namespace platform

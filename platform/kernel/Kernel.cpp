@@ -1,0 +1,187 @@
+#include "platform/kernel/Kernel.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace platform {
+namespace {
+
+// One lock and one condition for all events: a wait on several events then
+// needs no registration, and Set wakes every waiter to re-check its own events.
+std::mutex& EventLock() {
+    static auto* lock = new std::mutex;
+    return *lock;
+}
+std::condition_variable& EventChanged() {
+    static auto* cv = new std::condition_variable;
+    return *cv;
+}
+
+std::atomic<double> g_timeScale{1.0};
+std::atomic<int> g_failCreations{0};
+
+bool ShouldFailCreation() {
+    int n = g_failCreations.load();
+    while (n > 0) {
+        if (g_failCreations.compare_exchange_weak(n, n - 1)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::chrono::steady_clock::duration Scaled(uint32_t ms) {
+    const double real = static_cast<double>(ms) / g_timeScale.load();
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double, std::milli>(real));
+}
+
+template <typename Ready>
+bool WaitUntilReady(std::unique_lock<std::mutex>& lock, uint32_t timeoutMs, Ready ready) {
+    if (timeoutMs == kWaitForever) {
+        EventChanged().wait(lock, ready);
+        return true;
+    }
+    return EventChanged().wait_until(lock, std::chrono::steady_clock::now() + Scaled(timeoutMs),
+                                     ready);
+}
+
+}  // namespace
+
+Event::Event(ResetMode mode, bool initiallySet) : mode_(mode), signalled_(initiallySet) {}
+Event::~Event() = default;
+
+std::unique_ptr<Event> Event::Create(ResetMode mode, bool initiallySet) {
+    if (ShouldFailCreation()) {
+        return nullptr;
+    }
+    return std::unique_ptr<Event>(new Event(mode, initiallySet));
+}
+
+void Event::Set() {
+    {
+        std::lock_guard lock(EventLock());
+        signalled_ = true;
+    }
+    EventChanged().notify_all();
+}
+
+void Event::Reset() {
+    std::lock_guard lock(EventLock());
+    signalled_ = false;
+}
+
+bool Event::TryConsumeLocked() {
+    if (!signalled_) {
+        return false;
+    }
+    if (mode_ == ResetMode::Auto) {
+        signalled_ = false;
+    }
+    return true;
+}
+
+bool Event::Wait(uint32_t timeoutMs) {
+    Event* self = this;
+    return WaitAny(std::span<Event* const>(&self, 1), timeoutMs) == 0;
+}
+
+int WaitAny(std::span<Event* const> events, uint32_t timeoutMs) {
+    std::unique_lock lock(EventLock());
+    int index = kWaitTimedOut;
+    auto ready = [&] {
+        for (size_t i = 0; i < events.size(); ++i) {
+            if (events[i] != nullptr && events[i]->TryConsumeLocked()) {
+                index = static_cast<int>(i);
+                return true;
+            }
+        }
+        return false;
+    };
+    WaitUntilReady(lock, timeoutMs, ready);
+    return index;
+}
+
+struct Mutex::Impl {
+    std::mutex mutex;
+};
+
+Mutex::Mutex() : impl_(std::make_unique<Impl>()) {}
+Mutex::~Mutex() = default;
+
+std::unique_ptr<Mutex> Mutex::Create() {
+    if (ShouldFailCreation()) {
+        return nullptr;
+    }
+    return std::unique_ptr<Mutex>(new Mutex());
+}
+
+void Mutex::Lock() { impl_->mutex.lock(); }
+void Mutex::Unlock() { impl_->mutex.unlock(); }
+
+struct Thread::Shared {
+    std::mutex lock;
+    std::condition_variable resumed;
+    bool running = false;
+};
+
+Thread::Thread(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
+Thread::~Thread() = default;
+
+std::unique_ptr<Thread> Thread::Create(ThreadProc proc, void* argument, bool suspended) {
+    if (ShouldFailCreation()) {
+        return nullptr;
+    }
+    auto shared = std::make_shared<Shared>();
+    shared->running = !suspended;
+    try {
+        std::thread([shared, proc, argument] {
+            {
+                std::unique_lock lock(shared->lock);
+                shared->resumed.wait(lock, [&] { return shared->running; });
+            }
+            proc(argument);
+        }).detach();
+    } catch (const std::system_error&) {
+        return nullptr;
+    }
+    return std::unique_ptr<Thread>(new Thread(std::move(shared)));
+}
+
+void Thread::Resume() {
+    {
+        std::lock_guard lock(shared_->lock);
+        shared_->running = true;
+    }
+    shared_->resumed.notify_all();
+}
+
+void Sleep(uint32_t ms) { std::this_thread::sleep_for(Scaled(ms)); }
+
+uint64_t TickCountMs() {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    const double ms = std::chrono::duration<double, std::milli>(now).count();
+    return static_cast<uint64_t>(ms * g_timeScale.load());
+}
+
+void ExitProcess(int code) { std::exit(code); }
+
+LocalDate GetLocalDate() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return LocalDate{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
+}
+
+void SetTimeScale(double factor) { g_timeScale.store(factor > 0 ? factor : 1.0); }
+double TimeScale() { return g_timeScale.load(); }
+
+void FailNextCreations(int count) { g_failCreations.store(count); }
+
+}  // namespace platform

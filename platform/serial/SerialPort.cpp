@@ -1,0 +1,198 @@
+#include "platform/serial/SerialPort.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <sys/stat.h>
+
+#include "platform/fs/DeviceRoot.h"
+#include "platform/text/Text.h"
+
+namespace platform {
+namespace {
+
+// Host device for a handset port name: the device root's link when present,
+// else the RFCOMM device of the same port number.
+std::string HostDeviceFor(std::u16string_view handsetName) {
+    std::string name = Utf16ToUtf8(handsetName);
+    if (!name.empty() && name.back() == ':') {
+        name.pop_back();
+    }
+    const std::string link = DeviceRootPath("dev/" + name);
+    struct stat st {};
+    if (::stat(link.c_str(), &st) == 0) {
+        return link;
+    }
+    auto number = [&](size_t prefix) { return std::stoi(name.substr(prefix)); };
+    try {
+        if (name.rfind("COM", 0) == 0 && name.size() > 3) {
+            return "/dev/rfcomm" + std::to_string(number(3));
+        }
+        if (name.rfind("BTC", 0) == 0 && name.size() > 3) {
+            return "/dev/rfcomm" + std::to_string(10 + number(3));
+        }
+    } catch (const std::exception&) {
+    }
+    return link;
+}
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// poll() until `events` or the deadline (-1: none); retries EINTR.
+int PollUntil(int fd, short events, int64_t deadline, short* revents) {
+    for (;;) {
+        int timeout = -1;
+        if (deadline >= 0) {
+            timeout = static_cast<int>(std::max<int64_t>(0, deadline - NowMs()));
+        }
+        pollfd p{fd, events, 0};
+        const int r = ::poll(&p, 1, timeout);
+        if (r < 0 && errno == EINTR) {
+            continue;
+        }
+        *revents = p.revents;
+        return r;
+    }
+}
+
+}  // namespace
+
+SerialPort::SerialPort(int fd) : fd_(fd) {}
+
+SerialPort::~SerialPort() { Close(); }
+
+std::shared_ptr<SerialPort> SerialPort::Open(std::u16string_view handsetName) {
+    const std::string path = HostDeviceFor(handsetName);
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    if (::isatty(fd) != 0) {
+        termios tio{};
+        if (::tcgetattr(fd, &tio) == 0) {
+            ::cfmakeraw(&tio);
+            ::tcsetattr(fd, TCSANOW, &tio);
+        }
+    }
+    return Adopt(fd);
+}
+
+std::shared_ptr<SerialPort> SerialPort::Adopt(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) {
+        ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    }
+    return std::shared_ptr<SerialPort>(new SerialPort(fd));
+}
+
+SerialTimeouts SerialPort::GetTimeouts() const {
+    std::lock_guard lock(timeoutsLock_);
+    return timeouts_;
+}
+
+void SerialPort::SetTimeouts(const SerialTimeouts& timeouts) {
+    std::lock_guard lock(timeoutsLock_);
+    timeouts_ = timeouts;
+}
+
+bool SerialPort::Read(void* buffer, uint32_t count, uint32_t* got) {
+    *got = 0;
+    const SerialTimeouts t = GetTimeouts();
+    std::shared_lock lock(lock_);
+    if (fd_ < 0) {
+        return false;
+    }
+    if (count == 0) {
+        return true;
+    }
+    const uint64_t total = uint64_t{t.readTotalMultiplierMs} * count + t.readTotalConstantMs;
+    const int64_t deadline = total == 0 ? -1 : NowMs() + static_cast<int64_t>(total);
+    short revents = 0;
+    const int r = PollUntil(fd_, POLLIN, deadline, &revents);
+    if (r < 0) {
+        return false;
+    }
+    if (r == 0) {
+        return true;  // time-out with nothing
+    }
+    if ((revents & POLLIN) == 0) {
+        return false;  // POLLHUP / POLLERR with no data: the other side is gone
+    }
+    for (;;) {
+        const ssize_t n = ::read(fd_, buffer, count);
+        if (n > 0) {
+            *got = static_cast<uint32_t>(n);
+            return true;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return true;
+        }
+        return false;  // 0 is end of file after a hang-up; EIO likewise
+    }
+}
+
+bool SerialPort::Write(const void* buffer, uint32_t count, uint32_t* written) {
+    *written = 0;
+    const SerialTimeouts t = GetTimeouts();
+    std::shared_lock lock(lock_);
+    if (fd_ < 0) {
+        return false;
+    }
+    const uint64_t total = uint64_t{t.writeTotalMultiplierMs} * count + t.writeTotalConstantMs;
+    const int64_t deadline = total == 0 ? -1 : NowMs() + static_cast<int64_t>(total);
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    while (*written < count) {
+        const ssize_t n = ::write(fd_, bytes + *written, count - *written);
+        if (n > 0) {
+            *written += static_cast<uint32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (deadline >= 0 && NowMs() >= deadline) {
+                return false;
+            }
+            short revents = 0;
+            const int r = PollUntil(fd_, POLLOUT, deadline, &revents);
+            if (r < 0 || (r > 0 && (revents & (POLLERR | POLLHUP)) != 0)) {
+                return false;
+            }
+            if (r == 0) {
+                return false;  // the reader did not take the bytes in time
+            }
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+void SerialPort::Close() {
+    std::unique_lock lock(lock_);
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+bool SerialPort::IsOpen() const {
+    std::shared_lock lock(lock_);
+    return fd_ >= 0;
+}
+
+}  // namespace platform

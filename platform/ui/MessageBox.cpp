@@ -1,0 +1,46 @@
+#include "platform/ui/MessageBox.h"
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "platform/text/Text.h"
+
+namespace platform {
+namespace {
+
+std::mutex g_lock;
+MessageBoxPresenter* g_presenter = nullptr;
+
+MessageBoxResult ShowOnStderr(WindowHandle, std::u16string_view text, std::u16string_view caption,
+                              MessageBoxButtons buttons) {
+    const std::string line = "[" + Utf16ToUtf8(caption) + "] " + Utf16ToUtf8(text) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+    return buttons == MessageBoxButtons::YesNo ? MessageBoxResult::Yes : MessageBoxResult::Ok;
+}
+
+}  // namespace
+
+MessageBoxResult ShowMessageBox(WindowHandle owner, std::u16string_view text,
+                                std::u16string_view caption, MessageBoxButtons buttons) {
+    MessageBoxPresenter presenter;
+    {
+        std::lock_guard lock(g_lock);
+        if (g_presenter != nullptr) {
+            presenter = *g_presenter;
+        }
+    }
+    if (presenter) {
+        return presenter(owner, text, caption, buttons);
+    }
+    return ShowOnStderr(owner, text, caption, buttons);
+}
+
+void SetMessageBoxPresenter(MessageBoxPresenter presenter) {
+    std::lock_guard lock(g_lock);
+    // Never freed: a box may be showing on another thread through the old one.
+    g_presenter = presenter ? new MessageBoxPresenter(std::move(presenter)) : nullptr;
+}
+
+}  // namespace platform

@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "platform/kernel/Kernel.h"
+
+using namespace platform;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Polls `done` until it holds or a generous limit passes.
+template <typename F>
+bool Eventually(F done, std::chrono::milliseconds limit = 5000ms) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (done()) {
+            return true;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    return done();
+}
+
+struct Waiter {
+    Event* event;
+    std::atomic<int>* woken;
+};
+
+uint32_t WaitOnce(void* arg) {
+    auto* w = static_cast<Waiter*>(arg);
+    if (w->event->Wait(kWaitForever)) {
+        ++*w->woken;
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST(EventTest, AutoResetReleasesExactlyOneWaiterPerSet) {
+    auto event = Event::Create(ResetMode::Auto, false);
+    ASSERT_NE(event, nullptr);
+    std::atomic<int> woken{0};
+    Waiter w{event.get(), &woken};
+    auto a = Thread::Create(WaitOnce, &w, false);
+    auto b = Thread::Create(WaitOnce, &w, false);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    std::this_thread::sleep_for(50ms);  // let both block; the check below does not rely on it
+    event->Set();
+    ASSERT_TRUE(Eventually([&] { return woken.load() == 1; }));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(woken.load(), 1) << "one Set woke two waiters";
+    event->Set();
+    ASSERT_TRUE(Eventually([&] { return woken.load() == 2; }));
+}
+
+TEST(EventTest, AutoResetKeepsASetMadeWhileNobodyWaited) {
+    auto event = Event::Create(ResetMode::Auto, false);
+    event->Set();
+    EXPECT_TRUE(event->Wait(0));
+    EXPECT_FALSE(event->Wait(0)) << "the wait should have consumed the set";
+}
+
+TEST(EventTest, ManualResetReleasesEveryWaitUntilReset) {
+    auto event = Event::Create(ResetMode::Manual, true);
+    EXPECT_TRUE(event->Wait(0));
+    EXPECT_TRUE(event->Wait(0));
+    event->Reset();
+    EXPECT_FALSE(event->Wait(0));
+}
+
+TEST(EventTest, TimedWaitReturnsFalseAfterAboutItsTimeOut) {
+    auto event = Event::Create(ResetMode::Auto, false);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(event->Wait(100));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 95ms);
+    EXPECT_LT(took, 1000ms);
+}
+
+TEST(WaitAnyTest, ReturnsLowestSignalledIndexAndConsumesOnlyIt) {
+    auto e0 = Event::Create(ResetMode::Auto, false);
+    auto e1 = Event::Create(ResetMode::Auto, false);
+    auto e2 = Event::Create(ResetMode::Auto, false);
+    Event* all[] = {e0.get(), e1.get(), e2.get()};
+    e2->Set();
+    e1->Set();
+    EXPECT_EQ(WaitAny(all, 0), 1);
+    EXPECT_EQ(WaitAny(all, 0), 2);
+    EXPECT_EQ(WaitAny(all, 0), kWaitTimedOut);
+    e0->Set();
+    e2->Set();
+    EXPECT_EQ(WaitAny(all, kWaitForever), 0);
+    EXPECT_TRUE(e2->Wait(0)) << "WaitAny consumed an event it did not return";
+}
+
+TEST(WaitAnyTest, WakesWhenAnotherThreadSetsTheThirdEvent) {
+    auto e0 = Event::Create(ResetMode::Auto, false);
+    auto e1 = Event::Create(ResetMode::Auto, false);
+    auto e2 = Event::Create(ResetMode::Auto, false);
+    Event* all[] = {e0.get(), e1.get(), e2.get()};
+    std::thread setter([&] {
+        std::this_thread::sleep_for(30ms);
+        e2->Set();
+    });
+    EXPECT_EQ(WaitAny(all, 5000), 2);
+    setter.join();
+}
+
+TEST(ThreadTest, SuspendedThreadRunsOnlyAfterResume) {
+    std::atomic<int> runs{0};
+    auto thread = Thread::Create(
+        [](void* arg) -> uint32_t {
+            ++*static_cast<std::atomic<int>*>(arg);
+            return 0;
+        },
+        &runs, true);
+    ASSERT_NE(thread, nullptr);
+    std::this_thread::sleep_for(150ms);
+    EXPECT_EQ(runs.load(), 0) << "a suspended thread ran before Resume";
+    thread->Resume();
+    EXPECT_TRUE(Eventually([&] { return runs.load() == 1; }));
+}
+
+TEST(ThreadTest, RunningThreadGetsItsArgument) {
+    std::atomic<int> value{0};
+    auto thread = Thread::Create(
+        [](void* arg) -> uint32_t {
+            static_cast<std::atomic<int>*>(arg)->store(42);
+            return 0;
+        },
+        &value, false);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_TRUE(Eventually([&] { return value.load() == 42; }));
+}
+
+TEST(CreationTest, InjectedFailuresReachTheCaller) {
+    FailNextCreations(2);
+    EXPECT_EQ(Event::Create(ResetMode::Auto, false), nullptr);
+    EXPECT_EQ(Mutex::Create(), nullptr);
+    EXPECT_NE(Mutex::Create(), nullptr);
+}
+
+TEST(MutexTest, GuardsACounterAcrossThreads) {
+    auto mutex = Mutex::Create();
+    int counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 10000; ++i) {
+                MutexLock lock(*mutex);
+                ++counter;
+            }
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(counter, 40000);
+}
+
+TEST(ClockTest, ScaledSleepIsShorterAndScaledTicksAdvanceFaster) {
+    SetTimeScale(20.0);
+    const uint64_t ticks0 = TickCountMs();
+    const auto start = std::chrono::steady_clock::now();
+    Sleep(1000);
+    const auto took = std::chrono::steady_clock::now() - start;
+    const uint64_t ticks = TickCountMs() - ticks0;
+    SetTimeScale(1.0);
+    EXPECT_LT(took, 500ms);
+    EXPECT_GE(ticks, 990u);
+}
+
+TEST(DateTest, LocalDateIsPlausible) {
+    const LocalDate d = GetLocalDate();
+    EXPECT_GE(d.year, 2024);
+    EXPECT_GE(d.month, 1);
+    EXPECT_LE(d.month, 12);
+    EXPECT_GE(d.day, 1);
+    EXPECT_LE(d.day, 31);
+}
+
+TEST(ProcessTest, ExitProcessEndsWithTheCode) {
+    EXPECT_EXIT(ExitProcess(3), ::testing::ExitedWithCode(3), "");
+}
