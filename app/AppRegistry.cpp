@@ -1,0 +1,3 @@
+#include "app/AppRegistry.h"
+
+AppRegistryTable AppRegistry;
