@@ -56,8 +56,8 @@ int main() {
     }
     std::printf("\n");
 
-    const unsigned char reply[] = {0x00, 0x01, 0x00, 0x0E, 0x21, 0x01, 0x00, 0x00,
-                                   0x01, 0x01, 0x00, 0x00, 0x05, 0x00};
+    const unsigned char reply[] = {0x00, 0x01, 0x00, 0x0E, 0x21, 0x01, 0x00,
+                                   0x00, 0x01, 0x01, 0x00, 0x00, 0x05, 0x00};
     if (::write(master, reply, sizeof reply) != static_cast<ssize_t>(sizeof reply)) {
         std::perror("write");
     }
@@ -73,7 +73,8 @@ int main() {
     std::printf("idle read returned %u bytes after %.1f ms\n", got, ms.count());
     ::close(master);
     const bool ok = port->Read(buf, sizeof buf, &got);
-    std::printf("after the camera side hung up, the read %s\n", ok ? "succeeded (wrong)" : "failed");
+    std::printf("after the camera side hung up, the read %s\n",
+                ok ? "succeeded (wrong)" : "failed");
     port->Close();
     std::filesystem::remove_all(root);
     return ok ? 1 : 0;

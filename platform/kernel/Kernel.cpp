@@ -122,8 +122,12 @@ std::unique_ptr<Mutex> Mutex::Create() {
     return std::unique_ptr<Mutex>(new Mutex());
 }
 
-void Mutex::Lock() { impl_->mutex.lock(); }
-void Mutex::Unlock() { impl_->mutex.unlock(); }
+void Mutex::Lock() {
+    impl_->mutex.lock();
+}
+void Mutex::Unlock() {
+    impl_->mutex.unlock();
+}
 
 struct Thread::Shared {
     std::mutex lock;
@@ -162,7 +166,9 @@ void Thread::Resume() {
     shared_->resumed.notify_all();
 }
 
-void Sleep(uint32_t ms) { std::this_thread::sleep_for(Scaled(ms)); }
+void Sleep(uint32_t ms) {
+    std::this_thread::sleep_for(Scaled(ms));
+}
 
 uint64_t TickCountMs() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
@@ -170,7 +176,9 @@ uint64_t TickCountMs() {
     return static_cast<uint64_t>(ms * g_timeScale.load());
 }
 
-void ExitProcess(int code) { std::exit(code); }
+void ExitProcess(int code) {
+    std::exit(code);
+}
 
 LocalDate GetLocalDate() {
     const std::time_t now = std::time(nullptr);
@@ -179,9 +187,15 @@ LocalDate GetLocalDate() {
     return LocalDate{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
 }
 
-void SetTimeScale(double factor) { g_timeScale.store(factor > 0 ? factor : 1.0); }
-double TimeScale() { return g_timeScale.load(); }
+void SetTimeScale(double factor) {
+    g_timeScale.store(factor > 0 ? factor : 1.0);
+}
+double TimeScale() {
+    return g_timeScale.load();
+}
 
-void FailNextCreations(int count) { g_failCreations.store(count); }
+void FailNextCreations(int count) {
+    g_failCreations.store(count);
+}
 
 }  // namespace platform

@@ -5,11 +5,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
 #include <cerrno>
 #include <chrono>
 #include <mutex>
 #include <string>
-#include <sys/stat.h>
 
 #include "platform/fs/DeviceRoot.h"
 #include "platform/text/Text.h"
@@ -69,7 +69,9 @@ int PollUntil(int fd, short events, int64_t deadline, short* revents) {
 
 SerialPort::SerialPort(int fd) : fd_(fd) {}
 
-SerialPort::~SerialPort() { Close(); }
+SerialPort::~SerialPort() {
+    Close();
+}
 
 std::shared_ptr<SerialPort> SerialPort::Open(std::u16string_view handsetName) {
     const std::string path = HostDeviceFor(handsetName);

@@ -17,9 +17,9 @@ MessageBoxResult ShowMessageBox(WindowHandle owner, std::u16string_view text,
 
 // Who shows the boxes. Until a windowing backend installs itself, boxes go to
 // standard error and are answered with their first button (OK or YES).
-using MessageBoxPresenter = std::function<MessageBoxResult(
-    WindowHandle owner, std::u16string_view text, std::u16string_view caption,
-    MessageBoxButtons buttons)>;
+using MessageBoxPresenter =
+    std::function<MessageBoxResult(WindowHandle owner, std::u16string_view text,
+                                   std::u16string_view caption, MessageBoxButtons buttons)>;
 void SetMessageBoxPresenter(MessageBoxPresenter presenter);
 
 }  // namespace platform

@@ -13,7 +13,8 @@ const std::u16string kPictures = u"\\My Documents\\\u30DE\u30A4 \u30D4\u30AF\u30
 }  // namespace
 
 TEST(TextTest, DefaultPictureFolderIs28BytesInCp932AndRoundTrips) {
-    const int needed = WideToAnsi(kPictures.c_str(), static_cast<int>(kPictures.size()), nullptr, 0);
+    const int needed =
+        WideToAnsi(kPictures.c_str(), static_cast<int>(kPictures.size()), nullptr, 0);
     EXPECT_EQ(needed, 28);
     char narrow[64] = {};
     ASSERT_EQ(WideToAnsi(kPictures.c_str(), static_cast<int>(kPictures.size()), narrow, 64), 28);

@@ -5,11 +5,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <stdlib.h>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <stdexcept>
-#include <stdlib.h>
 
 namespace testsupport {
 

@@ -1,10 +1,10 @@
 #include "tests/support/TempDeviceRoot.h"
 
+#include <stdlib.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <stdlib.h>
 
 #include "platform/fs/DeviceRoot.h"
 

@@ -1,0 +1,335 @@
+#include "platform/fs/FileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <mutex>
+
+#include "platform/fs/DeviceRoot.h"
+#include "platform/text/Text.h"
+
+namespace platform {
+namespace {
+
+std::mutex g_faultLock;
+std::array<std::pair<FileError, int>, 5> g_faults{};
+
+// Takes one injected fault for the operation, if any is armed.
+FileError TakeFault(FileOp op) {
+    std::lock_guard lock(g_faultLock);
+    auto& [error, count] = g_faults[static_cast<size_t>(op)];
+    if (count > 0) {
+        --count;
+        return error;
+    }
+    return FileError::None;
+}
+
+FileError FromErrno(int e) {
+    switch (e) {
+        case ENOENT:
+        case ENOTDIR:
+            return FileError::NotFound;
+        case EEXIST:
+            return FileError::Exists;
+        case EROFS:
+        case EACCES:
+        case EPERM:
+            return FileError::WriteProtected;
+        case ENOSPC:
+        case EDQUOT:
+            return FileError::DiskFull;
+        default:
+            return FileError::Other;
+    }
+}
+
+void SetError(FileError* out, FileError value) {
+    if (out != nullptr) {
+        *out = value;
+    }
+}
+
+char16_t Fold(char16_t c) {
+    if (c >= u'A' && c <= u'Z') {
+        return static_cast<char16_t>(c - u'A' + u'a');
+    }
+    if (c >= 0xFF21 && c <= 0xFF3A) {  // full-width Latin capitals
+        return static_cast<char16_t>(c + 0x20);
+    }
+    return c;
+}
+
+bool SameNameIgnoringCase(std::u16string_view a, std::u16string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](char16_t x, char16_t y) { return Fold(x) == Fold(y); });
+}
+
+std::vector<std::u16string> SplitHandsetPath(std::u16string_view path) {
+    std::vector<std::u16string> parts;
+    std::u16string current;
+    for (char16_t c : path) {
+        if (c == u'\\' || c == u'/') {
+            if (!current.empty()) {
+                parts.push_back(std::move(current));
+                current.clear();
+            }
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty()) {
+        parts.push_back(std::move(current));
+    }
+    return parts;
+}
+
+// The entry of `folder` whose name equals `name` ignoring case (exact first).
+std::string ResolveEntry(const std::string& folder, const std::u16string& name) {
+    const std::string exact = Utf16ToUtf8(name);
+    struct stat st {};
+    if (::lstat((folder + "/" + exact).c_str(), &st) == 0) {
+        return exact;
+    }
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        std::string found;
+        while (dirent* entry = ::readdir(dir)) {
+            if (SameNameIgnoringCase(Utf8ToUtf16(entry->d_name), name)) {
+                found = entry->d_name;
+                break;
+            }
+        }
+        ::closedir(dir);
+        if (!found.empty()) {
+            return found;
+        }
+    }
+    return exact;
+}
+
+std::string HostFolderOf(const std::vector<std::u16string>& parts, size_t count) {
+    std::string host = DeviceRoot();
+    for (size_t i = 0; i < count; ++i) {
+        host += "/" + ResolveEntry(host, parts[i]);
+    }
+    return host;
+}
+
+}  // namespace
+
+std::string HostPathFor(std::u16string_view handsetPath) {
+    const auto parts = SplitHandsetPath(handsetPath);
+    return HostFolderOf(parts, parts.size());
+}
+
+std::unique_ptr<File> File::Open(std::u16string_view handsetPath, FileAccess access,
+                                 FileDisposition disposition, FileError* error) {
+    SetError(error, FileError::None);
+    if (const FileError fault = TakeFault(FileOp::Open); fault != FileError::None) {
+        SetError(error, fault);
+        return nullptr;
+    }
+    int flags = O_CLOEXEC;
+    switch (access) {
+        case FileAccess::Read:
+            flags |= O_RDONLY;
+            break;
+        case FileAccess::Write:
+            flags |= O_WRONLY;
+            break;
+        case FileAccess::ReadWrite:
+            flags |= O_RDWR;
+            break;
+    }
+    switch (disposition) {
+        case FileDisposition::OpenExisting:
+            break;
+        case FileDisposition::CreateNew:
+            flags |= O_CREAT | O_EXCL;
+            break;
+        case FileDisposition::CreateAlways:
+            flags |= O_CREAT | O_TRUNC;
+            break;
+    }
+    const int fd = ::open(HostPathFor(handsetPath).c_str(), flags, 0644);
+    if (fd < 0) {
+        SetError(error, FromErrno(errno));
+        return nullptr;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        SetError(error, FileError::Other);
+        return nullptr;
+    }
+    return std::unique_ptr<File>(new File(fd));
+}
+
+File::~File() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+bool File::Read(void* buffer, uint32_t count, uint32_t* got) {
+    *got = 0;
+    if (const FileError fault = TakeFault(FileOp::Read); fault != FileError::None) {
+        lastError_ = fault;
+        return false;
+    }
+    auto* bytes = static_cast<char*>(buffer);
+    while (*got < count) {
+        const ssize_t n = ::read(fd_, bytes + *got, count - *got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            lastError_ = FromErrno(errno);
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        *got += static_cast<uint32_t>(n);
+    }
+    return true;
+}
+
+bool File::Write(const void* buffer, uint32_t count, uint32_t* written) {
+    *written = 0;
+    if (const FileError fault = TakeFault(FileOp::Write); fault != FileError::None) {
+        lastError_ = fault;
+        return false;
+    }
+    const auto* bytes = static_cast<const char*>(buffer);
+    while (*written < count) {
+        const ssize_t n = ::write(fd_, bytes + *written, count - *written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            lastError_ = n < 0 ? FromErrno(errno) : FileError::Other;
+            return false;
+        }
+        *written += static_cast<uint32_t>(n);
+    }
+    return true;
+}
+
+bool File::Close() {
+    if (fd_ < 0) {
+        return true;
+    }
+    bool ok = true;
+    if (const FileError fault = TakeFault(FileOp::Close); fault != FileError::None) {
+        lastError_ = fault;
+        ok = false;
+    } else if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) {
+        lastError_ = FromErrno(errno);
+        ok = false;
+    }
+    if (::close(fd_) != 0 && ok) {
+        lastError_ = FromErrno(errno);
+        ok = false;
+    }
+    fd_ = -1;
+    return ok;
+}
+
+bool MatchesPattern(std::u16string_view name, std::u16string_view pattern) {
+    // Iterative wildcard match with one back-tracking point for the last `*`.
+    size_t n = 0, p = 0, starP = std::u16string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == u'?' || Fold(pattern[p]) == Fold(name[n]))) {
+            ++n;
+            ++p;
+        } else if (p < pattern.size() && pattern[p] == u'*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::u16string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == u'*') {
+        ++p;
+    }
+    return p == pattern.size();
+}
+
+std::vector<std::u16string> FindFiles(std::u16string_view pattern) {
+    auto parts = SplitHandsetPath(pattern);
+    std::vector<std::u16string> names;
+    if (parts.empty()) {
+        return names;
+    }
+    const std::u16string leaf = parts.back();
+    const std::string folder = HostFolderOf(parts, parts.size() - 1);
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (dirent* entry = ::readdir(dir)) {
+            const std::string host = entry->d_name;
+            if (host == "." || host == "..") {
+                continue;
+            }
+            std::u16string name = Utf8ToUtf16(host);
+            if (MatchesPattern(name, leaf)) {
+                names.push_back(std::move(name));
+            }
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool ReplaceFile(std::u16string_view from, std::u16string_view to, FileError* error) {
+    SetError(error, FileError::None);
+    if (const FileError fault = TakeFault(FileOp::Replace); fault != FileError::None) {
+        SetError(error, fault);
+        return false;
+    }
+    if (::rename(HostPathFor(from).c_str(), HostPathFor(to).c_str()) != 0) {
+        SetError(error, FromErrno(errno));
+        return false;
+    }
+    return true;
+}
+
+bool DeleteFile(std::u16string_view handsetPath) {
+    return ::unlink(HostPathFor(handsetPath).c_str()) == 0;
+}
+
+bool CreateFolder(std::u16string_view handsetPath, FileError* error) {
+    SetError(error, FileError::None);
+    const auto parts = SplitHandsetPath(handsetPath);
+    std::string host = DeviceRoot();
+    ::mkdir(host.c_str(), 0755);
+    for (const auto& part : parts) {
+        host += "/" + ResolveEntry(host, part);
+        if (::mkdir(host.c_str(), 0755) != 0 && errno != EEXIST) {
+            SetError(error, FromErrno(errno));
+            return false;
+        }
+    }
+    return true;
+}
+
+void InjectFileFault(FileOp op, FileError error, int count) {
+    std::lock_guard lock(g_faultLock);
+    g_faults[static_cast<size_t>(op)] = {error, count};
+}
+
+void ClearFileFaults() {
+    std::lock_guard lock(g_faultLock);
+    g_faults.fill({FileError::None, 0});
+}
+
+}  // namespace platform

@@ -1,0 +1,73 @@
+// The handset's file system inside the device root: absolute handset paths
+// with backslashes (UTF-16 on the program's side), files that are opened,
+// created new or replaced, read and written, folder searches by pattern, and
+// errors told apart the way the program reports them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+enum class FileError { None, NotFound, Exists, WriteProtected, DiskFull, Other };
+
+enum class FileAccess { Read, Write, ReadWrite };
+
+enum class FileDisposition {
+    OpenExisting,  // fails with NotFound when the file is not there
+    CreateNew,     // fails with Exists when it is
+    CreateAlways,  // creates, or truncates what is there
+};
+
+class File {
+public:
+    // Opens `handsetPath` (for example "\My Documents\a.jpg"). Folders along
+    // the path match without regard to letter case, as on the handset; a new
+    // file takes the name as given. Null on failure, with the reason in *error.
+    static std::unique_ptr<File> Open(std::u16string_view handsetPath, FileAccess access,
+                                      FileDisposition disposition, FileError* error = nullptr);
+    ~File();
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // Reads up to `count` bytes; *got is 0 at the end of the file.
+    bool Read(void* buffer, uint32_t count, uint32_t* got);
+    // Writes all `count` bytes or fails; *written says how many went out.
+    bool Write(const void* buffer, uint32_t count, uint32_t* written);
+    // Flushes to the medium and closes; false (with LastError) when that failed.
+    bool Close();
+    FileError LastError() const { return lastError_; }
+
+private:
+    explicit File(int fd) : fd_(fd) {}
+    int fd_;
+    FileError lastError_ = FileError::None;
+};
+
+// The host path that a handset path stands for (folders resolved without
+// regard to letter case where they exist).
+std::string HostPathFor(std::u16string_view handsetPath);
+
+// Names (not paths) of the files in the pattern's folder that match its last
+// component, where `*` is any run and `?` any one character, letter case
+// ignored: FindFiles(u"\\Windows\\BtSdkCE50*"). Sorted by name.
+std::vector<std::u16string> FindFiles(std::u16string_view pattern);
+
+// Renames `from` over `to` in one step (the old `to` stays whole until then).
+bool ReplaceFile(std::u16string_view from, std::u16string_view to, FileError* error = nullptr);
+bool DeleteFile(std::u16string_view handsetPath);
+// Creates the folder and any missing parents.
+bool CreateFolder(std::u16string_view handsetPath, FileError* error = nullptr);
+
+// True when `name` matches `pattern` (`*`, `?`), letter case ignored.
+bool MatchesPattern(std::u16string_view name, std::u16string_view pattern);
+
+// Test support: the next `count` operations of the kind fail with `error`.
+enum class FileOp { Open, Read, Write, Close, Replace };
+void InjectFileFault(FileOp op, FileError error, int count = 1);
+void ClearFileFaults();
+
+}  // namespace platform
