@@ -1,0 +1,74 @@
+// The shared record of the camera's last reported mode, operating state and
+// power, and of the handset's own GPS, live-view and capture flags, with the
+// rules that say which requests may be sent in which state.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/kernel/Kernel.h"
+
+// Kinds of request asked about with CCameraState::IsActionAllowed.
+enum CameraAction : int {
+    ActionGps = 0,
+    ActionCommand = 1,
+    ActionAlways = 2,
+    ActionCapture = 3,
+    ActionMonitor = 4,
+};
+
+// A plain copy of the state's nine values, in the record's order.
+struct CameraStateSnapshot {
+    uint16_t mode;             // 0 video rec, 1 video playback, 2 still rec, 3 still playback
+    uint16_t operationState;   // 0 standby, 1 shooting, 2 quick-start standby
+    uint16_t acPower;          // 1: on mains
+    uint16_t batteryAttached;  // 1: a battery is connected
+    uint16_t responseWord;     // as the camera sent it, not interpreted
+    uint16_t batteryLevel;     // 0 to 5
+    uint16_t gpsStatus;        // 0 off, 1 on with a position, 2 on without one
+    uint16_t monitorActive;    // 1 while live view runs
+    uint16_t captureActive;    // 1 while a still capture runs
+};
+static_assert(sizeof(CameraStateSnapshot) == 18);
+
+class CCameraState {
+public:
+    // The one state of the program, created on the first call. Throws when
+    // its lock cannot be created.
+    static CCameraState* GetInstance();
+
+    // A state of its own, all values 0 (GetInstance makes the program's).
+    // Throws when the lock cannot be created.
+    CCameraState();
+    CCameraState(const CCameraState&) = delete;
+    CCameraState& operator=(const CCameraState&) = delete;
+
+    void GetSnapshot(CameraStateSnapshot* snapshot);
+
+    // Values at or above the bound (a negative one included) are dropped.
+    void SetMode(uint32_t value);             // below 4
+    void SetOperationState(uint32_t value);   // below 3
+    void SetAcPower(uint32_t value);          // below 2
+    void SetBatteryAttached(uint32_t value);  // below 2
+    void SetBatteryLevel(uint32_t value);     // below 6
+
+    // These keep the low 16 bits of the value.
+    void SetResponseWord(int32_t value);
+    void SetGpsStatus(int32_t value);
+    void SetMonitorActive(int32_t value);
+    void SetCaptureActive(int32_t value);
+
+    // Whether a request of the kind (a CameraAction) may be sent now.
+    bool IsActionAllowed(int type);
+    // Whether the remote panel is greyed with its control buttons ignored.
+    bool IsPanelLocked();
+    // A recording mode while the panel is not locked.
+    bool IsRecordingModeNotBusy();
+
+private:
+    void SetBounded(uint16_t CameraStateSnapshot::*field, uint32_t value, uint32_t bound);
+    void SetLow16(uint16_t CameraStateSnapshot::*field, int32_t value);
+
+    std::unique_ptr<platform::Mutex> lock_;  // guards values_
+    CameraStateSnapshot values_{};
+};
