@@ -1,13 +1,17 @@
 #include "platform/fs/DeviceRoot.h"
 
 #include <cstdlib>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 namespace platform {
 namespace {
 
 std::mutex g_lock;
 std::string* g_root = nullptr;
+// Every root ever used stays alive: callers may still hold a reference to one.
+std::vector<std::unique_ptr<std::string>>* g_roots = nullptr;
 
 std::string DefaultRoot() {
     if (const char* root = std::getenv("CAMORA_DEVICE_ROOT"); root != nullptr && *root != '\0') {
@@ -32,8 +36,11 @@ const std::string& DeviceRoot() {
 
 void OverrideDeviceRoot(std::string hostPath) {
     std::lock_guard lock(g_lock);
-    // The previous string is kept alive: callers may still hold a reference to it.
-    g_root = new std::string(std::move(hostPath));
+    if (g_roots == nullptr) {
+        g_roots = new std::vector<std::unique_ptr<std::string>>;
+    }
+    g_roots->push_back(std::make_unique<std::string>(std::move(hostPath)));
+    g_root = g_roots->back().get();
 }
 
 std::string DeviceRootPath(std::string_view relative) {
