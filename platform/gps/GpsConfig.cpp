@@ -3,9 +3,11 @@
 #include <charconv>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "platform/fs/DeviceRoot.h"
 #include "platform/gps/GpsdSource.h"
+#include "platform/gps/Lines.h"
 #include "platform/gps/Nmea.h"
 #include "platform/gps/TrackSource.h"
 
@@ -37,6 +39,29 @@ bool ReadWholeFile(const std::string& path, std::string* contents) {
     return true;
 }
 
+// A file that cannot be read means no device, never a guess.
+GpsConfig Unreadable() {
+    GpsConfig config;
+    config.backend = GpsBackend::None;
+    return config;
+}
+
+bool ParseBackend(std::string_view name, GpsBackend* backend) {
+    static constexpr std::pair<std::string_view, GpsBackend> kNames[] = {
+        {"gpsd", GpsBackend::Gpsd},
+        {"track", GpsBackend::Track},
+        {"nmea", GpsBackend::Nmea},
+        {"none", GpsBackend::None},
+    };
+    for (const auto& [known, value] : kNames) {
+        if (name == known) {
+            *backend = value;
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string HostPath(const std::string& file) {
     return !file.empty() && file.front() == '/' ? file : DeviceRootPath(file);
 }
@@ -45,37 +70,20 @@ std::string HostPath(const std::string& file) {
 
 GpsConfig ParseGpsConfig(std::string_view text) {
     GpsConfig config;
-    bool readable = true;
-    size_t start = 0;
-    while (start < text.size() && readable) {
-        size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) {
-            end = text.size();
-        }
-        const std::string_view line = Trim(text.substr(start, end - start));
-        start = end + 1;
+    for (const std::string_view raw : SplitLines(text)) {
+        const std::string_view line = Trim(raw);
         if (line.empty() || line.front() == '#') {
             continue;
         }
         const size_t eq = line.find('=');
         if (eq == std::string_view::npos) {
-            readable = false;
-            break;
+            return Unreadable();
         }
         const std::string_view key = Trim(line.substr(0, eq));
         const std::string_view value = Trim(line.substr(eq + 1));
+        bool readable = true;
         if (key == "backend") {
-            if (value == "gpsd") {
-                config.backend = GpsBackend::Gpsd;
-            } else if (value == "track") {
-                config.backend = GpsBackend::Track;
-            } else if (value == "nmea") {
-                config.backend = GpsBackend::Nmea;
-            } else if (value == "none") {
-                config.backend = GpsBackend::None;
-            } else {
-                readable = false;
-            }
+            readable = ParseBackend(value, &config.backend);
         } else if (key == "host") {
             config.host = value;
         } else if (key == "port") {
@@ -89,9 +97,9 @@ GpsConfig ParseGpsConfig(std::string_view text) {
             config.loop = value == "1";
         }
         // Other keys are left for later versions of the file.
-    }
-    if (!readable) {
-        config.backend = GpsBackend::None;
+        if (!readable) {
+            return Unreadable();
+        }
     }
     return config;
 }

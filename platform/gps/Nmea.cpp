@@ -4,6 +4,8 @@
 #include <cmath>
 #include <string>
 
+#include "platform/gps/Lines.h"
+
 namespace platform {
 namespace {
 
@@ -192,14 +194,8 @@ std::optional<GpsPosition> ParseNmeaSentence(std::string_view sentence) {
 
 std::vector<GpsTrackPoint> NmeaLogToTrack(std::string_view log, uint32_t epochMs) {
     std::vector<GpsTrackPoint> track;
-    size_t start = 0;
-    while (start < log.size()) {
-        size_t end = log.find('\n', start);
-        if (end == std::string_view::npos) {
-            end = log.size();
-        }
-        const auto position = ParseNmeaSentence(log.substr(start, end - start));
-        start = end + 1;
+    for (const std::string_view line : SplitLines(log)) {
+        const auto position = ParseNmeaSentence(line);
         if (!position) {
             continue;
         }

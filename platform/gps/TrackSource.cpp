@@ -3,6 +3,7 @@
 #include <charconv>
 #include <system_error>
 
+#include "platform/gps/Lines.h"
 #include "platform/kernel/Kernel.h"
 
 namespace platform {
@@ -61,14 +62,8 @@ bool ParseClock(std::string_view text, GpsUtcTime* time) {
 
 std::optional<std::vector<GpsTrackPoint>> ParseGpsTrack(std::string_view text) {
     std::vector<GpsTrackPoint> points;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) {
-            end = text.size();
-        }
-        const std::vector<std::string_view> w = Words(text.substr(start, end - start));
-        start = end + 1;
+    for (const std::string_view line : SplitLines(text)) {
+        const std::vector<std::string_view> w = Words(line);
         if (w.empty() || w[0].front() == '#') {
             continue;
         }

@@ -8,6 +8,7 @@
 
 #include "platform/gps/Gps.h"
 #include "platform/kernel/Kernel.h"
+#include "tests/gps/GpsFixture.h"
 #include "tests/support/TempDeviceRoot.h"
 
 using namespace platform;
@@ -16,56 +17,19 @@ using testsupport::TempDeviceRoot;
 
 namespace {
 
-constexpr uint32_t kGenerousMs = 10'000;
-
 GpsPosition Fix(double lat, double lon, GpsUtcTime t, int quality = kGpsFix) {
     return GpsPosition{quality, lat, lon, t};
 }
 
-class GpsDeviceTest : public ::testing::Test {
+auto Is(const GpsPosition& wanted) {
+    return [wanted](const GpsPosition& p) { return p == wanted; };
+}
+
+class GpsDeviceTest : public GpsFixture {
 protected:
-    void SetUp() override {
-        newLocation_ = Event::Create(ResetMode::Auto, false);
-        deviceState_ = Event::Create(ResetMode::Auto, false);
-        ASSERT_NE(newLocation_, nullptr);
-        ASSERT_NE(deviceState_, nullptr);
-    }
-    void TearDown() override {
-        if (device_) {
-            CloseGpsDevice(device_);
-        }
-        UseConfiguredGps();
-    }
-
     void Configure(const std::string& conf) { root_.WriteFile("gps.conf", conf); }
-    GpsDevice Open() { return device_ = OpenGpsDevice(newLocation_.get(), deviceState_.get()); }
-
-    // Follows the new-location signals until the record is `wanted`; every
-    // record seen on the way is kept, in order.
-    bool WaitForRecord(const GpsPosition& wanted, std::vector<GpsPosition>* seen = nullptr) {
-        const uint64_t deadline = TickCountMs() + kGenerousMs;
-        while (TickCountMs() < deadline) {
-            if (!newLocation_->Wait(static_cast<uint32_t>(deadline - TickCountMs()))) {
-                break;
-            }
-            GpsPosition record;
-            if (!GetGpsPosition(device_, &record, kGpsAnyAge, 0)) {
-                return false;
-            }
-            if (seen != nullptr && (seen->empty() || !(seen->back() == record))) {
-                seen->push_back(record);
-            }
-            if (record == wanted) {
-                return true;
-            }
-        }
-        return false;
-    }
 
     TempDeviceRoot root_;
-    std::unique_ptr<Event> newLocation_;
-    std::unique_ptr<Event> deviceState_;
-    GpsDevice device_;
 };
 
 }  // namespace
@@ -192,14 +156,15 @@ TEST_F(GpsDeviceTest, TrackFileIsReplayedInOrderAtItsPace) {
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(Open());
     std::vector<GpsPosition> seen;
-    ASSERT_TRUE(WaitForRecord(track.back(), &seen));
+    GpsPosition record;
+    ASSERT_TRUE(WaitForRecord(Is(track.back()), &record, &seen));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 240ms) << "the pauses were skipped";
 
     // Under load some records may be overtaken before they are read, but
     // those that are read come in the track's order.
     size_t next = 0;
-    for (const GpsPosition& record : seen) {
-        while (next < track.size() && !(track[next] == record)) {
+    for (const GpsPosition& read : seen) {
+        while (next < track.size() && !(track[next] == read)) {
             ++next;
         }
         ASSERT_LT(next, track.size()) << "a record out of order or not in the track";
@@ -229,7 +194,8 @@ TEST_F(GpsDeviceTest, NmeaLogIsReplayedWithHemispheresFixAndMilliseconds) {
         Configure("backend=nmea\nfile=" + root_.Host("drive.nmea") + "\ninterval_ms=20\n");
         ASSERT_TRUE(Open());
         std::vector<GpsPosition> seen;
-        EXPECT_TRUE(WaitForRecord(c.last, &seen))
+        GpsPosition record;
+        EXPECT_TRUE(WaitForRecord(Is(c.last), &record, &seen))
             << "last record seen: fix " << (seen.empty() ? -1 : seen.back().fixQuality);
         ASSERT_TRUE(CloseGpsDevice(device_));
         device_ = {};

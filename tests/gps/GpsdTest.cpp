@@ -24,6 +24,7 @@
 #include "platform/gps/Gps.h"
 #include "platform/gps/GpsdSource.h"
 #include "platform/kernel/Kernel.h"
+#include "tests/gps/GpsFixture.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/TempDeviceRoot.h"
 
@@ -303,49 +304,25 @@ std::string Epoch(const std::string& time, const std::string& lat, const std::st
                         (fix ? lon : ",") + ",0.0,0.0," + date + ",,");
 }
 
-class GpsdBackendTest : public ::testing::Test {
+class GpsdBackendTest : public GpsFixture {
 protected:
-    void SetUp() override {
-        newLocation_ = Event::Create(ResetMode::Auto, false);
-        deviceState_ = Event::Create(ResetMode::Auto, false);
-        ASSERT_NE(newLocation_, nullptr);
-        ASSERT_NE(deviceState_, nullptr);
-    }
-    void TearDown() override {
-        if (device_) {
-            CloseGpsDevice(device_);
-        }
-    }
-
     // Feeds the epoch to gpsd again and again (gpsd swallows the first lines
     // while it learns what the device speaks) until a signalled record
     // satisfies `wanted`.
     bool FeedUntil(const std::string& epoch, const std::function<bool(const GpsPosition&)>& wanted,
                    GpsPosition* record) {
-        const auto deadline = std::chrono::steady_clock::now() + 20s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            pty_.PeerWrite(std::vector<uint8_t>(epoch.begin(), epoch.end()));
-            const auto pass = std::chrono::steady_clock::now() + 400ms;
-            while (std::chrono::steady_clock::now() < pass) {
-                if (!newLocation_->Wait(100)) {
-                    continue;
-                }
-                if (!GetGpsPosition(device_, record, kGpsAnyAge, 0)) {
-                    return false;
-                }
-                if (wanted(*record)) {
-                    return true;
-                }
-            }
-        }
-        return false;
+        return WaitForRecord(wanted, record, nullptr, [&] { Feed(epoch); });
+    }
+    void ConfigureGpsd(int port) {
+        root_.WriteFile("gps.conf",
+                        "backend=gpsd\nhost=127.0.0.1\nport=" + std::to_string(port) + "\n");
+    }
+    void Feed(const std::string& text) {
+        pty_.PeerWrite(std::vector<uint8_t>(text.begin(), text.end()));
     }
 
     TempDeviceRoot root_;
     PtyPair pty_;
-    std::unique_ptr<Event> newLocation_;
-    std::unique_ptr<Event> deviceState_;
-    GpsDevice device_;
 };
 
 }  // namespace
@@ -353,8 +330,7 @@ protected:
 TEST_F(GpsdBackendTest, NobodyAnsweringMeansNoDevice) {
     const int port = FreeLoopbackPort();
     ASSERT_GT(port, 0);
-    root_.WriteFile("gps.conf",
-                    "backend=gpsd\nhost=127.0.0.1\nport=" + std::to_string(port) + "\n");
+    ConfigureGpsd(port);
     EXPECT_FALSE(OpenGpsDevice(nullptr, nullptr));
     EXPECT_FALSE(OpenGpsDevice(newLocation_.get(), deviceState_.get()));
     EXPECT_FALSE(deviceState_->Wait(0));
@@ -364,16 +340,14 @@ TEST_F(GpsdBackendTest, ReportsThePositionsThatGpsdReads) {
     GpsdProcess gpsd(pty_.slavePath());
     ASSERT_TRUE(gpsd.found()) << "gpsd is not installed; scripts/setup installs it";
     ASSERT_TRUE(gpsd.running()) << "gpsd did not start:\n" << gpsd.Log();
-    root_.WriteFile("gps.conf",
-                    "backend=gpsd\nhost=127.0.0.1\nport=" + std::to_string(gpsd.port()) + "\n");
+    ConfigureGpsd(gpsd.port());
 
     // The start-up probe: gpsd answers, so there is a device.
     const GpsDevice probe = OpenGpsDevice(nullptr, nullptr);
     ASSERT_TRUE(probe);
     ASSERT_TRUE(CloseGpsDevice(probe));
 
-    device_ = OpenGpsDevice(newLocation_.get(), deviceState_.get());
-    ASSERT_TRUE(device_);
+    ASSERT_TRUE(Open());
     EXPECT_TRUE(deviceState_->Wait(10'000));
 
     GpsPosition r;
@@ -424,10 +398,8 @@ TEST_F(GpsdBackendTest, ClosingWhileGpsdStreamsStopsTheSignals) {
     GpsdProcess gpsd(pty_.slavePath());
     ASSERT_TRUE(gpsd.found()) << "gpsd is not installed; scripts/setup installs it";
     ASSERT_TRUE(gpsd.running()) << "gpsd did not start:\n" << gpsd.Log();
-    root_.WriteFile("gps.conf",
-                    "backend=gpsd\nhost=127.0.0.1\nport=" + std::to_string(gpsd.port()) + "\n");
-    device_ = OpenGpsDevice(newLocation_.get(), deviceState_.get());
-    ASSERT_TRUE(device_);
+    ConfigureGpsd(gpsd.port());
+    ASSERT_TRUE(Open());
     GpsPosition r;
     const std::string epoch = Epoch("120000.000", "4807.038,N", "01131.000,E", 1);
     ASSERT_TRUE(FeedUntil(
@@ -441,7 +413,7 @@ TEST_F(GpsdBackendTest, ClosingWhileGpsdStreamsStopsTheSignals) {
     newLocation_->Reset();
     deviceState_->Reset();
     for (int i = 0; i < 3; ++i) {
-        pty_.PeerWrite(std::vector<uint8_t>(epoch.begin(), epoch.end()));
+        Feed(epoch);
         EXPECT_FALSE(newLocation_->Wait(150));
     }
     gpsd.Stop();

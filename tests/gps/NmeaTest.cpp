@@ -189,8 +189,9 @@ TEST(GpsConfigTest, ChoosesTheBackendAndItsParameters) {
 
     EXPECT_EQ(ParseGpsConfig("backend=track\nfuture_key=7\n").backend, GpsBackend::Track);
     // What cannot be read means no device, never a guess.
-    for (const char* bad : {"backend=serial\n", "backend=nmea\ninterval_ms=fast\n",
-                            "backend=track\nloop=yes\n", "backend=gpsd\nnot a setting\n"}) {
+    for (const char* bad :
+         {"backend=serial\n", "backend=nmea\ninterval_ms=fast\n", "backend=track\nloop=yes\n",
+          "backend=nmea\ninterval_ms=fast\ninterval_ms=5\n", "backend=gpsd\nnot a setting\n"}) {
         EXPECT_EQ(ParseGpsConfig(bad).backend, GpsBackend::None) << bad;
     }
 }
