@@ -19,13 +19,16 @@ int64_t FloorDiv(int64_t a, int64_t b) {
 
 GpsPosition PositionFromGpsdFix(const gps_fix_t& fix, gps_mask_t set) {
     GpsPosition position;
-    const bool hasTime = (set & TIME_SET) != 0 && (fix.time.tv_sec != 0 || fix.time.tv_nsec != 0);
+    // Far-off values are garbage, not times; bounding them keeps the sums below defined.
+    constexpr int64_t kFarOff = 1'000'000'000'000;
+    const int64_t sec = fix.time.tv_sec;
+    const int64_t nsec = fix.time.tv_nsec;
+    const bool hasTime = (set & TIME_SET) != 0 && (sec != 0 || nsec != 0) && sec > -kFarOff &&
+                         sec < kFarOff && nsec > -kFarOff && nsec < kFarOff;
     if (hasTime) {
         // Whole milliseconds, rounded, then split with floor division so that
         // an unnormalised or pre-epoch time stamp never gives a negative part.
-        const int64_t totalMs =
-            static_cast<int64_t>(fix.time.tv_sec) * 1000 +
-            FloorDiv(static_cast<int64_t>(fix.time.tv_nsec) + 500'000, 1'000'000);
+        const int64_t totalMs = sec * 1000 + FloorDiv(nsec + 500'000, 1'000'000);
         const int64_t msOfDay = totalMs - FloorDiv(totalMs, 86'400'000) * 86'400'000;
         position.utcTime.hour = static_cast<uint16_t>(msOfDay / 3'600'000);
         position.utcTime.minute = static_cast<uint16_t>(msOfDay / 60'000 % 60);

@@ -72,6 +72,8 @@ TEST(GpsdReportTest, OnlyValidCoordinatesWithATimeMakeAFix) {
         {"infinite", GpsdFix(MODE_3D, 35.5, INFINITY, kMorning, 0), all, kGpsNoFix},
         {"out of range", GpsdFix(MODE_3D, 95.0, 10.0, kMorning, 0), all, kGpsNoFix},
         {"no time yet", GpsdFix(MODE_2D, 35.5, -139.25, 0, 0), MODE_SET | LATLON_SET, kGpsNoFix},
+        {"garbage time", GpsdFix(MODE_2D, 35.5, -139.25, std::numeric_limits<time_t>::max(), 0),
+         all, kGpsNoFix},
         {"2D fix", GpsdFix(MODE_2D, 35.5, -139.25, kMorning, 4'000'000), all, kGpsFix},
         {"3D fix with NaN altitude", GpsdFix(MODE_3D, -5.5, 0.5, kMorning, 0), all, kGpsFix},
     };
