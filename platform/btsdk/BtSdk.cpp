@@ -176,8 +176,8 @@ int CBtIf::StartDiscovery(const uint8_t* address, const BtUuid* serviceFilter) {
     return started ? 1 : 0;
 }
 
-int CBtIf::ReadDiscoveryRecords(const uint8_t* address, int maxRecords,
-                                CSdpDiscoveryRec* records, const BtUuid* service) {
+int CBtIf::ReadDiscoveryRecords(const uint8_t* address, int maxRecords, CSdpDiscoveryRec* records,
+                                const BtUuid* service) {
     if (address == nullptr || records == nullptr || maxRecords <= 0) {
         return 0;
     }
@@ -186,8 +186,8 @@ int CBtIf::ReadDiscoveryRecords(const uint8_t* address, int maxRecords,
     const size_t count = std::min(found.size(), static_cast<size_t>(maxRecords));
     for (size_t i = 0; i < count; ++i) {
         CSdpDiscoveryRec& rec = records[i];
-        const size_t units = std::min(found[i].name.size(),
-                                      static_cast<size_t>(CSdpDiscoveryRec::kServiceNameLength - 1));
+        const size_t units = std::min(
+            found[i].name.size(), static_cast<size_t>(CSdpDiscoveryRec::kServiceNameLength - 1));
         std::fill(std::begin(rec.serviceName), std::end(rec.serviceName), u'\0');
         std::copy_n(found[i].name.begin(), units, rec.serviceName);
         rec.serviceClass = found[i].serviceClass;

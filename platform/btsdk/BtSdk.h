@@ -93,7 +93,7 @@ public:
 class CSppClient {
 public:
     // Results of CreateConnection.
-    static constexpr int kSuccess = 0;           // the state change will follow
+    static constexpr int kSuccess = 0;  // the state change will follow
     static constexpr int kBadParameter = 1;
     static constexpr int kAlreadyConnected = 2;  // no state change follows
     static constexpr int kFailed = 3;

@@ -51,7 +51,8 @@ uint32_t ParseDelay(const std::string& value) {
     return v > 0 ? static_cast<uint32_t>(v) : 0u;
 }
 
-// Reads `count` bytes of hex digits, separators ignored; false when there are not exactly that many.
+// Reads `count` bytes of hex digits, separators ignored; false when there are not exactly that
+// many.
 bool ParseHexBytes(const std::string& value, uint8_t* out, size_t count) {
     std::string digits;
     for (char c : value) {
@@ -329,8 +330,8 @@ int SimulatedStack::CreateConnection(ClientId client, const Address& address,
             impl_->PostLocked(d->connectDelayMs, [this, report, notify = std::move(notify)] {
                 {
                     std::lock_guard inner(impl_->lock);
-                    impl_->log.push_back("ClientStateChange " + std::to_string(report.state) +
-                                         " " + std::to_string(report.comPort));
+                    impl_->log.push_back("ClientStateChange " + std::to_string(report.state) + " " +
+                                         std::to_string(report.comPort));
                 }
                 notify(report);
             });

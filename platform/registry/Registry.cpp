@@ -132,7 +132,8 @@ std::unique_ptr<RegistryKey> RegistryKey::Open(RegistryRoot root, std::u16string
     if (!view->HasKey(root, path)) {
         return nullptr;
     }
-    return std::unique_ptr<RegistryKey>(new RegistryKey(std::move(view), root, std::u16string(path)));
+    return std::unique_ptr<RegistryKey>(
+        new RegistryKey(std::move(view), root, std::u16string(path)));
 }
 
 RegistryResult RegistryKey::EnumSubkey(uint32_t index, char16_t* name, uint32_t* units) {
