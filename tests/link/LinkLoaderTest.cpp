@@ -86,8 +86,8 @@ TEST(LinkLoaderNaming, PortNumbersBelowTenAreComPortsTheOthersBtcPorts) {
 }
 
 TEST_F(LinkLoaderTest, WithoutTheLibraryTheListIsEmptyAndOpenPortFails) {
-    testsupport::TempDeviceRoot emptyFolder;
-    platform::OverrideLibraryFolder(emptyFolder.path());
+    std::filesystem::create_directories(root_.Host("no-libraries"));
+    platform::OverrideLibraryFolder(root_.Host("no-libraries"));
     WriteStack(Device(1, "CAM", "com-port = 4\n"));
     CLinkLoader loader;
     EXPECT_EQ(loader.IsAvailable(), 1);
