@@ -44,6 +44,7 @@ std::shared_ptr<RegistryView> MakeFolderTreeRegistry();
 // Installs the view that keys are opened in from now on; null restores the folder tree.
 void SetRegistryView(std::shared_ptr<RegistryView> view);
 
+// An open key; dropping it closes it.
 class RegistryKey {
 public:
     // Opens an existing key; null when it does not exist.
