@@ -1,0 +1,31 @@
+#include "linklib/CLinkBtIf.h"
+
+#include <mutex>
+
+namespace {
+
+// Guards discoveryEvent against a notification that arrives while the object
+// is being destroyed (the SDK stops notifying only in its own destructor,
+// which runs after ours). A library-wide lock outlives every object.
+std::mutex g_eventLock;
+
+}  // namespace
+
+CLinkBtIf::CLinkBtIf()
+    : discoveryEvent(platform::Event::Create(platform::ResetMode::Manual, false)) {
+    if (discoveryEvent) {
+        discoveryEvent->Reset();
+    }
+}
+
+CLinkBtIf::~CLinkBtIf() {
+    std::lock_guard lock(g_eventLock);
+    discoveryEvent.reset();
+}
+
+void CLinkBtIf::OnDiscoveryComplete() {
+    std::lock_guard lock(g_eventLock);
+    if (discoveryEvent) {
+        discoveryEvent->Set();
+    }
+}

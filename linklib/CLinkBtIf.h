@@ -1,0 +1,20 @@
+// The link library's interface object: the SDK's interface object plus the
+// event that its discovery-complete notification sets.
+#pragma once
+
+#include <memory>
+
+#include "platform/btsdk/BtSdk.h"
+#include "platform/kernel/Kernel.h"
+
+class CLinkBtIf : public CBtIf {
+public:
+    CLinkBtIf();
+    ~CLinkBtIf() override;
+
+    // Runs on the stack's thread: sets discoveryEvent when it exists.
+    void OnDiscoveryComplete() override;
+
+    // Manual-reset, created non-signalled; null when it could not be created.
+    std::unique_ptr<platform::Event> discoveryEvent;
+};
