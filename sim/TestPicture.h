@@ -1,0 +1,26 @@
+// The pictures the simulated camera sends: colour bars with a frame number and
+// a clock burnt in, so that consecutive live-view frames differ, and the JPEG
+// encoding of them.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+// An RGB picture, three bytes per pixel, rows top to bottom.
+struct RgbImage {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> pixels;
+};
+
+// Colour bars over a brightness ramp, with `caption` (digits, ':', '.', '#',
+// '-', ' ') drawn in a box at the bottom left; other characters show as gaps.
+RgbImage RenderTestPicture(int width, int height, std::string_view caption);
+
+// Baseline JPEG of the picture; empty when the encoder fails.
+std::vector<uint8_t> EncodeJpeg(const RgbImage& image, int quality);
+
+}  // namespace sim
