@@ -569,8 +569,9 @@ void Camcorder::WriterLoop() {
         queue_.erase(queue_.begin() + static_cast<long>(pick));
         std::vector<uint8_t> frame =
             out.modeAnswer ? model_.ModeAnswer(out.channel) : std::move(out.frame);
-        if (FrameView{frame}.opcode() == CTP_CAM_MODE && frame.size() >= kMinFrameBytes) {
-            lastModeAnswer_ = Clock::now();
+        const Clock::time_point leaving = Clock::now();
+        if (FrameView{frame}.opcode() == CTP_CAM_MODE) {
+            lastModeAnswer_ = leaving;
             answeredStatusVersion_ = model_.statusVersion();
         }
         if (out.cutAt != 0) {
@@ -584,10 +585,11 @@ void Camcorder::WriterLoop() {
             if (part->empty()) {
                 continue;
             }
+            // Recorded as it starts to leave, so that the record shows the pace.
+            sent_.push_back({SinceStartMs(leaving), *part});
             lock.unlock();
             const bool ok = Transmit(*part, shaping);
             lock.lock();
-            sent_.push_back({SinceStartMs(Clock::now()), std::move(*part)});
             NoteEventLocked();
             if (!ok) {
                 break;

@@ -130,8 +130,9 @@ public:
     void SendRaw(std::span<const uint8_t> bytes);
     void SendFrame(uint16_t channel, uint16_t opcode, std::span<const uint8_t> body = {});
 
-    // The record. Received: every frame the camera took in, in order. Sent:
-    // everything written, one entry per write (garbage, cut frames included).
+    // The record. Received: every frame the camera took in, in order, at the
+    // time it acted on it. Sent: everything it wrote, one entry per frame or
+    // garbage run (cut frames as cut), at the time it began to leave.
     std::vector<WireFrame> ReceivedFrames() const;
     std::vector<WireFrame> SentFrames() const;
     size_t CountReceived(uint16_t opcode) const;

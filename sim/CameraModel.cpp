@@ -103,11 +103,6 @@ Reaction CameraModel::Handle(std::span<const uint8_t> frame) {
     if (frame.size() < kMinFrameBytes || view.length() != frame.size()) {
         return Unknown(frame);
     }
-    if (view.channel() < 1 || view.channel() > 4) {
-        // No channel to answer on: the camera keeps quiet.
-        unknown_.emplace_back(frame.begin(), frame.end());
-        return {};
-    }
     for (const Entry& e : kTable) {
         if (e.opcode != view.opcode()) {
             continue;

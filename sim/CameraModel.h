@@ -33,7 +33,7 @@ struct ErrorReport {
 // What the camera does about one request.
 struct Reaction {
     enum class Kind {
-        None,         // no answer (error reports, requests on an impossible channel)
+        None,         // no answer (error reports)
         Reply,        // `frame` goes out
         PacedStatus,  // a mode answer, sent when the camera's poll pace allows
     };

@@ -44,8 +44,9 @@ void FrameDecoder::Feed(std::span<const uint8_t> bytes) {
 
 std::optional<std::vector<uint8_t>> FrameDecoder::Next() {
     while (pending_.size() >= kEnvelopeBytes) {
+        const size_t channel = (size_t{pending_[0]} << 8) | pending_[1];
         const size_t length = (size_t{pending_[2]} << 8) | pending_[3];
-        if (length < kMinFrameBytes || length > kMaxFrameBytes) {
+        if (channel < 1 || channel > 4 || length < kMinFrameBytes || length > kMaxFrameBytes) {
             pending_.pop_front();
             ++discarded_;
             continue;

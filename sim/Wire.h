@@ -61,9 +61,9 @@ struct FrameView {
 std::vector<uint8_t> EncodeFrame(uint16_t channel, uint16_t opcode,
                                  std::span<const uint8_t> body = {});
 
-// Reassembles frames from a byte stream. A length field outside 6..10248 can
-// never start a frame; its first byte is dropped and counted, and the search
-// goes on from the next byte.
+// Reassembles frames from a byte stream. A frame starts with a channel of 1
+// to 4 and a length of 6 to 10248; where the bytes cannot start one, the
+// first byte is dropped and counted, and the search goes on from the next.
 class FrameDecoder {
 public:
     void Feed(std::span<const uint8_t> bytes);
