@@ -26,6 +26,8 @@ int PollRetry(pollfd* fds, nfds_t count, int timeoutMs) {
     }
 }
 
+constexpr auto kShapingSlack = std::chrono::milliseconds(5);
+
 std::chrono::nanoseconds TimeOnLink(size_t bytes, uint32_t bytesPerSecond) {
     const uint32_t rate = std::max<uint32_t>(1, bytesPerSecond);
     return std::chrono::nanoseconds(static_cast<int64_t>(bytes) * 1'000'000'000 / rate);
@@ -611,8 +613,13 @@ bool Camcorder::Transmit(std::span<const uint8_t> bytes, const Shaping& shaping)
         const size_t n = std::min(piece, bytes.size() - at);
         {
             std::unique_lock lock(mu_);
-            outboundFree_ =
-                std::max(Clock::now(), outboundFree_) + TimeOnLink(n, shaping.bytesPerSecond);
+            // A link that kept busy keeps its own schedule, so that wake-up
+            // delays do not add up; an idle one starts afresh.
+            const Clock::time_point now = Clock::now();
+            if (outboundFree_ + kShapingSlack < now) {
+                outboundFree_ = now;
+            }
+            outboundFree_ += TimeOnLink(n, shaping.bytesPerSecond);
             if (writerCv_.wait_until(lock, outboundFree_, [&] { return hangUpRequested_; })) {
                 return false;
             }

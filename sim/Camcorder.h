@@ -55,7 +55,7 @@ struct Fault {
     uint16_t opcode = 0;
     uint32_t times = 0;
     uint32_t delayMs = 0;
-    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> bytes = {};
     uint16_t channel = 0;
     uint32_t cutAt = 0;
 };
@@ -72,7 +72,7 @@ struct Options {
 // One frame as it crossed the line, with the milliseconds since Start.
 struct WireFrame {
     uint64_t atMs = 0;
-    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> bytes = {};
     uint16_t channel() const { return FrameView{bytes}.channel(); }
     uint16_t opcode() const { return FrameView{bytes}.opcode(); }
 };
