@@ -94,7 +94,8 @@ RgbImage RenderTestPicture(int width, int height, std::string_view caption) {
     }
 
     // The caption, scaled so that it is readable on the handset's small preview.
-    const int scale = std::max(1, height / 60);
+    const int fit = width / std::max(1, static_cast<int>(caption.size()) * 6 + 6);
+    const int scale = std::max(1, std::min(height / 60, fit));
     const int advance = 6 * scale;
     const int boxW = static_cast<int>(caption.size()) * advance + 2 * scale;
     const int boxH = 9 * scale;
