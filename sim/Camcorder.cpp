@@ -109,7 +109,6 @@ void Camcorder::Stop() {
         stopping_ = true;
         RequestHangUpLocked();
     }
-    writerCv_.notify_all();
     if (reader_.joinable()) {
         reader_.join();
     }
@@ -180,8 +179,8 @@ void Camcorder::ChangeStatus(const std::function<void(CameraStatus&)>& change) {
         change(s);
         model_.SetStatus(s);
         NoteEventLocked();
+        WakeWriterLocked();
     }
-    writerCv_.notify_all();
 }
 
 void Camcorder::SetStatus(const CameraStatus& status) {
@@ -210,8 +209,8 @@ void Camcorder::SetModePollInterval(uint32_t ms) {
     {
         std::lock_guard lock(mu_);
         options_.modePollIntervalMs = ms;
+        WakeWriterLocked();
     }
-    writerCv_.notify_all();
 }
 
 void Camcorder::SetJpegQuality(int quality) {
@@ -282,7 +281,7 @@ void Camcorder::RequestHangUpLocked() {
         // The pipe is never drained: every poll on it wakes from now on.
         [[maybe_unused]] const ssize_t n = ::write(hangUpPipe_[1], &b, 1);
     }
-    writerCv_.notify_all();
+    WakeWriterLocked();
     NoteEventLocked();
 }
 
@@ -297,7 +296,6 @@ void Camcorder::SendRaw(std::span<const uint8_t> bytes) {
         out.frame.assign(bytes.begin(), bytes.end());
         QueueLocked(std::move(out));
     }
-    writerCv_.notify_all();
 }
 
 void Camcorder::SendFrame(uint16_t channel, uint16_t opcode, std::span<const uint8_t> body) {
@@ -313,7 +311,7 @@ std::vector<WireFrame> Camcorder::ReceivedFrames() const {
 
 std::vector<WireFrame> Camcorder::SentFrames() const {
     std::lock_guard lock(mu_);
-    return sent_;
+    return {sent_.begin(), sent_.end()};
 }
 
 size_t Camcorder::CountReceived(uint16_t opcode) const {
@@ -362,6 +360,7 @@ void Camcorder::ClearRecords() {
     std::lock_guard lock(mu_);
     received_.clear();
     sent_.clear();
+    sentBytes_ = 0;
     discarded_ = 0;
     model_.ClearRecords();
 }
@@ -395,6 +394,11 @@ bool Camcorder::WaitFor(const std::function<bool()>& done,
             return done();
         }
     }
+}
+
+void Camcorder::WakeWriterLocked() {
+    ++writerWakes_;
+    writerCv_.notify_all();
 }
 
 void Camcorder::NoteEventLocked() {
@@ -472,7 +476,7 @@ void Camcorder::HandleFrame(std::vector<uint8_t> frame, Clock::time_point readAt
     const uint64_t versionBefore = model_.statusVersion();
     Reaction reaction = model_.Handle(frame);
     if (model_.statusVersion() != versionBefore) {
-        writerCv_.notify_all();  // a waiting mode poll goes out now
+        WakeWriterLocked();  // a waiting mode poll goes out now
     }
     NoteEventLocked();
     if (reaction.kind == Reaction::Kind::None) {
@@ -534,7 +538,7 @@ std::optional<Fault> Camcorder::TakeFaultLocked(uint16_t opcode) {
 
 void Camcorder::QueueLocked(Outgoing out) {
     queue_.push_back(std::move(out));
-    writerCv_.notify_all();
+    WakeWriterLocked();
 }
 
 Camcorder::Clock::time_point Camcorder::DueLocked(const Outgoing& out) const {
@@ -550,7 +554,7 @@ void Camcorder::WriterLoop() {
     std::unique_lock lock(mu_);
     while (!hangUpRequested_) {
         if (queue_.empty()) {
-            writerCv_.wait(lock);
+            writerCv_.wait(lock, [&] { return hangUpRequested_ || !queue_.empty(); });
             continue;
         }
         // The earliest due item; among equals, the one queued first.
@@ -564,7 +568,11 @@ void Camcorder::WriterLoop() {
             }
         }
         if (due > Clock::now()) {
-            writerCv_.wait_until(lock, due);
+            // Until it is due, or until something may have made another item
+            // due sooner (a new item, a status change, a new pace).
+            const uint64_t seen = writerWakes_;
+            writerCv_.wait_until(lock, due,
+                                 [&] { return hangUpRequested_ || writerWakes_ != seen; });
             continue;
         }
         Outgoing out = std::move(queue_[pick]);
@@ -589,6 +597,11 @@ void Camcorder::WriterLoop() {
             }
             // Recorded as it starts to leave, so that the record shows the pace.
             sent_.push_back({SinceStartMs(leaving), *part});
+            sentBytes_ += part->size();
+            while (sentBytes_ > options_.sentRecordBytes && sent_.size() > 1) {
+                sentBytes_ -= sent_.front().bytes.size();
+                sent_.pop_front();
+            }
             lock.unlock();
             const bool ok = Transmit(*part, shaping);
             lock.lock();

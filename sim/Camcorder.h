@@ -17,6 +17,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -67,6 +68,9 @@ struct Options {
     int jpegQuality = 75;
     int fd = -1;           // serve on this descriptor (taken over) instead of a new pty
     std::string linkPath;  // made by Start when not empty (see LinkAs)
+    // The record of sent frames keeps the latest ones up to this many bytes,
+    // so that a long stream of pictures does not fill the memory.
+    size_t sentRecordBytes = 16u << 20;
 };
 
 // One frame as it crossed the line, with the milliseconds since Start.
@@ -132,7 +136,8 @@ public:
 
     // The record. Received: every frame the camera took in, in order, at the
     // time it acted on it. Sent: everything it wrote, one entry per frame or
-    // garbage run (cut frames as cut), at the time it began to leave.
+    // garbage run (cut frames as cut), at the time it began to leave; the
+    // oldest are dropped beyond Options::sentRecordBytes.
     std::vector<WireFrame> ReceivedFrames() const;
     std::vector<WireFrame> SentFrames() const;
     size_t CountReceived(uint16_t opcode) const;
@@ -178,12 +183,14 @@ private:
     bool WriteAll(std::span<const uint8_t> bytes);
     void RequestHangUpLocked();
     void NoteEventLocked();
+    void WakeWriterLocked();
     void ChangeStatus(const std::function<void(CameraStatus&)>& change);
     uint64_t SinceStartMs(Clock::time_point t) const;
 
     mutable std::mutex mu_;
     mutable std::condition_variable eventCv_;  // anything happened
     std::condition_variable writerCv_;         // the out-queue or the pace changed
+    uint64_t writerWakes_ = 0;
     uint64_t generation_ = 0;
 
     Options options_;
@@ -191,7 +198,8 @@ private:
     std::vector<Fault> faults_;
     std::vector<Outgoing> queue_;
     std::vector<WireFrame> received_;
-    std::vector<WireFrame> sent_;
+    std::deque<WireFrame> sent_;
+    size_t sentBytes_ = 0;
     uint64_t discarded_ = 0;
 
     // The mode-poll pace: an answer leaves `interval` after the previous mode
