@@ -2,6 +2,9 @@
 // bytes out, and the camera's behaviour as the handset sees it.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -368,6 +371,46 @@ TEST_F(SimExchange, UnsolicitedFramesGoOutAsGiven) {
     EXPECT_EQ(client->ReadFrame(), (Bytes{0x00, 0x02, 0x00, 0x0A, 0x20, 0x05, 0, 7, 0, 8}));
     cam.SendRaw(Bytes{0x01, 0x02, 0x03});
     EXPECT_EQ(client->Read(3), (Bytes{0x01, 0x02, 0x03}));
+}
+
+TEST(SimRecord, KeepsTheLatestSentFramesWithinItsLimit) {
+    sim::Options options;
+    options.sentRecordBytes = 100;
+    sim::Camcorder cam(options);
+    ASSERT_TRUE(cam.Start());
+    SimClient client(cam.SlavePath());
+    for (int i = 0; i < 20; ++i) {
+        cam.SetBatteryLevel(static_cast<uint8_t>(i));
+        ASSERT_EQ(client.Exchange({0x00, 0x01, 0x00, 0x06, 0x11, 0x01}).size(), 14u);
+    }
+    const auto sent = cam.SentFrames();
+    EXPECT_EQ(sent.size(), 100u / 14);
+    EXPECT_EQ(sent.back().bytes.at(12), 19) << "the latest answer is kept";
+    EXPECT_EQ(cam.ReceivedFrames().size(), 20u) << "the received record has no limit";
+}
+
+TEST(SimLink, ServesAnyDescriptorAndNoticesItsEnd) {
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    sim::Options options;
+    options.fd = pair[0];
+    sim::Camcorder cam(options);
+    ASSERT_TRUE(cam.Start());
+    EXPECT_TRUE(cam.SlavePath().empty());
+    EXPECT_FALSE(cam.LinkAs("/nonexistent/link"));
+    const uint8_t request[] = {0x00, 0x04, 0x00, 0x06, 0x11, 0x04};
+    ASSERT_EQ(::write(pair[1], request, sizeof request), 6);
+    uint8_t answer[12] = {};
+    size_t got = 0;
+    while (got < sizeof answer) {
+        const ssize_t n = ::read(pair[1], answer + got, sizeof answer - got);
+        ASSERT_GT(n, 0);
+        got += static_cast<size_t>(n);
+    }
+    EXPECT_EQ(Bytes(answer, answer + 12),
+              (Bytes{0x00, 0x04, 0x00, 0x0C, 0x21, 0x04, 0, 0, 0, 0, 0, 0}));
+    ::close(pair[1]);
+    EXPECT_TRUE(cam.WaitFor([&] { return !cam.LinkUp(); }, kPatience));
 }
 
 TEST(SimLink, LinksTheLineWhereTheProgramLooksAndRemovesItAtStop) {
