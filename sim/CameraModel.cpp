@@ -178,12 +178,6 @@ Reaction CameraModel::OnGpsCommand(const Request& r) {
     return Status(r, CTP_2002, status);
 }
 
-std::vector<uint8_t> CameraModel::Picture(int width, int height, uint32_t number) const {
-    char caption[48];
-    std::snprintf(caption, sizeof caption, "#%06u %s", number, ClockText().c_str());
-    return EncodeJpeg(RenderTestPicture(width, height, caption), jpegQuality_);
-}
-
 Reaction CameraModel::OnImageCommand(const Request& r) {
     const bool standby = status_.operationState == kQuickStartStandby;
     switch (r.param) {
@@ -191,26 +185,12 @@ Reaction CameraModel::OnImageCommand(const Request& r) {
             if (!RecordingMode(status_.mode) || standby) {
                 return Status(r, CTP_2001, kRefused);
             }
-            image_ = Picture(kLiveViewWidth, kLiveViewHeight, liveViewFrames_ + 1);
-            if (image_.empty()) {
-                held_ = Held::None;
-                return Status(r, CTP_2001, kRefused);
-            }
-            ++liveViewFrames_;
-            held_ = Held::LiveView;
-            return Status(r, CTP_2001, 0);
+            return Status(r, CTP_2001, Prepare(Held::LiveView) ? 0 : kRefused);
         case 2:  // the still shown in playback
             if (!PlaybackMode(status_.mode) || standby) {
                 return Status(r, CTP_2001, kRefused);
             }
-            image_ = Picture(kStillWidth, kStillHeight, stills_ + 1);
-            if (image_.empty()) {
-                held_ = Held::None;
-                return Status(r, CTP_2001, kRefused);
-            }
-            ++stills_;
-            held_ = Held::Still;
-            return Status(r, CTP_2001, 0);
+            return Status(r, CTP_2001, Prepare(Held::Still) ? 0 : kRefused);
         case 1:
         case 3:
             if (held_ == (r.param == 1 ? Held::LiveView : Held::Still)) {
@@ -221,6 +201,19 @@ Reaction CameraModel::OnImageCommand(const Request& r) {
         default:
             return Status(r, CTP_2001, kRefused);
     }
+}
+
+bool CameraModel::Prepare(Held kind) {
+    const bool live = kind == Held::LiveView;
+    uint32_t& count = live ? liveViewFrames_ : stills_;
+    char caption[48];
+    std::snprintf(caption, sizeof caption, "#%06u %s", count + 1, ClockText().c_str());
+    image_ = EncodeJpeg(RenderTestPicture(live ? kLiveViewWidth : kStillWidth,
+                                          live ? kLiveViewHeight : kStillHeight, caption),
+                        jpegQuality_);
+    held_ = image_.empty() ? Held::None : kind;
+    count += image_.empty() ? 0 : 1;
+    return !image_.empty();
 }
 
 Reaction CameraModel::OnGetMode(const Request& r) {

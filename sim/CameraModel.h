@@ -105,13 +105,15 @@ private:
     static Reaction Status(const Request& r, uint16_t replyOpcode, uint16_t status);
 
     void SetOperationState(uint8_t state);
-    std::vector<uint8_t> Picture(int width, int height, uint32_t number) const;
 
     CameraStatus status_;
     uint64_t statusVersion_ = 0;
     int jpegQuality_;
 
     enum class Held { None, LiveView, Still };
+    // Makes a fresh picture of the kind the held image; false when encoding failed.
+    bool Prepare(Held kind);
+
     Held held_ = Held::None;
     std::vector<uint8_t> image_;
     uint32_t liveViewFrames_ = 0;

@@ -61,12 +61,20 @@ const char* FaultName(FaultKind kind) {
     return "?";
 }
 
-std::string FormatFrames(const std::vector<WireFrame>& frames, const char* tag) {
+// One line per item, as `format` writes it.
+template <typename Items, typename Format>
+std::string Lines(const Items& items, Format format) {
     std::string out;
-    for (const WireFrame& f : frames) {
-        out += std::string(tag) + " " + std::to_string(f.atMs) + " " + Hex(f.bytes) + "\n";
+    for (const auto& item : items) {
+        out += format(item) + "\n";
     }
     return out;
+}
+
+std::string FormatFrames(const std::vector<WireFrame>& frames, const std::string& tag) {
+    return Lines(frames, [&](const WireFrame& f) {
+        return tag + " " + std::to_string(f.atMs) + " " + Hex(f.bytes);
+    });
 }
 
 std::string FormatStatus(const Camcorder& cam) {
@@ -425,11 +433,7 @@ ControlReply RunControlCommand(Camcorder& cam, std::string_view line) {
         return FaultCommand(cam, line, w);
     }
     if (cmd == "faults") {
-        std::string out;
-        for (const Fault& f : cam.Faults()) {
-            out += FormatFault(f) + "\n";
-        }
-        return {Ok(out)};
+        return {Ok(Lines(cam.Faults(), FormatFault))};
     }
     if (cmd == "shape") {
         return Shape(cam, w);
@@ -466,37 +470,24 @@ ControlReply RunControlCommand(Camcorder& cam, std::string_view line) {
         return {Err("usage: frames [rx|tx]")};
     }
     if (cmd == "keys") {
-        std::string out;
-        for (const uint16_t k : cam.Keys()) {
-            out += std::to_string(k) + "\n";
-        }
-        return {Ok(out)};
+        return {Ok(Lines(cam.Keys(), [](uint16_t k) { return std::to_string(k); }))};
     }
     if (cmd == "sentences") {
-        std::string out;
-        for (std::string s : cam.GpsSentences()) {
-            // One line each: the sentence's own CR LF would split it.
+        // One line each: the sentence's own CR LF would split it.
+        return {Ok(Lines(cam.GpsSentences(), [](std::string s) {
             while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) {
                 s.pop_back();
             }
-            out += s + "\n";
-        }
-        return {Ok(out)};
+            return s;
+        }))};
     }
     if (cmd == "errors") {
-        std::string out;
-        for (const ErrorReport& e : cam.ErrorReports()) {
-            out +=
-                "channel " + std::to_string(e.channel) + " param " + std::to_string(e.param) + "\n";
-        }
-        return {Ok(out)};
+        return {Ok(Lines(cam.ErrorReports(), [](const ErrorReport& e) {
+            return "channel " + std::to_string(e.channel) + " param " + std::to_string(e.param);
+        }))};
     }
     if (cmd == "unknown") {
-        std::string out;
-        for (const auto& frame : cam.UnknownRequests()) {
-            out += Hex(frame) + "\n";
-        }
-        return {Ok(out)};
+        return {Ok(Lines(cam.UnknownRequests(), [](const auto& frame) { return Hex(frame); }))};
     }
     if (cmd == "clear") {
         cam.ClearRecords();

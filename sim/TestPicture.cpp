@@ -157,4 +157,30 @@ std::vector<uint8_t> EncodeJpeg(const RgbImage& image, int quality) {
     return result;
 }
 
+JpegSize CheckJpeg(std::span<const uint8_t> jpeg) {
+    jpeg_decompress_struct cinfo{};
+    JpegErrors errors{};
+    cinfo.err = jpeg_std_error(&errors.mgr);
+    errors.mgr.error_exit = OnJpegError;
+    if (setjmp(errors.jump) != 0) {
+        jpeg_destroy_decompress(&cinfo);
+        return {};
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    jpeg_start_decompress(&cinfo);
+    std::vector<JSAMPLE> row(static_cast<size_t>(cinfo.output_width) * cinfo.output_components);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_read_scanlines(&cinfo, rows, 1);
+    }
+    const bool whole = errors.mgr.num_warnings == 0;
+    jpeg_finish_decompress(&cinfo);
+    const JpegSize size{static_cast<int>(cinfo.output_width),
+                        static_cast<int>(cinfo.output_height)};
+    jpeg_destroy_decompress(&cinfo);
+    return whole ? size : JpegSize{};
+}
+
 }  // namespace sim

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -22,5 +23,13 @@ RgbImage RenderTestPicture(int width, int height, std::string_view caption);
 
 // Baseline JPEG of the picture; empty when the encoder fails.
 std::vector<uint8_t> EncodeJpeg(const RgbImage& image, int quality);
+
+// Decodes a whole JPEG to check it: its width and height, or 0 x 0 when it is
+// not one, or is cut short (which the decoder only warns about).
+struct JpegSize {
+    int width = 0;
+    int height = 0;
+};
+JpegSize CheckJpeg(std::span<const uint8_t> jpeg);
 
 }  // namespace sim

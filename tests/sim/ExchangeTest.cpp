@@ -10,43 +10,26 @@
 #include <string>
 
 #include "sim/Camcorder.h"
+#include "sim/TestPicture.h"
 #include "tests/sim/SimClient.h"
 #include "tests/support/TempDeviceRoot.h"
 
 namespace {
 
 using simtest::Bytes;
+using simtest::Concat;
 using simtest::kPatience;
 using simtest::SimClient;
+using simtest::Text;
 using namespace std::chrono_literals;
 
-Bytes Text(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) {
-        out.insert(out.end(), p.begin(), p.end());
-    }
-    return out;
-}
-
-class SimExchange : public ::testing::Test {
+class SimExchange : public simtest::SimTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(cam.Start());
-        client = std::make_unique<SimClient>(cam.SlavePath());
-    }
-
     // Operating state as the camera reports it on the wire.
     uint8_t ReportedState() {
         const Bytes answer = client->Exchange({0x00, 0x01, 0x00, 0x06, 0x11, 0x01});
         return answer.size() == 14 ? answer[7] : 0xFF;
     }
-
-    sim::Camcorder cam;
-    std::unique_ptr<SimClient> client;
 };
 
 struct LiteralCase {
@@ -276,7 +259,7 @@ void ExpectPictureOfBlocks(const Fetched& f, int width, int height) {
     for (size_t i = 0; i + 1 < f.blockBytes.size(); ++i) {
         EXPECT_EQ(f.blockBytes[i], 10240u);
     }
-    const simtest::JpegSize size = simtest::DecodeJpeg(f.jpeg);
+    const sim::JpegSize size = sim::CheckJpeg(f.jpeg);
     EXPECT_EQ(size.width, width);
     EXPECT_EQ(size.height, height);
 }

@@ -11,8 +11,10 @@
 namespace {
 
 using simtest::Bytes;
+using simtest::Concat;
 using simtest::kPatience;
 using simtest::SimClient;
+using simtest::Text;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -22,24 +24,7 @@ const Bytes kModeAnswer = {0x00, 0x01, 0x00, 0x0E, 0x21, 0x01, 0x00,
 const Bytes kDataInfo = {0x00, 0x04, 0x00, 0x06, 0x11, 0x04};
 const Bytes kNoPicture = {0x00, 0x04, 0x00, 0x0C, 0x21, 0x04, 0, 0, 0, 0, 0, 0};
 
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) {
-        out.insert(out.end(), p.begin(), p.end());
-    }
-    return out;
-}
-
-class SimFaults : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(cam.Start());
-        client = std::make_unique<SimClient>(cam.SlavePath());
-    }
-
-    sim::Camcorder cam;
-    std::unique_ptr<SimClient> client;
-};
+using SimFaults = simtest::SimTest;
 
 TEST_F(SimFaults, SilenceSwallowsTheAnswersOfItsOpcodeOnly) {
     cam.AddFault({.kind = sim::FaultKind::Silence, .opcode = sim::CTP_GET_MODE, .times = 1});

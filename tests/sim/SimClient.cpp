@@ -1,29 +1,14 @@
 #include "tests/sim/SimClient.h"
 
 #include <fcntl.h>
-#include <jpeglib.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csetjmp>
 #include <stdexcept>
 
 namespace simtest {
-namespace {
-
-struct JpegErrors {
-    jpeg_error_mgr mgr;
-    std::jmp_buf jump;
-};
-
-[[noreturn]] void OnJpegError(j_common_ptr cinfo) {
-    std::longjmp(reinterpret_cast<JpegErrors*>(cinfo->err)->jump, 1);
-}
-
-}  // namespace
-
 SimClient::SimClient(const std::string& path) {
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
@@ -126,31 +111,16 @@ bool SimClient::SeesHangUp(std::chrono::milliseconds timeout) const {
     }
 }
 
-JpegSize DecodeJpeg(const Bytes& jpeg) {
-    jpeg_decompress_struct cinfo{};
-    JpegErrors errors{};
-    cinfo.err = jpeg_std_error(&errors.mgr);
-    errors.mgr.error_exit = OnJpegError;
-    if (setjmp(errors.jump) != 0) {
-        jpeg_destroy_decompress(&cinfo);
-        return {};
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) {
+        out.insert(out.end(), p.begin(), p.end());
     }
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
-    jpeg_read_header(&cinfo, TRUE);
-    jpeg_start_decompress(&cinfo);
-    std::vector<JSAMPLE> row(static_cast<size_t>(cinfo.output_width) * cinfo.output_components);
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_read_scanlines(&cinfo, rows, 1);
-    }
-    // A truncated picture only warns; count that as broken.
-    const bool clean = errors.mgr.num_warnings == 0;
-    jpeg_finish_decompress(&cinfo);
-    const JpegSize size{static_cast<int>(cinfo.output_width),
-                        static_cast<int>(cinfo.output_height)};
-    jpeg_destroy_decompress(&cinfo);
-    return clean ? size : JpegSize{};
+    return out;
+}
+
+Bytes Text(const std::string& text) {
+    return Bytes(text.begin(), text.end());
 }
 
 }  // namespace simtest

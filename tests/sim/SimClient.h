@@ -2,10 +2,16 @@
 // simulator's slave, writes literal bytes and reads what comes back.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdint>
+#include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "sim/Camcorder.h"
 
 namespace simtest {
 
@@ -36,12 +42,19 @@ private:
     int fd_ = -1;
 };
 
-// Width and height of a JPEG, or {0, 0} when libjpeg cannot read its header
-// or its picture data.
-struct JpegSize {
-    int width = 0;
-    int height = 0;
+Bytes Concat(std::initializer_list<Bytes> parts);
+Bytes Text(const std::string& text);
+
+// A started simulator with a client on its line.
+class SimTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(cam.Start());
+        client = std::make_unique<SimClient>(cam.SlavePath());
+    }
+
+    sim::Camcorder cam;
+    std::unique_ptr<SimClient> client;
 };
-JpegSize DecodeJpeg(const Bytes& jpeg);
 
 }  // namespace simtest
