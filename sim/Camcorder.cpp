@@ -58,9 +58,10 @@ bool Camcorder::Start() {
         if (master < 0) {
             return false;
         }
-        const char* name = nullptr;
+        // ptsname_r: several simulators may start at once in one test process.
+        char name[128];
         if (::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
-            (name = ::ptsname(master)) == nullptr) {
+            ::ptsname_r(master, name, sizeof name) != 0) {
             ::close(master);
             return false;
         }

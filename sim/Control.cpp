@@ -36,7 +36,7 @@ std::string_view Rest(std::string_view line, const std::vector<std::string_view>
     return line.substr(static_cast<size_t>(words[skip].data() - line.data()));
 }
 
-std::string Ok(std::string lines = {}) {
+std::string Ok(const std::string& lines = {}) {
     return lines + "ok\n";
 }
 std::string Err(const std::string& why) {

@@ -239,6 +239,7 @@ public:
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         args.insert(args.begin(), CAMSIM_PATH);
         std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
         for (std::string& a : args) {
             argv.push_back(a.data());
         }

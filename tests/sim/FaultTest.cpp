@@ -14,7 +14,6 @@ using simtest::Bytes;
 using simtest::Concat;
 using simtest::kPatience;
 using simtest::SimClient;
-using simtest::Text;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
