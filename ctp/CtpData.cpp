@@ -162,18 +162,18 @@ void CCtpDataGps::Serialize(uint8_t* buffer) const {
     std::memcpy(buffer + 2, text, std::strlen(text));
 }
 
-void CCtpDataBlock::Parse(const uint8_t* data) {
-    if (data == nullptr) {
+void CCtpDataBlock::Parse(const uint8_t* received) {
+    if (received == nullptr) {
         return;
     }
-    const FrameView frame(data);
-    opcode = OpcodeOf(data);
+    const FrameView frame(received);
+    opcode = OpcodeOf(received);
     param = frame.U16(2);
     // Only a frame longer than header and param carries data bytes.
     if (frame.FrameLength() > 8) {
         const size_t count = std::min<size_t>(frame.FrameLength() - 8u, kCtpBlockDataSize);
-        std::memcpy(this->data, data + 4, count);
-        std::memset(this->data + count, 0, kCtpBlockDataSize - count);
+        std::memcpy(data, received + 4, count);
+        std::memset(data + count, 0, kCtpBlockDataSize - count);
         hasData = 1;
     } else {
         hasData = 0;
