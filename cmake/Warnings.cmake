@@ -1,6 +1,8 @@
 # camora_warnings(target): the project's warning set, errors unless CAMORA_WERROR is off.
 function(camora_warnings target)
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow=local
+    # clang knows no -Wshadow=local; its plain -Wshadow covers the same locals.
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic
+                           $<IF:$<CXX_COMPILER_ID:GNU>,-Wshadow=local,-Wshadow>
                            -Wnon-virtual-dtor -Wimplicit-fallthrough)
     if(CAMORA_WERROR)
         target_compile_options(${target} PRIVATE -Werror)

@@ -1,0 +1,371 @@
+#include "ctp/CtpEngine.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "app/AppRegistry.h"
+#include "ctp/ByteOrder.h"
+#include "ctp/CtpDataFactory.h"
+#include "platform/ui/MessageBox.h"
+#include "ui/resources/Strings.h"
+
+using ctp::GetBe16;
+using platform::MutexLock;
+
+namespace {
+
+// Ends a receive step; the text says why and is dropped where it is caught.
+class CtpError {
+public:
+    explicit CtpError(const char* text) : text_(text) {}
+    const char* Text() const { return text_; }
+
+private:
+    const char* text_;
+};
+
+constexpr uint32_t kStartPauseMs = 100;
+constexpr uint32_t kReadRetryMs = 10;
+constexpr uint32_t kReadTotalMs = 200;
+constexpr uint32_t kWriteTotalMs = 1000;
+constexpr uint32_t kDisconnectedText = 127;
+constexpr uint32_t kErrorCaption = 113;
+// Trailing short frames: even sizes from an opcode-only frame up to this.
+constexpr uint32_t kTrailingWindowMax = 14;
+
+}  // namespace
+
+CCtpEngine* CCtpEngine::GetInstance() {
+    static CCtpEngine* instance = [] {
+        auto* engine = new CCtpEngine();
+        AppRegistry.ctpEngine = engine;
+        return engine;
+    }();
+    return instance;
+}
+
+CCtpEngine::CCtpEngine() = default;
+
+CCtpEngine::~CCtpEngine() {
+    for (CtpRequest* request : queue) {
+        delete request->packet;
+        delete request;
+    }
+    for (ReplySlot& slot : replySlot) {
+        delete slot.packet;
+    }
+}
+
+int CCtpEngine::Start(platform::PortHandle newPort) {
+    std::lock_guard start(startLock);
+    // Time-outs first: a read issued on a port without them would wait for
+    // data without limit, holding portMutex against the next Start.
+    SetPortTimeouts(newPort);
+    int result = 1;
+    if (receiverThread != nullptr) {
+        MutexLock lock(*portMutex);
+        std::lock_guard handle(portHandleLock);
+        port = newPort;
+    } else {
+        {
+            std::lock_guard handle(portHandleLock);
+            port = newPort;
+        }
+        if (!CreateSyncObjects() || !CreateThreads()) {
+            result = -1;
+        } else {
+            platform::Sleep(kStartPauseMs);
+        }
+    }
+    return result;
+}
+
+bool CCtpEngine::CreateSyncObjects() {
+    // Only what is missing: after a failed Start a thread may already wait on
+    // the objects that did get made.
+    for (size_t i = 0; i < replyEvent.size(); ++i) {
+        if (replyEvent[i] == nullptr) {
+            replyEvent[i] = platform::Event::Create(platform::ResetMode::Auto, false);
+            if (replyEvent[i] == nullptr) {
+                return false;
+            }
+            replySlot[i] = ReplySlot{static_cast<int>(i) + 1, nullptr};
+        }
+    }
+    if (queueEvent == nullptr) {
+        queueEvent = platform::Event::Create(platform::ResetMode::Auto, false);
+    }
+    if (queueEvent != nullptr && queueMutex == nullptr) {
+        queueMutex = platform::Mutex::Create();
+    }
+    if (queueMutex != nullptr && replyMutex == nullptr) {
+        replyMutex = platform::Mutex::Create();
+    }
+    if (replyMutex != nullptr && portMutex == nullptr) {
+        portMutex = platform::Mutex::Create();
+    }
+    if (portMutex == nullptr) {
+        return false;
+    }
+    ready.store(true, std::memory_order_release);
+    return true;
+}
+
+bool CCtpEngine::CreateThreads() {
+    if (senderThread == nullptr) {
+        senderThread = platform::Thread::Create(&CCtpEngine::SenderProc, this, false);
+        if (senderThread == nullptr) {
+            return false;
+        }
+    }
+    receiverThread = platform::Thread::Create(&CCtpEngine::ReceiverProc, this, false);
+    return receiverThread != nullptr;
+}
+
+void CCtpEngine::SetPortTimeouts(const platform::PortHandle& target) {
+    if (target == nullptr) {
+        return;
+    }
+    platform::SerialTimeouts timeouts = target->GetTimeouts();
+    timeouts.readIntervalMs = platform::SerialTimeouts::kNoIntervalLimit;
+    timeouts.readTotalMultiplierMs = 0;
+    timeouts.readTotalConstantMs = kReadTotalMs;
+    timeouts.writeTotalMultiplierMs = 0;
+    timeouts.writeTotalConstantMs = kWriteTotalMs;
+    target->SetTimeouts(timeouts);
+}
+
+platform::PortHandle CCtpEngine::CurrentPort() {
+    std::lock_guard handle(portHandleLock);
+    return port;
+}
+
+void CCtpEngine::SetConnecting(int value) {
+    connecting.store(value);
+}
+
+int CCtpEngine::Send(CCtpData* packet, int channel) {
+    if (packet == nullptr) {
+        return -1;
+    }
+    if (!IsCtpChannel(channel) || !ready.load(std::memory_order_acquire)) {
+        delete packet;
+        return -1;
+    }
+    const size_t index = static_cast<size_t>(channel - 1);
+    {
+        // A late answer to an earlier request: drop it and its signal, so the
+        // next Receive waits for the answer to this request.
+        MutexLock lock(*replyMutex);
+        if (replySlot[index].packet != nullptr) {
+            delete replySlot[index].packet;
+            replySlot[index].packet = nullptr;
+            replyEvent[index]->Wait(0);
+        }
+    }
+    auto* request = new CtpRequest{channel, packet};
+    {
+        MutexLock lock(*queueMutex);
+        queue.push_back(request);
+    }
+    queueEvent->Set();
+    return 1;
+}
+
+int CCtpEngine::Receive(int channel, CCtpData** reply, uint16_t timeoutSeconds) {
+    if (!IsCtpChannel(channel) || reply == nullptr || !ready.load(std::memory_order_acquire)) {
+        return -1;
+    }
+    const size_t index = static_cast<size_t>(channel - 1);
+    const uint32_t limitMs = uint32_t{timeoutSeconds} * 1000u;
+    const uint64_t startMs = platform::TickCountMs();
+    for (;;) {
+        uint32_t waitMs = platform::kWaitForever;
+        if (limitMs != 0) {
+            const uint64_t elapsed = platform::TickCountMs() - startMs;
+            if (elapsed >= limitMs) {
+                return 0;
+            }
+            waitMs = limitMs - static_cast<uint32_t>(elapsed);
+        }
+        if (!replyEvent[index]->Wait(waitMs)) {
+            return 0;
+        }
+        MutexLock lock(*replyMutex);
+        if (replySlot[index].packet != nullptr) {
+            *reply = replySlot[index].packet;
+            replySlot[index].packet = nullptr;
+            return 1;
+        }
+        // The signal of a reply that a Send on this channel has just dropped:
+        // keep waiting for the answer rather than return an empty reply.
+    }
+}
+
+uint32_t CCtpEngine::SenderProc(void* engine) {
+    auto* self = static_cast<CCtpEngine*>(engine);
+    for (;;) {
+        self->queueEvent->Wait(platform::kWaitForever);
+        self->SendQueued();
+    }
+}
+
+void CCtpEngine::SendQueued() {
+    size_t size = 0;
+    do {
+        CtpRequest* request = nullptr;
+        {
+            MutexLock lock(*queueMutex);
+            size = queue.size();
+            if (size > 0) {
+                request = queue.front();
+                queue.pop_front();
+            }
+        }
+        if (request != nullptr) {
+            WriteFrame(*request);
+            delete request;
+        }
+    } while (size > 0);
+}
+
+void CCtpEngine::WriteFrame(CtpRequest& request) {
+    std::memset(sendBuffer, 0, sizeof sendBuffer);
+    // A packet that would not fit the buffer is dropped rather than written past it.
+    const uint16_t length =
+        CtpWriteFrame(*request.packet, request.channel, sendBuffer, sizeof sendBuffer);
+    if (length > 0) {
+        // Not under portMutex: only this thread writes. A failed write shows
+        // as the caller's time-out.
+        if (const platform::PortHandle target = CurrentPort()) {
+            uint32_t written = 0;
+            target->Write(sendBuffer, length, &written);
+        }
+    }
+    delete request.packet;
+    request.packet = nullptr;
+}
+
+uint32_t CCtpEngine::ReceiverProc(void* engine) {
+    auto* self = static_cast<CCtpEngine*>(engine);
+    while (self->ReceiveOneFrame()) {
+    }
+    return 0;
+}
+
+bool CCtpEngine::ReadPort(uint8_t* dest, uint32_t count, uint32_t* got) {
+    *got = 0;
+    return port != nullptr && port->Read(dest, count, got);
+}
+
+bool CCtpEngine::ReceiveOneFrame() {
+    bool proceed = true;
+    try {
+        std::memset(receiveBuffer, 0, sizeof receiveBuffer);
+        int result = ReadExact(receiveBuffer, kCtpHeaderSize);
+        if (result != 1) {
+            proceed = result != -2;
+            throw CtpError("Recv Error.");
+        }
+        const uint16_t channel = GetBe16(receiveBuffer);
+        if (!IsCtpChannel(channel)) {
+            throw CtpError("Port Check Error.");
+        }
+        const uint16_t opcode = GetBe16(receiveBuffer + 4);
+        if (!IsAcceptedOpcode(opcode)) {
+            throw CtpError("OpeCode Check Error.");
+        }
+        const uint16_t length = GetBe16(receiveBuffer + 2);
+        if (length <= kCtpHeaderSize || length > sizeof receiveBuffer) {
+            throw CtpError("Read size Error.");
+        }
+        result = ReadExact(receiveBuffer + kCtpHeaderSize, length - kCtpHeaderSize);
+        if (result != 1) {
+            proceed = result != -2;
+            throw CtpError("Recv Error.");
+        }
+        CCtpData* packet = CCtpDataFactory::Create(opcode);
+        if (packet == nullptr) {
+            throw CtpError("Data Create Error.");
+        }
+        packet->Parse(receiveBuffer + kCtpEnvelopeSize);
+        StoreReply(channel, packet);
+    } catch (const CtpError&) {
+        // The frame is dropped; nothing resynchronises the stream.
+    }
+    return proceed;
+}
+
+int CCtpEngine::ReadExact(uint8_t* dest, uint32_t count) {
+    uint32_t done = 0;
+    for (;;) {
+        const uint32_t wanted = count - done;
+        uint32_t n = 0;
+        bool ok = false;
+        {
+            MutexLock lock(*portMutex);
+            ok = ReadPort(dest + done, wanted, &n);
+        }
+        if (n > wanted) {
+            return -1;  // a read never returns more than it was asked for
+        }
+        n -= ExtractTrailingFrames(dest + done, n);
+        if (!ok) {
+            if (connecting.load() == 0) {
+                Disconnect();
+            }
+            platform::Sleep(kReadRetryMs);
+        }
+        if (n == 0) {
+            continue;
+        }
+        done += n;
+        if (done < count) {
+            continue;
+        }
+        return ok ? 1 : -2;
+    }
+}
+
+uint32_t CCtpEngine::ExtractTrailingFrames(const uint8_t* data, uint32_t n) {
+    uint32_t consumed = 0;
+    while (n >= kCtpHeaderSize) {
+        uint8_t scratch[kTrailingWindowMax] = {};
+        const uint32_t largest = n < kTrailingWindowMax ? n : kTrailingWindowMax;
+        uint32_t found = 0;
+        for (uint32_t w = kCtpHeaderSize; w <= largest && found == 0; w += 2) {
+            std::memcpy(scratch, data + n - w, w);
+            if (IsCtpChannel(GetBe16(scratch)) && GetBe16(scratch + 2) == w &&
+                IsAcceptedOpcode(GetBe16(scratch + 4))) {
+                found = w;
+            }
+        }
+        if (found == 0) {
+            break;
+        }
+        // Bytes of a frame the factory cannot make are dropped all the same.
+        if (CCtpData* packet = CCtpDataFactory::Create(GetBe16(scratch + 4))) {
+            packet->Parse(scratch + kCtpEnvelopeSize);
+            StoreReply(GetBe16(scratch), packet);
+        }
+        consumed += found;
+        n -= found;
+    }
+    return consumed;
+}
+
+void CCtpEngine::StoreReply(int channel, CCtpData* packet) {
+    const size_t index = static_cast<size_t>(channel - 1);
+    {
+        MutexLock lock(*replyMutex);
+        delete replySlot[index].packet;
+        replySlot[index].packet = packet;
+    }
+    replyEvent[index]->Set();
+}
+
+void CCtpEngine::Disconnect() {
+    platform::ShowMessageBox(AppRegistry.mainWindow, ui::ResourceString(kDisconnectedText),
+                             ui::ResourceString(kErrorCaption), platform::MessageBoxButtons::Ok);
+    platform::ExitProcess(0);
+}

@@ -1,0 +1,113 @@
+// The one object through which the program talks to the camera: it queues
+// outgoing packets for a sender thread, reads and checks incoming frames on a
+// receiver thread, and hands each reply to the slot of its channel (1 to 4).
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+#include "ctp/CtpData.h"
+#include "platform/kernel/Kernel.h"
+#include "platform/serial/SerialPort.h"
+
+// One queued outgoing packet; the request owns the packet.
+struct CtpRequest {
+    int channel;
+    CCtpData* packet;
+};
+
+class CCtpEngine {
+public:
+    // The program's engine, created on first use (no threads yet) and never
+    // destroyed; it is also recorded in AppRegistry.
+    static CCtpEngine* GetInstance();
+
+    // The program uses GetInstance; tests build engines of their own. An
+    // engine whose threads have been started must never be destroyed.
+    CCtpEngine();
+    virtual ~CCtpEngine();
+    CCtpEngine(const CCtpEngine&) = delete;
+    CCtpEngine& operator=(const CCtpEngine&) = delete;
+
+    // First call: creates the events, mutexes, sender and receiver threads,
+    // then pauses 100 ms. Later calls only exchange the port. Every call sets
+    // the port's time-outs (reads return within 200 ms, writes give up after
+    // 1000 ms). 1 when the engine runs, -1 when an event, mutex or thread could
+    // not be created.
+    int Start(platform::PortHandle newPort);
+
+    // 0 once the connect handshake has been answered: from then on a failed
+    // port read ends the program after the disconnect message.
+    void SetConnecting(int value);
+
+    // Queues `packet` for `channel` after deleting any reply nobody took on
+    // that channel. The engine owns every packet it is given: 1 when queued;
+    // -1 (packet deleted, nothing queued) for a null packet, a channel other
+    // than 1 to 4, or an engine not started.
+    int Send(CCtpData* packet, int channel);
+
+    // Waits for the next reply on `channel`, at most `timeoutSeconds` (0: no
+    // limit). 1 with the reply stored in *reply (the caller deletes it); 0 on
+    // time-out, *reply untouched; -1 for a bad channel or an engine not started.
+    int Receive(int channel, CCtpData** reply, uint16_t timeoutSeconds);
+
+protected:
+    // The receive path's only byte source: one read of up to `count` bytes,
+    // called with portMutex held. True with *got == 0 when nothing came in
+    // time, false when the read failed.
+    virtual bool ReadPort(uint8_t* dest, uint32_t count, uint32_t* got);
+
+    // Creates whichever events and mutexes do not exist yet; false when one
+    // cannot be created.
+    bool CreateSyncObjects();
+
+    // The receiver thread's step: reads, checks and delivers one frame.
+    // False once the receiver must stop (a failed read that still returned
+    // the last bytes asked for).
+    bool ReceiveOneFrame();
+
+private:
+    struct ReplySlot {
+        int channel = 0;
+        CCtpData* packet = nullptr;
+    };
+
+    static uint32_t SenderProc(void* engine);
+    static uint32_t ReceiverProc(void* engine);
+    bool CreateThreads();
+    void SetPortTimeouts(const platform::PortHandle& target);
+    platform::PortHandle CurrentPort();
+
+    void SendQueued();
+    void WriteFrame(CtpRequest& request);
+
+    int ReadExact(uint8_t* dest, uint32_t count);
+    uint32_t ExtractTrailingFrames(const uint8_t* data, uint32_t n);
+    void StoreReply(int channel, CCtpData* packet);
+    [[noreturn]] void Disconnect();
+
+    platform::PortHandle port;
+    // Guards the handle itself: the receiver reads it under portMutex, the
+    // sender takes a copy under this lock, Start exchanges it under both.
+    std::mutex portHandleLock;
+    std::unique_ptr<platform::Thread> senderThread;
+    std::unique_ptr<platform::Thread> receiverThread;
+    std::unique_ptr<platform::Event> queueEvent;
+    std::array<std::unique_ptr<platform::Event>, 4> replyEvent;
+    std::unique_ptr<platform::Mutex> queueMutex;
+    std::unique_ptr<platform::Mutex> replyMutex;
+    std::unique_ptr<platform::Mutex> portMutex;
+    std::deque<CtpRequest*> queue;
+    std::array<ReplySlot, 4> replySlot;
+    std::atomic<int> connecting{1};
+    // Set once every event and mutex exists; Send and Receive refuse before.
+    std::atomic<bool> ready{false};
+    std::mutex startLock;  // one Start at a time
+    uint8_t sendBuffer[kCtpMaxFrameSize] = {};
+    // Last member: a write past it leaves the object, where sanitizers see it.
+    uint8_t receiveBuffer[kCtpMaxFrameSize] = {};
+};

@@ -1,0 +1,514 @@
+// The engine over real pseudo-terminals, with the test playing the camera.
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/AppRegistry.h"
+#include "ctp/CtpDataFactory.h"
+#include "ctp/CtpEngine.h"
+#include "platform/kernel/Kernel.h"
+#include "platform/text/Text.h"
+#include "platform/ui/MessageBox.h"
+#include "tests/ctp/CtpTestFrames.h"
+#include "tests/support/PtyPair.h"
+
+using namespace ctptest;
+using namespace std::chrono_literals;
+using testsupport::PtyPair;
+
+namespace {
+
+template <typename F>
+bool Eventually(F done, std::chrono::milliseconds limit = 10000ms) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (done()) {
+            return true;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    return done();
+}
+
+// Engines run threads until the process ends, so they and their terminals are
+// never freed; a global list keeps them reachable for the leak checker.
+std::vector<void*>& Kept() {
+    static auto* kept = new std::vector<void*>;
+    return *kept;
+}
+
+// An engine whose reads the test can watch and hold: with the gate closed the
+// receiver waits before its next read, so that bytes the peer writes meanwhile
+// are all there when the read is made.
+class ObservedEngine : public CCtpEngine {
+public:
+    void CloseGate() {
+        std::lock_guard lock(lock_);
+        open_ = false;
+    }
+    void OpenGate() {
+        {
+            std::lock_guard lock(lock_);
+            open_ = true;
+        }
+        changed_.notify_all();
+    }
+    // True once the receiver waits at the closed gate.
+    bool WaitParked() {
+        std::unique_lock lock(lock_);
+        return changed_.wait_for(lock, 10s, [&] { return parked_ && !open_; });
+    }
+    int Failures() {
+        std::lock_guard lock(lock_);
+        return static_cast<int>(failureTimes_.size());
+    }
+    std::chrono::steady_clock::duration FailureSpan(size_t from, size_t to) {
+        std::lock_guard lock(lock_);
+        return failureTimes_.at(to) - failureTimes_.at(from);
+    }
+
+protected:
+    bool ReadPort(uint8_t* dest, uint32_t count, uint32_t* got) override {
+        {
+            std::unique_lock lock(lock_);
+            parked_ = true;
+            changed_.notify_all();
+            changed_.wait(lock, [&] { return open_; });
+            parked_ = false;
+        }
+        const bool ok = CCtpEngine::ReadPort(dest, count, got);
+        if (!ok) {
+            std::lock_guard lock(lock_);
+            failureTimes_.push_back(std::chrono::steady_clock::now());
+        }
+        return ok;
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool open_ = true;
+    bool parked_ = false;
+    std::vector<std::chrono::steady_clock::time_point> failureTimes_;
+};
+
+platform::SerialTimeouts EngineTimeouts() {
+    platform::SerialTimeouts t;
+    t.readIntervalMs = platform::SerialTimeouts::kNoIntervalLimit;
+    t.readTotalConstantMs = 200;
+    t.writeTotalConstantMs = 1000;
+    return t;
+}
+
+bool operator==(const platform::SerialTimeouts& a, const platform::SerialTimeouts& b) {
+    return a.readIntervalMs == b.readIntervalMs &&
+           a.readTotalMultiplierMs == b.readTotalMultiplierMs &&
+           a.readTotalConstantMs == b.readTotalConstantMs &&
+           a.writeTotalMultiplierMs == b.writeTotalMultiplierMs &&
+           a.writeTotalConstantMs == b.writeTotalConstantMs;
+}
+
+// One camera link: a terminal, the program's port on it and a descriptor the
+// test uses to see how many bytes wait to be read.
+struct Link {
+    Link() : pty(new PtyPair), port(platform::SerialPort::Adopt(pty->OpenSlave())) {
+        probe = pty->OpenSlave();
+        Kept().push_back(pty);
+        Kept().push_back(new platform::PortHandle(port));
+    }
+    size_t Queued() const {
+        int n = 0;
+        ::ioctl(probe, FIONREAD, &n);
+        return static_cast<size_t>(n);
+    }
+    PtyPair* pty;
+    platform::PortHandle port;
+    int probe = -1;
+};
+
+ObservedEngine& NewEngine() {
+    auto* engine = new ObservedEngine;
+    Kept().push_back(engine);
+    return *engine;
+}
+
+// Seconds of the (possibly scaled) clock that last about ten real seconds.
+uint16_t Generous() {
+    return static_cast<uint16_t>(std::min(65535.0, 10 * platform::TimeScale() + 1));
+}
+
+std::unique_ptr<CCtpData> Await(CCtpEngine& engine, int channel) {
+    CCtpData* reply = nullptr;
+    if (engine.Receive(channel, &reply, Generous()) != 1) {
+        return nullptr;
+    }
+    return std::unique_ptr<CCtpData>(reply);
+}
+
+std::optional<Bytes> AwaitFrame(CCtpEngine& engine, int channel) {
+    const auto reply = Await(engine, channel);
+    if (reply == nullptr) {
+        return std::nullopt;
+    }
+    return Frame(reply, channel);
+}
+
+// True when nothing arrives on `channel` within one (scaled) second.
+bool NothingOn(CCtpEngine& engine, int channel) {
+    CCtpData* reply = nullptr;
+    const int result = engine.Receive(channel, &reply, 1);
+    delete reply;
+    return result == 0;
+}
+
+// The bytes as exactly what one read of the receiver returns.
+void DeliverAsOneRead(ObservedEngine& engine, Link& link, const Bytes& bytes) {
+    engine.CloseGate();
+    ASSERT_TRUE(engine.WaitParked());
+    link.pty->PeerWrite(bytes);
+    ASSERT_TRUE(Eventually([&] { return link.Queued() == bytes.size(); }));
+    engine.OpenGate();
+    ASSERT_TRUE(Eventually([&] { return link.Queued() == 0; }));
+    engine.CloseGate();
+    ASSERT_TRUE(engine.WaitParked());
+}
+
+CCtpData* Release(std::unique_ptr<CCtpData> packet) {
+    return packet.release();
+}
+
+class CtpEngineTest : public ::testing::Test {
+protected:
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+    void TearDown() override {
+        platform::SetTimeScale(1);
+        platform::FailNextCreations(0);
+    }
+
+    ObservedEngine& StartedEngine(Link& link) {
+        ObservedEngine& engine = NewEngine();
+        EXPECT_EQ(engine.Start(link.port), 1);
+        return engine;
+    }
+
+    const Bytes report3_ = Frame(Para1(CTP_ERROR_REPORT, 7), 3);
+    const Bytes mode1_ = Frame(CamMode({2, 1, 1, 1, 0x0102, 4, 0}), 1);
+};
+
+}  // namespace
+
+TEST_F(CtpEngineTest, GetInstanceIsOneEngineRecordedInTheRegistry) {
+    CCtpEngine* engine = CCtpEngine::GetInstance();
+    ASSERT_NE(engine, nullptr);
+    EXPECT_EQ(CCtpEngine::GetInstance(), engine);
+    EXPECT_EQ(AppRegistry.ctpEngine, engine);
+}
+
+TEST_F(CtpEngineTest, StartSetsThePortTimeoutsAndPausesBeforeReturning) {
+    Link link;
+    ObservedEngine& engine = NewEngine();
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(engine.Start(link.port), 1);
+    EXPECT_GE(std::chrono::steady_clock::now() - before, 95ms);
+    EXPECT_TRUE(link.port->GetTimeouts() == EngineTimeouts());
+}
+
+TEST_F(CtpEngineTest, RequestsLeaveAsTheseBytesAndANullPacketSendsNothing) {
+    Link link;
+    CCtpEngine& engine = StartedEngine(link);
+    EXPECT_EQ(engine.Send(nullptr, 2), -1);
+    EXPECT_EQ(engine.Send(Release(Make(CTP_GET_MODE)), 0), -1);
+    EXPECT_EQ(engine.Send(Release(Make(CTP_GET_MODE)), 5), -1);
+    const char sentence[] = "$GPGGA,,,,,,0,,,,,,,\r\n";
+    ASSERT_EQ(engine.Send(Release(Make(CTP_GET_MODE)), 1), 1);
+    ASSERT_EQ(engine.Send(Release(Para1(CTP_ERROR_REPORT, 1)), 4), 1);
+    ASSERT_EQ(engine.Send(Release(Para1(CTP_GET_IMAGE_DATA, 3)), 4), 1);
+    ASSERT_EQ(engine.Send(Release(CamCmd(CTP_CAMCMD, 6, 0, 0)), 3), 1);
+    ASSERT_EQ(engine.Send(Release(Gps(sentence)), 2), 1);
+    const Bytes expected = Concat({
+        {0x00, 0x01, 0x00, 0x06, 0x11, 0x01},
+        {0x00, 0x04, 0x00, 0x08, 0xFF, 0x01, 0x00, 0x01},
+        {0x00, 0x04, 0x00, 0x08, 0x11, 0x03, 0x00, 0x03},
+        {0x00, 0x03, 0x00, 0x0A, 0x10, 0x01, 0x00, 0x06, 0x00, 0x00},
+        {0x00, 0x02, 0x00, 0x1C, 0x10, 0x02},
+        Bytes(sentence, sentence + 22),
+    });
+    EXPECT_EQ(link.pty->PeerRead(expected.size(), 10000), expected);
+    EXPECT_TRUE(link.pty->PeerRead(1, 300).empty()) << "more than the frames went out";
+}
+
+TEST_F(CtpEngineTest, ReceiveWithoutLimitWaitsUntilTheReplyComes) {
+    platform::SetTimeScale(100);  // a limited wait would end long before the reply
+    Link link;
+    CCtpEngine& engine = StartedEngine(link);
+    std::atomic<int> result{-9};
+    CCtpData* reply = nullptr;
+    std::thread waiter([&] { result = engine.Receive(1, &reply, 0); });
+    std::this_thread::sleep_for(300ms);  // 30 s on the scaled clock
+    EXPECT_EQ(result.load(), -9) << "Receive(0) gave up";
+    link.pty->PeerWrite(mode1_);
+    waiter.join();
+    ASSERT_EQ(result.load(), 1);
+    ASSERT_NE(reply, nullptr);
+    EXPECT_EQ(Frame(*reply, 1), mode1_);
+    delete reply;
+}
+
+TEST_F(CtpEngineTest, ReceiveGivesUpAfterItsSecondsAndLeavesTheReplyAlone) {
+    platform::SetTimeScale(20);
+    Link link;
+    CCtpEngine& engine = StartedEngine(link);
+    CCtpData sentinel;
+    CCtpData* reply = &sentinel;
+    const uint64_t start = platform::TickCountMs();
+    EXPECT_EQ(engine.Receive(4, &reply, 5), 0);
+    const uint64_t took = platform::TickCountMs() - start;
+    EXPECT_GE(took, 5000u);
+    EXPECT_LT(took, 5000u + 20000u);
+    EXPECT_EQ(reply, &sentinel);
+    EXPECT_EQ(engine.Receive(0, &reply, 1), -1);
+    EXPECT_EQ(engine.Receive(5, &reply, 1), -1);
+}
+
+TEST_F(CtpEngineTest, ALateReplyIsDroppedByTheNextSendOnItsChannel) {
+    platform::SetTimeScale(50);
+    Link link;
+    CCtpEngine& engine = StartedEngine(link);
+    ASSERT_EQ(engine.Send(Release(CamCmd(CTP_CAMCMD, 6, 0, 0)), 3), 1);
+    ASSERT_EQ(link.pty->PeerRead(10, 10000).size(), 10u);
+    EXPECT_TRUE(NothingOn(engine, 3));
+
+    // The late answer, then a frame on channel 1 that shows it has been stored.
+    link.pty->PeerWrite(Concat({Frame(CamCmd(CTP_CAMCMD, 0xA, 0, 0), 3), mode1_}));
+    ASSERT_EQ(AwaitFrame(engine, 1), mode1_);
+
+    ASSERT_EQ(engine.Send(Release(CamCmd(CTP_CAMCMD, 7, 0, 0)), 3), 1);
+    ASSERT_EQ(link.pty->PeerRead(10, 10000).size(), 10u);
+    EXPECT_TRUE(NothingOn(engine, 3)) << "the late reply answered the new request";
+    const Bytes answer = Frame(CamCmd(CTP_CAMCMD, 0xB, 0, 0), 3);
+    link.pty->PeerWrite(answer);
+    EXPECT_EQ(AwaitFrame(engine, 3), answer);
+}
+
+TEST_F(CtpEngineTest, OfTwoUnclaimedRepliesTheSecondIsKept) {
+    platform::SetTimeScale(50);
+    Link link;
+    CCtpEngine& engine = StartedEngine(link);
+    const Bytes second = Frame(Para1(CTP_2001, 2), 4);
+    link.pty->PeerWrite(Concat({Frame(Para1(CTP_2001, 1), 4), second, mode1_}));
+    ASSERT_EQ(AwaitFrame(engine, 1), mode1_);
+    EXPECT_EQ(AwaitFrame(engine, 4), second);
+    EXPECT_TRUE(NothingOn(engine, 4)) << "the first reply was kept as well";
+}
+
+TEST_F(CtpEngineTest, BadHeadersAreDroppedAndReadingGoesOn) {
+    platform::SetTimeScale(50);
+    Link link;
+    CCtpEngine& engine = StartedEngine(link);
+    struct Row {
+        const char* name;
+        Bytes junk;
+    };
+    const Row rows[] = {
+        {"channel 5", {0x00, 0x05, 0x00, 0x0A, 0x10, 0x01}},
+        {"opcode 0x1006", {0x00, 0x02, 0x00, 0x08, 0x10, 0x06}},
+        {"length 10249", {0x00, 0x04, 0x28, 0x09, 0x21, 0x03}},
+        {"length 6 in a header read", {0x00, 0x01, 0x00, 0x05, 0x11, 0x01}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        link.pty->PeerWrite(Concat({row.junk, report3_}));
+        EXPECT_EQ(AwaitFrame(engine, 3), report3_);
+    }
+    EXPECT_TRUE(NothingOn(engine, 1));
+    EXPECT_TRUE(NothingOn(engine, 2));
+    EXPECT_TRUE(NothingOn(engine, 4));
+
+    // Length 7: exactly one payload byte, then the next frame.
+    link.pty->PeerWrite(Concat({{0x00, 0x01, 0x00, 0x07, 0x11, 0x01, 0x55}, report3_}));
+    EXPECT_EQ(AwaitFrame(engine, 1), (Bytes{0x00, 0x01, 0x00, 0x06, 0x11, 0x01}));
+    EXPECT_EQ(AwaitFrame(engine, 3), report3_);
+}
+
+TEST_F(CtpEngineTest, ReadBoundariesDecideWhatShortFramesBecome) {
+    platform::SetTimeScale(50);
+    Link link;
+    ObservedEngine& engine = StartedEngine(link);
+    const Bytes modePoll = {0x00, 0x01, 0x00, 0x06, 0x11, 0x02};
+
+    // One read returns the whole six-byte frame: it is delivered.
+    DeliverAsOneRead(engine, link, modePoll);
+    EXPECT_EQ(AwaitFrame(engine, 1), modePoll);
+
+    // Four bytes, then two: a header of length 6, refused.
+    DeliverAsOneRead(engine, link, Bytes(modePoll.begin(), modePoll.begin() + 4));
+    DeliverAsOneRead(engine, link, Bytes(modePoll.begin() + 4, modePoll.end()));
+    DeliverAsOneRead(engine, link, report3_);
+    EXPECT_EQ(AwaitFrame(engine, 3), report3_);
+    EXPECT_TRUE(NothingOn(engine, 1));
+
+    // A ten-byte channel-2 frame ending a read made for an image payload.
+    const Bytes image = Frame(Block(1, 0x20), 4);
+    const Bytes status2 = Frame(CamCmd(CTP_GPS_CMD, 0, 1, 0), 2);
+    DeliverAsOneRead(engine, link, Bytes(image.begin(), image.begin() + 6));
+    DeliverAsOneRead(engine, link,
+                     Concat({Bytes(image.begin() + 6, image.begin() + 1006), status2}));
+    EXPECT_EQ(AwaitFrame(engine, 2), status2);
+    engine.OpenGate();
+    link.pty->PeerWrite(Bytes(image.begin() + 1006, image.end()));
+    EXPECT_EQ(AwaitFrame(engine, 4), image);
+}
+
+TEST_F(CtpEngineTest, FramesLeaveInTheOrderOfTheSendCallsAcrossThreads) {
+    Link link;
+    CCtpEngine& engine = StartedEngine(link);
+    constexpr int kPerThread = 100;
+    std::mutex orderLock;
+    Bytes sent;  // the frames in the order Send accepted them
+    std::vector<std::thread> senders;
+    std::atomic<bool> allQueued{true};
+    for (int channel = 1; channel <= 4; ++channel) {
+        senders.emplace_back([&, channel] {
+            for (int i = 0; i < kPerThread; ++i) {
+                auto packet = Para1(CTP_ERROR_REPORT, static_cast<uint16_t>(channel * 1000 + i));
+                const Bytes frame = Frame(packet, channel);
+                std::lock_guard lock(orderLock);
+                if (engine.Send(packet.release(), channel) != 1) {
+                    allQueued = false;
+                }
+                sent.insert(sent.end(), frame.begin(), frame.end());
+            }
+        });
+    }
+    const Bytes received = link.pty->PeerRead(4 * kPerThread * 8, 20000);
+    for (std::thread& t : senders) {
+        t.join();
+    }
+    EXPECT_TRUE(allQueued.load());
+    EXPECT_EQ(received, sent);
+}
+
+TEST_F(CtpEngineTest, FailedReadsWhileConnectingAreRetriedUntilANewPortComes) {
+    std::atomic<int> boxes{0};
+    platform::SetMessageBoxPresenter([&boxes](platform::WindowHandle, std::u16string_view,
+                                              std::u16string_view, platform::MessageBoxButtons) {
+        ++boxes;
+        return platform::MessageBoxResult::Ok;
+    });
+    Link first;
+    ObservedEngine& engine = StartedEngine(first);
+    first.pty->HangUp();
+    ASSERT_TRUE(Eventually([&] { return engine.Failures() >= 6; }));
+    EXPECT_GE(engine.FailureSpan(0, 5), 45ms) << "failed reads were not paced by 10 ms";
+    EXPECT_EQ(boxes.load(), 0);
+
+    // A second Start only swaps the port: it creates nothing (a creation would fail).
+    Link second;
+    platform::FailNextCreations(1);
+    EXPECT_EQ(engine.Start(second.port), 1);
+    EXPECT_EQ(platform::Event::Create(platform::ResetMode::Auto, false), nullptr)
+        << "the pending creation failure was used up by the second Start";
+    EXPECT_TRUE(second.port->GetTimeouts() == EngineTimeouts());
+
+    second.pty->PeerWrite(report3_);
+    EXPECT_EQ(AwaitFrame(engine, 3), report3_);
+    ASSERT_EQ(engine.Send(Release(Make(CTP_GET_MODE)), 1), 1);
+    EXPECT_EQ(second.pty->PeerRead(6, 10000), (Bytes{0x00, 0x01, 0x00, 0x06, 0x11, 0x01}));
+    EXPECT_EQ(boxes.load(), 0);
+    platform::SetMessageBoxPresenter(nullptr);
+}
+
+TEST_F(CtpEngineTest, ASecondStartIsNotHeldUpByASilentFirstPort) {
+    // The first camera never says anything; its port came without time-outs.
+    Link first;
+    ObservedEngine& engine = StartedEngine(first);
+    Link second;
+    // Shared with a thread that may outlive the test if Start hangs.
+    auto result = std::make_shared<std::atomic<int>>(-9);
+    std::thread([&engine, port = second.port, result] { *result = engine.Start(port); }).detach();
+    ASSERT_TRUE(Eventually([&] { return result->load() != -9; }, 5000ms))
+        << "the second Start waited for a read on the first port without limit";
+    EXPECT_EQ(result->load(), 1);
+    second.pty->PeerWrite(report3_);
+    EXPECT_EQ(AwaitFrame(engine, 3), report3_);
+}
+
+TEST_F(CtpEngineTest, AStartThatCannotCreateItsObjectsFailsAndCanBeRepeated) {
+    Link link;
+    ObservedEngine& engine = NewEngine();
+    platform::FailNextCreations(1);
+    EXPECT_EQ(engine.Start(link.port), -1);
+    EXPECT_TRUE(link.port->GetTimeouts() == EngineTimeouts());
+    EXPECT_EQ(engine.Send(Release(Make(CTP_GET_MODE)), 1), -1);
+    CCtpData* reply = nullptr;
+    EXPECT_EQ(engine.Receive(1, &reply, 1), -1);
+
+    platform::FailNextCreations(0);
+    ASSERT_EQ(engine.Start(link.port), 1);
+    ASSERT_EQ(engine.Send(Release(Make(CTP_GET_MODE)), 1), 1);
+    EXPECT_EQ(link.pty->PeerRead(6, 10000), (Bytes{0x00, 0x01, 0x00, 0x06, 0x11, 0x01}));
+    link.pty->PeerWrite(mode1_);
+    EXPECT_EQ(AwaitFrame(engine, 1), mode1_);
+}
+
+namespace {
+
+// Runs in the child of a death test: a connected engine whose link drops.
+void DropTheLinkAfterConnecting() {
+    Link link;
+    CCtpEngine& engine = NewEngine();
+    if (engine.Start(link.port) != 1) {
+        std::fprintf(stderr, "start failed\n");
+        return;
+    }
+    engine.SetConnecting(0);
+    link.pty->HangUp();
+    // The process should end from the receiver thread; returning fails the test.
+    Eventually([] { return false; }, 10000ms);
+}
+
+}  // namespace
+
+TEST_F(CtpEngineTest, ALostLinkAfterConnectingShowsTheMessageAndEndsTheProgram) {
+    EXPECT_EXIT(
+        {
+            AppRegistry.mainWindow = platform::WindowHandle{77};
+            platform::SetMessageBoxPresenter(
+                [](platform::WindowHandle owner, std::u16string_view text,
+                   std::u16string_view caption, platform::MessageBoxButtons buttons) {
+                    std::string shown = platform::Utf16ToUtf8(text);
+                    for (auto [from, to] : {std::pair{"\r", "<CR>"}, std::pair{"\n", "<LF>"}}) {
+                        for (size_t at = shown.find(from); at != std::string::npos;
+                             at = shown.find(from)) {
+                            shown.replace(at, 1, to);
+                        }
+                    }
+                    std::fprintf(stderr, "box owner=%llu caption=%s buttons=%s text=%s\n",
+                                 static_cast<unsigned long long>(owner.id),
+                                 platform::Utf16ToUtf8(caption).c_str(),
+                                 buttons == platform::MessageBoxButtons::Ok ? "Ok" : "YesNo",
+                                 shown.c_str());
+                    return platform::MessageBoxResult::Ok;
+                });
+            DropTheLinkAfterConnecting();
+        },
+        ::testing::ExitedWithCode(0),
+        "box owner=77 caption=ERROR buttons=Ok text=BLUETOOTH DISCONNECTED <CR><LF>WILL CLOSE "
+        "APPLICATION NOW");
+}
+
+TEST_F(CtpEngineTest, ALostLinkShowsTheMessageOnStandardErrorWithoutAScreen) {
+    EXPECT_EXIT(DropTheLinkAfterConnecting(), ::testing::ExitedWithCode(0),
+                "\\[ERROR\\] BLUETOOTH DISCONNECTED");
+}
