@@ -186,4 +186,10 @@ void UseConfiguredGps() {
     table.codeTrack.reset();
 }
 
+size_t OpenGpsDeviceCount() {
+    DeviceTable& table = Table();
+    std::lock_guard lock(table.lock);
+    return table.devices.size();
+}
+
 }  // namespace platform

@@ -7,6 +7,7 @@
 // track, an NMEA log replay, or none. Opening fails when there is no device.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -82,5 +83,7 @@ void UseGpsTrack(std::vector<GpsTrackPoint> points, bool loop);
 void PushGpsTrackPosition(const GpsPosition& position);
 // Test support: devices opened from now on follow the configuration again.
 void UseConfiguredGps();
+// Test support: how many devices are open now, whatever stands behind them.
+size_t OpenGpsDeviceCount();
 
 }  // namespace platform
