@@ -1,0 +1,345 @@
+#include "controllers/GpsController.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "app/CameraState.h"
+#include "app/ConfigStore.h"
+#include "ctp/CtpDataFactory.h"
+#include "platform/ui/WindowMessages.h"
+
+namespace {
+
+// The position thread reads at most one position in this time, however often
+// the device signals.
+constexpr uint32_t kPositionPauseMs = 2000;
+// How often the worker looks again while the camera's state refuses GPS.
+constexpr uint32_t kRefusedRetryMs = 1000;
+
+constexpr const char* kNoFixSentence = "$GPGGA,,,,,,0,,,,,,,\r\n";
+
+// Camera status words in the reply to a switch or a sentence.
+constexpr uint16_t kStatusOk = 0;
+constexpr uint16_t kStatusFeedEnded = 2;
+
+}  // namespace
+
+CGpsController::CGpsController(const ControllerServices& services) : CBaseController(services) {}
+
+CGpsController::~CGpsController() = default;
+
+int CGpsController::CheckDevice() {
+    const platform::GpsDevice probe = platform::OpenGpsDevice(nullptr, nullptr);
+    if (probe) {
+        platform::CloseGpsDevice(probe);
+        return 1;
+    }
+    deviceAvailable_ = 0;
+    return 0;
+}
+
+int CGpsController::Start() {
+    if (thread_ != nullptr) {
+        return positionThread_ != nullptr ? 1 : -2;  // started before
+    }
+    using platform::Event;
+    using platform::ResetMode;
+    if (wakeEvent_ == nullptr) {
+        wakeEvent_ = Event::Create(ResetMode::Auto, false);
+    }
+    if (positionStartEvent_ == nullptr) {
+        positionStartEvent_ = Event::Create(ResetMode::Auto, false);
+    }
+    if (flagLock_ == nullptr) {
+        flagLock_ = platform::Mutex::Create();
+    }
+    if (sentenceLock_ == nullptr) {
+        sentenceLock_ = platform::Mutex::Create();
+    }
+    for (auto& event : positionEvents_) {
+        if (event == nullptr) {
+            event = Event::Create(ResetMode::Auto, false);
+        }
+    }
+    if (wakeEvent_ == nullptr || positionStartEvent_ == nullptr || flagLock_ == nullptr ||
+        sentenceLock_ == nullptr || positionEvents_[kStop] == nullptr ||
+        positionEvents_[kNewLocation] == nullptr || positionEvents_[kDeviceState] == nullptr) {
+        return -2;
+    }
+    // Request may run from here on: every object it touches exists.
+    started_ = true;
+    thread_ = platform::Thread::Create(&CGpsController::WorkerProc, this, false);
+    if (thread_ == nullptr) {
+        return -2;
+    }
+    positionThread_ = platform::Thread::Create(&CGpsController::PositionProc, this, false);
+    return positionThread_ != nullptr ? 1 : -2;
+}
+
+void CGpsController::Request(platform::WindowHandle window) {
+    if (deviceAvailable_ == 0 || !started_) {
+        return;
+    }
+    window_ = window;
+    int nowActive = 0;
+    {
+        platform::MutexLock hold(*flagLock_);
+        active_ = active_ == 0 ? 1 : 0;
+        nowActive = active_;
+    }
+    pending_ = 1;
+    cameraState()->SetGpsStatus(nowActive);
+    if (nowActive == 0) {
+        StopFeed(true);
+    } else {
+        wakeEvent_->Set();
+        NotifyWindow();
+    }
+}
+
+void CGpsController::StopFeed(bool notify) {
+    CloseDevice();
+    // Off first, then the indicator: the position thread shows a position
+    // only while it sees GPS on (under the same lock), so it cannot show one
+    // after this.
+    {
+        platform::MutexLock hold(*flagLock_);
+        active_ = 0;
+    }
+    cameraState()->SetGpsStatus(0);
+    if (notify) {
+        positionEvents_[kStop]->Set();
+        wakeEvent_->Set();
+    }
+    NotifyWindow();
+}
+
+double CGpsController::PackCoordinate(double degrees) {
+    const double a = std::fabs(degrees);
+    const double d = std::trunc(a);
+    return (a - d) * 60.0 + d * 100.0;
+}
+
+std::string CGpsController::FormatCoordinate(double packed, bool longitude) {
+    // Zeros ahead of "%f" for each decade, so that every field has the same
+    // number of integer digits; a value outside the decades is no coordinate.
+    static constexpr struct {
+        double below;
+        const char* latitude;
+        const char* longitude;
+    } kBands[] = {
+        {10.0, "000", "0000"}, {100.0, "00", "000"},    {1000.0, "0", "00"},
+        {10000.0, "", "0"},    {100000.0, nullptr, ""},
+    };
+    if (!(packed >= 0.0)) {
+        return {};  // NaN as well
+    }
+    for (const auto& band : kBands) {
+        if (packed < band.below) {
+            const char* prefix = longitude ? band.longitude : band.latitude;
+            if (prefix == nullptr) {
+                return {};
+            }
+            char text[48];
+            std::snprintf(text, sizeof text, "%s%f", prefix, packed);
+            return text;
+        }
+    }
+    return {};
+}
+
+int CGpsController::FormatGga(const platform::GpsPosition& record) {
+    char text[kSentenceBytes] = {};
+    const bool fix = record.fixQuality != platform::kGpsNoFix;
+    if (fix) {
+        const std::string latitude = FormatCoordinate(PackCoordinate(record.latitude), false);
+        const std::string longitude = FormatCoordinate(PackCoordinate(record.longitude), true);
+        // The quality field says "1" whatever kind of fix the device had.
+        std::snprintf(text, sizeof text, "$GPGGA,%02d%02d%02d.%03d,%s,%c,%s,%c,1,,,,,,,\r\n",
+                      record.utcTime.hour, record.utcTime.minute, record.utcTime.second,
+                      record.utcTime.millisecond, latitude.c_str(),
+                      record.latitude < 0.0 ? 'S' : 'N', longitude.c_str(),
+                      record.longitude < 0.0 ? 'W' : 'E');
+    } else {
+        std::snprintf(text, sizeof text, "%s", kNoFixSentence);
+    }
+    {
+        platform::MutexLock hold(*sentenceLock_);
+        std::memcpy(sentence_, text, sizeof sentence_);
+    }
+    return fix ? 1 : 0;
+}
+
+CCtpDataGps* CGpsController::MakeGpsPacket() {
+    CCtpData* created = CCtpDataFactory::Create(CTP_GPS);
+    auto* packet = dynamic_cast<CCtpDataGps*>(created);
+    if (packet == nullptr) {
+        delete created;
+        return nullptr;
+    }
+    bool empty = false;
+    {
+        platform::MutexLock hold(*sentenceLock_);
+        empty = sentence_[0] == '\0';
+        packet->SetText(sentence_);
+    }
+    if (empty) {
+        delete packet;
+        return nullptr;
+    }
+    return packet;
+}
+
+CCtpDataCamCmd* CGpsController::MakeGpsCmdPacket() {
+    CCtpData* created = CCtpDataFactory::Create(CTP_GPS_CMD);
+    auto* packet = dynamic_cast<CCtpDataCamCmd*>(created);
+    if (packet == nullptr) {
+        delete created;
+        return nullptr;
+    }
+    const uint16_t param = IsActive() ? 0 : 1;
+    CameraStateSnapshot snapshot{};
+    cameraState()->GetSnapshot(&snapshot);
+    packet->SetCommand(param, static_cast<uint8_t>(snapshot.mode),
+                       static_cast<uint8_t>(snapshot.operationState));
+    return packet;
+}
+
+uint32_t CGpsController::WorkerProc(void* controller) {
+    static_cast<CGpsController*>(controller)->RunWorker();
+    return 0;
+}
+
+uint32_t CGpsController::PositionProc(void* controller) {
+    static_cast<CGpsController*>(controller)->RunPositionThread();
+    return 0;
+}
+
+void CGpsController::RunWorker() {
+    CConfigStore* config = configStore();
+    CCameraState* state = cameraState();
+    bool noWait = true;
+    bool feeding = false;
+    for (;;) {
+        if (!state->IsActionAllowed(ActionGps)) {
+            // Still-recording mode in quick-start standby is refused like every
+            // other state: the worker waits for it to pass instead of ending,
+            // which would leave GPS unusable until the program restarts.
+            CloseDevice();
+            pending_ = 1;
+            noWait = true;
+            platform::Sleep(kRefusedRetryMs);
+            continue;
+        }
+        if (!IsActive()) {
+            wakeEvent_->Wait(platform::kWaitForever);
+            noWait = true;
+        } else {
+            if (!noWait) {
+                wakeEvent_->Wait(static_cast<uint32_t>(config->GetGpsInterval()) * 1000u);
+            }
+            noWait = false;
+        }
+        if (!state->IsRecordingModeNotBusy()) {
+            continue;
+        }
+        // What the camera's answer is about: the switch, or a sentence.
+        const bool switching = pending_ != 0;
+        CCtpData* request = nullptr;
+        if (switching) {
+            request = MakeGpsCmdPacket();
+        } else if (feeding) {
+            request = MakeGpsPacket();
+        }
+        if (request == nullptr) {
+            continue;
+        }
+        CCtpData* reply = nullptr;
+        if (Exchange(request, kChannel, config->GetTimeOut(), &reply) != ExchangeResult::Replied) {
+            continue;  // a switch stays pending and goes out again on the next pass
+        }
+        uint16_t status = 0;
+        const bool answered = GetReplyParam(reply, &status);
+        delete reply;
+        if (!answered) {
+            continue;  // a reply without status word counts as no reply
+        }
+        if (status != kStatusOk) {
+            if (switching) {
+                StopFeed(false);
+                feeding = false;
+            } else if (status == kStatusFeedEnded) {
+                StopFeed(true);
+                feeding = false;
+            }
+        } else if (switching && IsActive()) {
+            OpenDevice();
+            positionStartEvent_->Set();
+            feeding = true;
+        }
+        pending_ = 0;
+    }
+}
+
+void CGpsController::RunPositionThread() {
+    platform::Event* const events[] = {positionEvents_[kStop].get(),
+                                       positionEvents_[kNewLocation].get(),
+                                       positionEvents_[kDeviceState].get()};
+    for (;;) {
+        positionStartEvent_->Wait(platform::kWaitForever);
+        for (;;) {
+            const int signalled = platform::WaitAny(events, platform::kWaitForever);
+            if (signalled == kNewLocation) {
+                platform::GpsPosition record;
+                int result = 2;  // on, without a valid position
+                if (platform::GetGpsPosition(device_, &record, platform::kGpsAnyAge, 0) &&
+                    FormatGga(record) == 1) {
+                    result = 1;
+                }
+                bool shown = false;
+                {
+                    platform::MutexLock hold(*flagLock_);
+                    if (active_ != 0) {
+                        cameraState()->SetGpsStatus(result);
+                        shown = true;
+                    }
+                }
+                if (shown) {
+                    NotifyWindow();
+                }
+            }
+            platform::Sleep(kPositionPauseMs);
+            if (signalled == kStop) {
+                break;
+            }
+        }
+    }
+}
+
+bool CGpsController::IsActive() {
+    platform::MutexLock hold(*flagLock_);
+    return active_ != 0;
+}
+
+void CGpsController::NotifyWindow() {
+    platform::SendWindowMessage(window_, WM_GPS_STATUS, 0, 0);
+}
+
+void CGpsController::OpenDevice() {
+    const platform::GpsDevice opened = platform::OpenGpsDevice(positionEvents_[kNewLocation].get(),
+                                                               positionEvents_[kDeviceState].get());
+    // A handle still open from an earlier switch would otherwise stay open for good.
+    const platform::GpsDevice previous = device_.exchange(opened);
+    if (previous) {
+        platform::CloseGpsDevice(previous);
+    }
+}
+
+void CGpsController::CloseDevice() {
+    // Taken and cleared in one step: the main thread and the worker may both close.
+    const platform::GpsDevice open = device_.exchange(platform::GpsDevice{});
+    if (open) {
+        platform::CloseGpsDevice(open);
+    }
+}
