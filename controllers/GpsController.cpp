@@ -23,6 +23,17 @@ constexpr const char* kNoFixSentence = "$GPGGA,,,,,,0,,,,,,,\r\n";
 constexpr uint16_t kStatusOk = 0;
 constexpr uint16_t kStatusFeedEnded = 2;
 
+// A new packet of the class the opcode's layout needs; null when it cannot be made.
+template <typename Packet>
+Packet* CreatePacket(uint16_t opcode) {
+    CCtpData* created = CCtpDataFactory::Create(opcode);
+    auto* packet = dynamic_cast<Packet*>(created);
+    if (packet == nullptr) {
+        delete created;
+    }
+    return packet;
+}
+
 }  // namespace
 
 CGpsController::CGpsController(const ControllerServices& services) : CBaseController(services) {}
@@ -172,10 +183,8 @@ int CGpsController::FormatGga(const platform::GpsPosition& record) {
 }
 
 CCtpDataGps* CGpsController::MakeGpsPacket() {
-    CCtpData* created = CCtpDataFactory::Create(CTP_GPS);
-    auto* packet = dynamic_cast<CCtpDataGps*>(created);
+    auto* packet = CreatePacket<CCtpDataGps>(CTP_GPS);
     if (packet == nullptr) {
-        delete created;
         return nullptr;
     }
     bool empty = false;
@@ -192,10 +201,8 @@ CCtpDataGps* CGpsController::MakeGpsPacket() {
 }
 
 CCtpDataCamCmd* CGpsController::MakeGpsCmdPacket() {
-    CCtpData* created = CCtpDataFactory::Create(CTP_GPS_CMD);
-    auto* packet = dynamic_cast<CCtpDataCamCmd*>(created);
+    auto* packet = CreatePacket<CCtpDataCamCmd>(CTP_GPS_CMD);
     if (packet == nullptr) {
-        delete created;
         return nullptr;
     }
     const uint16_t param = IsActive() ? 0 : 1;

@@ -50,6 +50,7 @@ public:
     void StopFeed(bool notify);
 
     // Stores the $GPGGA sentence for the record; 1 when the record had a fix.
+    // This and MakeGpsPacket need the sentence lock, made by Start.
     int FormatGga(const platform::GpsPosition& record);
 
     // A CTP_GPS packet carrying the stored sentence; null while there is none
