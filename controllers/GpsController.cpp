@@ -100,6 +100,7 @@ void CGpsController::Request(platform::WindowHandle window) {
         nowActive = active_;
     }
     pending_ = 1;
+    ++switchRequests_;
     cameraState()->SetGpsStatus(nowActive);
     if (nowActive == 0) {
         StopFeed(true);
@@ -252,6 +253,7 @@ void CGpsController::RunWorker() {
             continue;
         }
         // What the camera's answer is about: the switch, or a sentence.
+        const uint32_t requestsSeen = switchRequests_.load();
         const bool switching = pending_ != 0;
         CCtpData* request = nullptr;
         if (switching) {
@@ -280,12 +282,14 @@ void CGpsController::RunWorker() {
                 StopFeed(true);
                 feeding = false;
             }
-        } else if (switching && IsActive()) {
-            OpenDevice();
+        } else if (switching && OpenDevice()) {
             positionStartEvent_->Set();
             feeding = true;
         }
-        pending_ = 0;
+        // A press that came during this exchange is still to be sent.
+        if (switchRequests_.load() == requestsSeen) {
+            pending_ = 0;
+        }
     }
 }
 
@@ -333,14 +337,29 @@ void CGpsController::NotifyWindow() {
     platform::SendWindowMessage(window_, WM_GPS_STATUS, 0, 0);
 }
 
-void CGpsController::OpenDevice() {
+bool CGpsController::OpenDevice() {
     const platform::GpsDevice opened = platform::OpenGpsDevice(positionEvents_[kNewLocation].get(),
                                                                positionEvents_[kDeviceState].get());
-    // A handle still open from an earlier switch would otherwise stay open for good.
-    const platform::GpsDevice previous = device_.exchange(opened);
+    // The user may switch off while the device opens. Keeping the handle and
+    // switching off both happen under the flag lock, so either the switch-off
+    // finds the handle and closes it, or the handle is closed here.
+    platform::GpsDevice previous;
+    bool kept = false;
+    {
+        platform::MutexLock hold(*flagLock_);
+        if (active_ != 0) {
+            // A handle still open from an earlier switch would otherwise stay open for good.
+            previous = device_.exchange(opened);
+            kept = true;
+        }
+    }
     if (previous) {
         platform::CloseGpsDevice(previous);
     }
+    if (!kept && opened) {
+        platform::CloseGpsDevice(opened);
+    }
+    return kept;
 }
 
 void CGpsController::CloseDevice() {

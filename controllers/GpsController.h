@@ -79,7 +79,9 @@ private:
 
     bool IsActive();
     void NotifyWindow();
-    void OpenDevice();
+    // Opens the device for a confirmed switch-on; false (and closed again)
+    // when GPS was switched off meanwhile.
+    bool OpenDevice();
     void CloseDevice();
 
     std::unique_ptr<platform::Thread> positionThread_;
@@ -92,6 +94,8 @@ private:
     std::atomic<platform::GpsDevice> device_{};
     // 1 while a switch on or off has not yet been confirmed by the camera.
     std::atomic<int> pending_{0};
+    // Counts the presses, so a press during an exchange is not cleared with it.
+    std::atomic<uint32_t> switchRequests_{0};
     int active_ = 0;  // 1 while GPS is switched on
     int deviceAvailable_ = 1;
     std::atomic<bool> started_{false};

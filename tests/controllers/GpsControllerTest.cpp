@@ -393,3 +393,20 @@ TEST(GpsControllerStartTest, FailedCreationGivesMinusTwoAndAnInertButton) {
 }
 
 }  // namespace
+
+TEST_F(GpsControllerTest, SwitchingOffWhileTheSwitchOnIsAnsweredStillSendsTheOffCommand) {
+    // The camera takes its time over the switch-on; the user presses again meanwhile.
+    cam_.AddFault(sim::Fault{
+        .kind = sim::FaultKind::Late, .opcode = CTP_GPS_CMD, .times = 1, .delayMs = 400});
+    gps_->Request(window_);
+    ASSERT_TRUE(PumpUntil([&] { return Frames(CTP_GPS_CMD).size() == 1; }));
+    gps_->Request(window_);
+    ASSERT_TRUE(PumpUntil([&] { return Frames(CTP_GPS_CMD).size() == 2; }))
+        << "the press made during the exchange was lost";
+    EXPECT_EQ(Param(Frames(CTP_GPS_CMD)[1]), 1);
+    PumpFor(2 * kIntervalReal);
+    EXPECT_EQ(platform::OpenGpsDeviceCount(), 0u) << "the device stayed open with GPS off";
+    EXPECT_EQ(GpsStatus(), 0);
+    EXPECT_FALSE(cam_.GpsFeedOn());
+    EXPECT_EQ(Frames(CTP_GPS_CMD).size(), 2u);
+}
