@@ -45,6 +45,9 @@ struct AnswerCase {
     std::vector<uint16_t> initial;  // mode, state, ac, battery, word, level before
     std::vector<uint16_t> stored;   // the same after the answer
 };
+void PrintTo(const AnswerCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ModeAnswerTest : public CamModeControllerTest,
                        public ::testing::WithParamInterface<AnswerCase> {};
@@ -69,28 +72,28 @@ TEST_P(ModeAnswerTest, AnswerIsStoredBeforeTheWindowIsTold) {
     EXPECT_EQ(seen_[0], expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, ModeAnswerTest,
-    ::testing::Values(
-        AnswerCase{"AllSixValues",
-                   {2, 1, 1, 0, 0x1234, 5, 0},
-                   {0x00, 0x01, 0x00, 0x0E, 0x21, 0x01, 0x02, 0x01, 0x01, 0x00, 0x12, 0x34, 0x05,
-                    0x00},
-                   {0, 0, 0, 0, 0, 0},
-                   {2, 1, 1, 0, 0x1234, 5}},
-        AnswerCase{"ModeFourKeepsTheModeOnly",
-                   {4, 0, 0, 1, 0xBEEF, 2, 7},
-                   {0x00, 0x01, 0x00, 0x0E, 0x21, 0x01, 0x04, 0x00, 0x00, 0x01, 0xBE, 0xEF, 0x02,
-                    0x07},
-                   {3, 1, 1, 0, 0, 5},
-                   {3, 0, 0, 1, 0xBEEF, 2}},
-        AnswerCase{"EveryByteOutOfRange",
-                   {0xFF, 3, 2, 0x80, 0xFFFF, 6, 0},
-                   {0x00, 0x01, 0x00, 0x0E, 0x21, 0x01, 0xFF, 0x03, 0x02, 0x80, 0xFF, 0xFF, 0x06,
-                    0x00},
-                   {1, 2, 1, 1, 7, 3},
-                   {1, 2, 1, 1, 0xFFFF, 3}}),
-    [](const ::testing::TestParamInfo<AnswerCase>& row) { return row.param.name; });
+INSTANTIATE_TEST_SUITE_P(Answers, ModeAnswerTest,
+                         ::testing::Values(AnswerCase{"AllSixValues",
+                                                      {2, 1, 1, 0, 0x1234, 5, 0},
+                                                      {0x00, 0x01, 0x00, 0x0E, 0x21, 0x01, 0x02,
+                                                       0x01, 0x01, 0x00, 0x12, 0x34, 0x05, 0x00},
+                                                      {0, 0, 0, 0, 0, 0},
+                                                      {2, 1, 1, 0, 0x1234, 5}},
+                                           AnswerCase{"ModeFourKeepsTheModeOnly",
+                                                      {4, 0, 0, 1, 0xBEEF, 2, 7},
+                                                      {0x00, 0x01, 0x00, 0x0E, 0x21, 0x01, 0x04,
+                                                       0x00, 0x00, 0x01, 0xBE, 0xEF, 0x02, 0x07},
+                                                      {3, 1, 1, 0, 0, 5},
+                                                      {3, 0, 0, 1, 0xBEEF, 2}},
+                                           AnswerCase{"EveryByteOutOfRange",
+                                                      {0xFF, 3, 2, 0x80, 0xFFFF, 6, 0},
+                                                      {0x00, 0x01, 0x00, 0x0E, 0x21, 0x01, 0xFF,
+                                                       0x03, 0x02, 0x80, 0xFF, 0xFF, 0x06, 0x00},
+                                                      {1, 2, 1, 1, 7, 3},
+                                                      {1, 2, 1, 1, 0xFFFF, 3}}),
+                         [](const ::testing::TestParamInfo<AnswerCase>& row) {
+                             return row.param.name;
+                         });
 
 TEST_F(CamModeControllerTest, QueryModeAgainstASilentCameraReturns0AfterSixSeconds) {
     platform::SetTimeScale(10.0);
