@@ -40,8 +40,10 @@ Bytes DataInfo(uint32_t size, uint16_t count) {
             static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count)};
 }
 Bytes BlockBody(uint16_t number, const Bytes& data) {
-    Bytes body = {static_cast<uint8_t>(number >> 8), static_cast<uint8_t>(number)};
-    body.insert(body.end(), data.begin(), data.end());
+    Bytes body(2 + data.size());
+    body[0] = static_cast<uint8_t>(number >> 8);
+    body[1] = static_cast<uint8_t>(number);
+    std::copy(data.begin(), data.end(), body.begin() + 2);
     return body;
 }
 // Image bytes that differ from block to block.
