@@ -11,16 +11,13 @@
 #include <string>
 
 #include "controllers/BaseController.h"
+#include "controllers/ControllerMessages.h"
 #include "platform/gps/Gps.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/ui/Window.h"
 
 class CCtpDataCamCmd;
 class CCtpDataGps;
-
-// Sent (synchronously, both parameters 0) to the main window whenever the GPS
-// indicator may have changed; the window answers with a fresh snapshot.
-inline constexpr uint32_t WM_GPS_STATUS = 0x8068;
 
 class CGpsController : public CBaseController {
 public:

@@ -1,0 +1,136 @@
+#include "controllers/CamCmdController.h"
+
+#include "app/AppRegistry.h"
+#include "app/CameraState.h"
+#include "app/ConfigStore.h"
+#include "ctp/CtpDataFactory.h"
+
+using platform::MutexLock;
+
+namespace {
+
+constexpr int kCommandChannel = 3;
+
+struct KeyButton {
+    int buttonId;
+    uint16_t keyCode;
+};
+
+// The panel's key buttons and the camera's key codes.
+constexpr KeyButton kKeyButtons[] = {
+    {210, 0},  // record
+    {211, 1},  // pause
+    {214, 2},  // zoom T, cursor up
+    {212, 3},  // rewind, cursor left
+    {209, 4},  // play
+    {205, 5},  // fast forward, cursor right
+    {202, 6},  // zoom W, cursor down
+    {207, 7},  // index
+    {213, 8},  // still photo
+};
+
+}  // namespace
+
+CCamCmdController* CCamCmdController::GetInstance() {
+    static CCamCmdController* instance = [] {
+        auto* controller = new CCamCmdController(ControllerServices::Program());
+        AppRegistry.commandController = controller;
+        return controller;
+    }();
+    return instance;
+}
+
+CCamCmdController::CCamCmdController(const ControllerServices& services)
+    : CBaseController(services) {}
+
+int CCamCmdController::Start() {
+    if (commandEvent_ == nullptr) {
+        commandEvent_ = platform::Event::Create(platform::ResetMode::Auto, false);
+    }
+    if (commandEvent_ != nullptr && lock_ == nullptr) {
+        lock_ = platform::Mutex::Create();
+    }
+    if (lock_ == nullptr) {
+        return -2;
+    }
+    thread_ = platform::Thread::Create(&CCamCmdController::WorkerProc, this, false);
+    return thread_ != nullptr ? 1 : -2;
+}
+
+void CCamCmdController::Request(const CamCmdRecord* record) {
+    if (record == nullptr) {
+        MutexLock lock(*lock_);
+        pending_ = 0;
+        return;
+    }
+    {
+        MutexLock lock(*lock_);
+        pending_ = 1;
+        opcode_ = record->opcode;
+        keyCode_ = record->keyCode;
+        channel_ = record->channel;
+    }
+    commandEvent_->Set();
+}
+
+CamCmdRecord CCamCmdController::MakeCommand(int buttonId) {
+    for (const KeyButton& key : kKeyButtons) {
+        if (key.buttonId == buttonId) {
+            return CamCmdRecord{CTP_CAMCMD, key.keyCode, kCommandChannel};
+        }
+    }
+    return CamCmdRecord{};
+}
+
+uint32_t CCamCmdController::WorkerProc(void* controller) {
+    static_cast<CCamCmdController*>(controller)->Work();
+}
+
+void CCamCmdController::Work() {
+    for (;;) {
+        SendPending();
+    }
+}
+
+void CCamCmdController::SendPending() {
+    uint32_t pending = 0;
+    {
+        MutexLock lock(*lock_);
+        pending = pending_;
+    }
+    if (pending == 0) {
+        commandEvent_->Wait(platform::kWaitForever);
+    }
+    uint32_t opcode = 0;
+    uint32_t keyCode = 0;
+    uint32_t channel = 0;
+    {
+        MutexLock lock(*lock_);
+        pending = pending_;
+        opcode = opcode_;
+        keyCode = keyCode_;
+        channel = channel_;
+    }
+    // No pause while the camera refuses commands: the test repeats at once
+    // for as long as the key is held.
+    if (pending == 0 || !cameraState()->IsActionAllowed(ActionCommand)) {
+        return;
+    }
+    CameraStateSnapshot snapshot{};
+    cameraState()->GetSnapshot(&snapshot);
+    if (opcode > 0xFFFF) {
+        return;
+    }
+    CCtpData* created = CCtpDataFactory::Create(static_cast<uint16_t>(opcode));
+    auto* command = dynamic_cast<CCtpDataCamCmd*>(created);
+    if (command == nullptr) {
+        delete created;
+        return;
+    }
+    command->SetCommand(static_cast<uint16_t>(keyCode), static_cast<uint8_t>(snapshot.mode),
+                        static_cast<uint8_t>(snapshot.operationState));
+    CCtpData* reply = nullptr;
+    // The answer's contents do not matter: it only paces the next repeat.
+    Exchange(command, static_cast<int>(channel), configStore()->GetTimeOut(), &reply);
+    delete reply;
+}

@@ -1,0 +1,51 @@
+// The key commands of the remote panel: a held key goes to the camera as
+// CTP_CAMCMD on channel 3 again and again, each time as soon as the camera
+// has answered the previous one.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "controllers/BaseController.h"
+#include "platform/kernel/Kernel.h"
+
+// The command a panel button stands for.
+struct CamCmdRecord {
+    uint32_t opcode = 0;
+    uint16_t keyCode = 0;
+    uint32_t channel = 0;
+};
+
+class CCamCmdController : public CBaseController {
+public:
+    // The program's controller, created on first use and recorded in AppRegistry.
+    static CCamCmdController* GetInstance();
+
+    explicit CCamCmdController(const ControllerServices& services);
+
+    // Creates the command event, the lock and the running worker: 1, or -2
+    // when one of them cannot be created (what was made before stays).
+    int Start() override;
+
+    using CBaseController::Request;
+    // Key down (a record: the worker sends it until the key is released) or
+    // key up (null). Must follow Start.
+    void Request(const CamCmdRecord* record);
+
+    // The command of one of the nine key buttons; an id of no key button
+    // gives an all-zero record, which the worker never sends.
+    static CamCmdRecord MakeCommand(int buttonId);
+
+private:
+    static uint32_t WorkerProc(void* controller);
+    [[noreturn]] void Work();
+    // One pass of the worker: waits for a held key and runs one exchange for it.
+    void SendPending();
+
+    std::unique_ptr<platform::Mutex> lock_;  // guards the four command fields
+    std::unique_ptr<platform::Event> commandEvent_;
+    uint32_t pending_ = 0;  // 1 while a key is held
+    uint32_t opcode_ = 0;
+    uint32_t keyCode_ = 0;  // the low 16 bits are sent
+    uint32_t channel_ = 0;
+};

@@ -1,0 +1,245 @@
+#include "controllers/MonitorController.h"
+
+#include <cstdlib>
+
+#include "app/AppRegistry.h"
+#include "app/CameraState.h"
+#include "app/ConfigStore.h"
+#include "controllers/ControllerMessages.h"
+#include "ctp/CtpDataFactory.h"
+#include "platform/ui/WindowMessages.h"
+
+using platform::MutexLock;
+
+namespace {
+
+constexpr uint16_t kReadyLiveImage = 0;
+constexpr uint16_t kEndLiveView = 1;
+constexpr uint32_t kRecheckPauseMs = 1000;
+
+}  // namespace
+
+CMonitorController* CMonitorController::GetInstance() {
+    static CMonitorController* instance = [] {
+        auto* controller = new CMonitorController(ControllerServices::Program());
+        AppRegistry.monitorController = controller;
+        return controller;
+    }();
+    return instance;
+}
+
+CMonitorController::CMonitorController(const ControllerServices& services)
+    : CBaseController(services) {}
+
+int CMonitorController::Start() {
+    if (startEvent_ == nullptr) {
+        startEvent_ = platform::Event::Create(platform::ResetMode::Auto, false);
+    }
+    if (startEvent_ != nullptr && activeLock_ == nullptr) {
+        activeLock_ = platform::Mutex::Create();
+    }
+    if (activeLock_ != nullptr && imageLock_ == nullptr) {
+        imageLock_ = platform::Mutex::Create();
+    }
+    if (imageLock_ == nullptr) {
+        return -2;
+    }
+    thread_ = platform::Thread::Create(&CMonitorController::WorkerProc, this, false);
+    return thread_ != nullptr ? 1 : -2;
+}
+
+void CMonitorController::Request(platform::WindowHandle window) {
+    window_.store(window);
+    uint32_t active = 0;
+    {
+        MutexLock lock(*activeLock_);
+        active_ = active_ == 0 ? 1 : 0;
+        active = active_;
+        cameraState()->SetMonitorActive(static_cast<int32_t>(active));
+    }
+    if (active != 0) {
+        startEvent_->Set();
+        platform::SendWindowMessage(window, WM_MONITOR_STARTING);
+    } else {
+        platform::SendWindowMessage(window, WM_MONITOR_STOPPED);
+    }
+}
+
+void CMonitorController::TakeImage(uint8_t** image, uint32_t* imageSize) {
+    MutexLock lock(*imageLock_);
+    *image = image_;
+    *imageSize = imageSize_;
+    image_ = nullptr;
+    imageSize_ = 0;
+}
+
+CCtpData* CMonitorController::ExchangeStep(CCtpData* request) {
+    CCtpData* reply = nullptr;
+    // "Create SendData Error.", "Send Message Error." or "Send Error Report.".
+    if (Exchange(request, kImageChannel, configStore()->GetTimeOut(), &reply) !=
+        ExchangeResult::Replied) {
+        return nullptr;
+    }
+    return reply;
+}
+
+int CMonitorController::SendCommand(int actionType, uint16_t param) {
+    if (!cameraState()->IsActionAllowed(actionType)) {
+        return 0;  // "Invalid State."
+    }
+    CameraStateSnapshot snapshot{};
+    cameraState()->GetSnapshot(&snapshot);
+    auto* command = dynamic_cast<CCtpDataCamCmd*>(CCtpDataFactory::Create(CTP_IMAGE_CMD));
+    if (command != nullptr) {
+        command->SetCommand(param, static_cast<uint8_t>(snapshot.mode),
+                            static_cast<uint8_t>(snapshot.operationState));
+    }
+    CCtpData* reply = ExchangeStep(command);
+    uint16_t status = 0;
+    // A reply without a status word is a refusal.
+    const bool done = GetReplyParam(reply, &status) && status == 0;
+    delete reply;
+    return done ? 1 : 0;
+}
+
+int CMonitorController::GetDataInfo(int actionType, uint32_t* dataSize, uint16_t* dataCount) {
+    *dataSize = 0;
+    *dataCount = 0;
+    if (!cameraState()->IsActionAllowed(actionType)) {
+        return 0;  // "Invalid State."
+    }
+    // "Send Error Repoer." after a time-out.
+    CCtpData* reply = ExchangeStep(CCtpDataFactory::Create(CTP_GET_DATA_INFO));
+    // Only a data-info answer is read as one.
+    const auto* info = dynamic_cast<const CCtpDataInfo*>(reply);
+    if (info != nullptr) {
+        *dataSize = info->GetDataSize();
+        *dataCount = info->GetDataCount();
+    }
+    delete reply;
+    return info != nullptr ? 1 : 0;
+}
+
+int CMonitorController::GetImageData(int actionType, uint8_t* destination, uint16_t blockNumber) {
+    if (!cameraState()->IsActionAllowed(actionType)) {
+        return 0;  // "Invalid State."
+    }
+    auto* request = dynamic_cast<CCtpDataPara1*>(CCtpDataFactory::Create(CTP_GET_IMAGE_DATA));
+    if (request != nullptr) {
+        request->SetParam(blockNumber);
+    }
+    CCtpData* reply = ExchangeStep(request);
+    const auto* block = dynamic_cast<const CCtpDataBlock*>(reply);
+    const bool hasData = block != nullptr && block->HasData();
+    if (hasData) {
+        block->CopyData(destination, kCtpBlockDataSize);
+    }
+    delete reply;
+    return hasData ? 1 : 0;
+}
+
+uint8_t* CMonitorController::AllocateImage(uint32_t dataSize, uint16_t* blockCount) {
+    *blockCount = 0;
+    if (dataSize > kMaxImageBytes) {
+        return nullptr;
+    }
+    const uint32_t blocks =
+        static_cast<uint32_t>((uint64_t{dataSize} + kCtpBlockDataSize - 1) / kCtpBlockDataSize);
+    auto* buffer = static_cast<uint8_t*>(std::malloc(size_t{blocks} * kCtpBlockDataSize));
+    if (buffer != nullptr) {
+        // The bound keeps the count well inside a block number.
+        *blockCount = static_cast<uint16_t>(blocks);
+    }
+    return buffer;
+}
+
+bool CMonitorController::IsActive() {
+    MutexLock lock(*activeLock_);
+    return active_ != 0;
+}
+
+void CMonitorController::LiveView(int actionType) {
+    for (;;) {
+        if (!cameraState()->IsActionAllowed(actionType)) {
+            platform::Sleep(kRecheckPauseMs);
+            continue;
+        }
+        if (!IsActive()) {
+            break;  // "MONITOR START Cancel."
+        }
+        if (SendCommand(actionType, kReadyLiveImage) == 0) {
+            continue;
+        }
+        if (!IsActive()) {
+            break;  // "MONITOR Cancel."
+        }
+        uint32_t dataSize = 0;
+        uint16_t dataCount = 0;
+        if (GetDataInfo(actionType, &dataSize, &dataCount) == 0 || dataSize == 0 ||
+            dataCount == 0) {
+            continue;
+        }
+        uint16_t blocks = 0;
+        uint8_t* buffer = AllocateImage(dataSize, &blocks);
+        if (buffer == nullptr) {
+            break;  // "MONITOR MEMORY Error."
+        }
+        bool cancelled = false;
+        bool complete = true;
+        for (uint16_t number = 1; number <= blocks && complete; ++number) {
+            if (!IsActive()) {
+                cancelled = true;  // "MONITOR Cancel."
+                break;
+            }
+            complete = GetImageData(actionType, buffer + size_t{number - 1u} * kCtpBlockDataSize,
+                                    number) != 0;
+        }
+        if (cancelled || !complete) {
+            std::free(buffer);
+            if (cancelled) {
+                break;
+            }
+            continue;
+        }
+        StoreImage(buffer, dataSize);
+        if (!cameraState()->IsActionAllowed(actionType)) {
+            continue;
+        }
+        platform::SendWindowMessage(window_.load(), WM_MONITOR_FRAME);
+    }
+    EndLiveView(actionType);
+}
+
+void CMonitorController::EndLiveView(int actionType) {
+    {
+        MutexLock lock(*activeLock_);
+        active_ = 0;
+        cameraState()->SetMonitorActive(0);
+    }
+    platform::SendWindowMessage(window_.load(), WM_MONITOR_STOPPED);
+    // Not sent when the camera state no longer allows the action.
+    SendCommand(actionType, kEndLiveView);
+    DropImage();
+}
+
+void CMonitorController::StoreImage(uint8_t* image, uint32_t imageSize) {
+    MutexLock lock(*imageLock_);
+    std::free(image_);
+    image_ = image;
+    imageSize_ = imageSize;
+}
+
+void CMonitorController::DropImage() {
+    MutexLock lock(*imageLock_);
+    std::free(image_);
+    image_ = nullptr;
+    imageSize_ = 0;
+}
+
+uint32_t CMonitorController::WorkerProc(void* controller) {
+    auto* self = static_cast<CMonitorController*>(controller);
+    for (;;) {
+        self->startEvent_->Wait(platform::kWaitForever);
+        self->LiveView(ActionMonitor);
+    }
+}

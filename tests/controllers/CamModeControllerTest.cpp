@@ -1,0 +1,195 @@
+// The mode controller against the simulator: the handshake, the endless
+// poll once the main screen exists, and what each answer leaves in the
+// camera state before the window is told.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "controllers/CamModeController.h"
+#include "controllers/ControllerMessages.h"
+#include "ctp/CtpOpcodes.h"
+#include "platform/kernel/Kernel.h"
+#include "tests/controllers/ControllerFixture.h"
+
+namespace controllertest {
+namespace {
+
+const Bytes kGetMode = {0x00, 0x01, 0x00, 0x06, 0x11, 0x01};
+const Bytes kModePoll = {0x00, 0x01, 0x00, 0x06, 0x11, 0x02};
+const Bytes kErrorReportOn1 = {0x00, 0x01, 0x00, 0x08, 0xFF, 0x01, 0x00, 0x01};
+
+class CamModeControllerTest : public ControllerFixture {
+protected:
+    void SetUp() override {
+        ControllerFixture::SetUp();
+        controller_ = KeepForever(new CCamModeController(Services()));
+        ASSERT_EQ(controller_->Start(), 1);
+        // The state as the window sees it when told of a change.
+        onMessage_ = [this](uint32_t message) {
+            if (message == WM_CAMERA_STATUS) {
+                CameraStateSnapshot s{};
+                state_->GetSnapshot(&s);
+                seen_.push_back(Values(s));
+            }
+        };
+    }
+
+    CCamModeController* controller_ = nullptr;
+    std::vector<std::vector<uint16_t>> seen_;
+};
+
+struct AnswerCase {
+    const char* name;
+    sim::CameraStatus camera;
+    Bytes answer;                   // the frame the camera sends for it
+    std::vector<uint16_t> initial;  // mode, state, ac, battery, word, level before
+    std::vector<uint16_t> stored;   // the same after the answer
+};
+void PrintTo(const AnswerCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ModeAnswerTest : public CamModeControllerTest,
+                       public ::testing::WithParamInterface<AnswerCase> {};
+
+TEST_P(ModeAnswerTest, AnswerIsStoredBeforeTheWindowIsTold) {
+    const AnswerCase& c = GetParam();
+    cam_.SetStatus(c.camera);
+    state_->SetMode(c.initial[0]);
+    state_->SetOperationState(c.initial[1]);
+    state_->SetAcPower(c.initial[2]);
+    state_->SetBatteryAttached(c.initial[3]);
+    state_->SetResponseWord(c.initial[4]);
+    state_->SetBatteryLevel(c.initial[5]);
+    controller_->SetWindow(window_);
+    ASSERT_TRUE(PumpUntil([&] { return !seen_.empty(); }));
+
+    EXPECT_EQ(ReceivedOn(1).at(0), kModePoll);
+    ASSERT_FALSE(SentOn(1).empty());
+    EXPECT_EQ(SentOn(1)[0].bytes, c.answer);
+    std::vector<uint16_t> expected = c.stored;
+    expected.insert(expected.end(), {0, 0, 0});  // the handset's own flags stay
+    EXPECT_EQ(seen_[0], expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, ModeAnswerTest,
+                         ::testing::Values(AnswerCase{"AllSixValues",
+                                                      {2, 1, 1, 0, 0x1234, 5, 0},
+                                                      {0x00, 0x01, 0x00, 0x0E, 0x21, 0x01, 0x02,
+                                                       0x01, 0x01, 0x00, 0x12, 0x34, 0x05, 0x00},
+                                                      {0, 0, 0, 0, 0, 0},
+                                                      {2, 1, 1, 0, 0x1234, 5}},
+                                           AnswerCase{"ModeFourKeepsTheModeOnly",
+                                                      {4, 0, 0, 1, 0xBEEF, 2, 7},
+                                                      {0x00, 0x01, 0x00, 0x0E, 0x21, 0x01, 0x04,
+                                                       0x00, 0x00, 0x01, 0xBE, 0xEF, 0x02, 0x07},
+                                                      {3, 1, 1, 0, 0, 5},
+                                                      {3, 0, 0, 1, 0xBEEF, 2}},
+                                           AnswerCase{"EveryByteOutOfRange",
+                                                      {0xFF, 3, 2, 0x80, 0xFFFF, 6, 0},
+                                                      {0x00, 0x01, 0x00, 0x0E, 0x21, 0x01, 0xFF,
+                                                       0x03, 0x02, 0x80, 0xFF, 0xFF, 0x06, 0x00},
+                                                      {1, 2, 1, 1, 7, 3},
+                                                      {1, 2, 1, 1, 0xFFFF, 3}}),
+                         [](const ::testing::TestParamInfo<AnswerCase>& row) {
+                             return row.param.name;
+                         });
+
+TEST_F(CamModeControllerTest, QueryModeAgainstASilentCameraReturns0AfterSixSeconds) {
+    platform::SetTimeScale(10.0);
+    cam_.AddFault({.kind = sim::FaultKind::Silence, .opcode = sim::CTP_GET_MODE});
+    const uint64_t before = platform::TickCountMs();
+    EXPECT_EQ(controller_->QueryMode(), 0);
+    const uint64_t elapsed = platform::TickCountMs() - before;
+    EXPECT_GE(elapsed, 5950u);
+    EXPECT_LT(elapsed, 9000u);
+
+    ASSERT_TRUE(cam_.WaitForFrames(2, 2s));
+    PumpFor(100ms);
+    std::vector<Bytes> all;
+    for (const sim::WireFrame& f : cam_.ReceivedFrames()) {
+        all.push_back(f.bytes);
+    }
+    EXPECT_EQ(all, (std::vector<Bytes>{kGetMode, kErrorReportOn1}));
+    EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(CamModeControllerTest, NoPollBeforeSetWindowThenPollsPacedByTheAnswers) {
+    cam_.SetModePollInterval(100);
+    cam_.SetStatus({2, 0, 1, 1, 0, 4, 0});
+    ASSERT_EQ(controller_->QueryMode(), 1);
+    CameraStateSnapshot s{};
+    state_->GetSnapshot(&s);
+    EXPECT_EQ(s.mode, 2);
+    EXPECT_EQ(s.batteryLevel, 4);
+    // The worker stays suspended: only the handshake went out.
+    PumpFor(600ms);
+    EXPECT_EQ(ReceivedOn(1), (std::vector<Bytes>{kGetMode}));
+    EXPECT_TRUE(messages_.empty()) << "no window to tell yet";
+
+    controller_->SetWindow(window_);
+    ASSERT_TRUE(PumpUntil([&] { return ReceivedWith(CTP_MODE_POLL).size() >= 4; }));
+    std::vector<sim::WireFrame> polls;
+    for (const sim::WireFrame& f : cam_.ReceivedFrames()) {
+        if (f.opcode() == sim::CTP_MODE_POLL) {
+            polls.push_back(f);
+            EXPECT_EQ(f.bytes, kModePoll);
+        }
+    }
+    const std::vector<sim::WireFrame> answers = SentOn(1);  // [0] answers the handshake
+    for (size_t i = 1; i < polls.size(); ++i) {
+        ASSERT_GT(answers.size(), i);
+        EXPECT_GE(polls[i].atMs, answers[i].atMs) << "poll " << i << " before the answer";
+    }
+    EXPECT_GE(seen_.size(), 3u);
+    EXPECT_TRUE(cam_.ErrorReports().empty()) << "polls wait without a time limit";
+}
+
+TEST_F(CamModeControllerTest, RequestThatCannotBeMadeFailsAfterThePause) {
+    platform::SetTimeScale(10.0);
+    const uint64_t before = platform::TickCountMs();
+    EXPECT_EQ(controller_->GetCamMode(0x1234, 3), -1);  // no packet for this opcode
+    const uint64_t elapsed = platform::TickCountMs() - before;
+    EXPECT_GE(elapsed, 2950u);
+    EXPECT_LT(elapsed, 6000u);
+    PumpFor(100ms);
+    EXPECT_TRUE(cam_.ReceivedFrames().empty());
+}
+
+TEST_F(CamModeControllerTest, AnswerOfAnotherKindIsNotReadAsAModeAnswer) {
+    state_->SetMode(1);
+    state_->SetBatteryLevel(3);
+    cam_.AddFault({.kind = sim::FaultKind::Silence, .opcode = sim::CTP_GET_MODE, .times = 1});
+    std::thread camera([&] {
+        if (cam_.WaitForFrames(1, 5s)) {
+            // A status word where the mode answer belongs.
+            const uint8_t body[] = {0x00, 0x03};
+            cam_.SendFrame(1, sim::CTP_2001, body);
+        }
+    });
+    const uint64_t before = platform::TickCountMs();
+    EXPECT_EQ(controller_->GetCamMode(CTP_GET_MODE, 3), -1);
+    EXPECT_LT(platform::TickCountMs() - before, 2500u) << "no pause after a wrong answer";
+    camera.join();
+    CameraStateSnapshot s{};
+    state_->GetSnapshot(&s);
+    EXPECT_EQ(s.mode, 1);
+    EXPECT_EQ(s.batteryLevel, 3);
+    EXPECT_TRUE(cam_.ErrorReports().empty());
+}
+
+TEST_F(CamModeControllerTest, StartReportsMinus2WhenTheWorkerCannotBeCreated) {
+    auto* controller = KeepForever(new CCamModeController(Services()));
+    platform::FailNextCreations(1);
+    EXPECT_EQ(controller->Start(), -2);
+    platform::FailNextCreations(0);
+    // Without a worker, SetWindow only stores the window.
+    controller->SetWindow(window_);
+    // Asked on the window's own thread, the message is handled at once.
+    EXPECT_EQ(controller->QueryMode(), 1);
+    EXPECT_EQ(seen_.size(), 1u) << "the handshake's answer is told once the window is known";
+    EXPECT_TRUE(ReceivedWith(CTP_MODE_POLL).empty());
+}
+
+}  // namespace
+}  // namespace controllertest
