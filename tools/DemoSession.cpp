@@ -4,6 +4,7 @@
 // hand and printed both ways with what they mean.
 //
 //   camora-demo-session PORT OUT.jpg      e.g. camora-demo-session COM4: /tmp/frame.jpg
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -36,10 +37,14 @@ std::string Hex(const Bytes& b, size_t max = 16) {
 
 Bytes Frame(uint16_t channel, uint16_t opcode, const Bytes& body = {}) {
     const auto length = static_cast<uint16_t>(6 + body.size());
-    Bytes f = {static_cast<uint8_t>(channel >> 8), static_cast<uint8_t>(channel),
-               static_cast<uint8_t>(length >> 8),  static_cast<uint8_t>(length),
-               static_cast<uint8_t>(opcode >> 8),  static_cast<uint8_t>(opcode)};
-    f.insert(f.end(), body.begin(), body.end());
+    Bytes f(length);
+    f[0] = static_cast<uint8_t>(channel >> 8);
+    f[1] = static_cast<uint8_t>(channel);
+    f[2] = static_cast<uint8_t>(length >> 8);
+    f[3] = static_cast<uint8_t>(length);
+    f[4] = static_cast<uint8_t>(opcode >> 8);
+    f[5] = static_cast<uint8_t>(opcode);
+    std::copy(body.begin(), body.end(), f.begin() + 6);
     return f;
 }
 

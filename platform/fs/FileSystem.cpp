@@ -116,7 +116,9 @@ std::string ResolveEntry(const std::string& folder, const std::u16string& name) 
 std::string HostFolderOf(const std::vector<std::u16string>& parts, size_t count) {
     std::string host = DeviceRoot();
     for (size_t i = 0; i < count; ++i) {
-        host += "/" + ResolveEntry(host, parts[i]);
+        const std::string entry = ResolveEntry(host, parts[i]);
+        host += '/';
+        host += entry;
     }
     return host;
 }
@@ -313,7 +315,9 @@ bool CreateFolder(std::u16string_view handsetPath, FileError* error) {
     std::string host = DeviceRoot();
     ::mkdir(host.c_str(), 0755);
     for (const auto& part : parts) {
-        host += "/" + ResolveEntry(host, part);
+        const std::string entry = ResolveEntry(host, part);
+        host += '/';
+        host += entry;
         if (::mkdir(host.c_str(), 0755) != 0 && errno != EEXIST) {
             SetError(error, FromErrno(errno));
             return false;

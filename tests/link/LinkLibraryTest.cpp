@@ -99,7 +99,8 @@ class LinkLibraryWalkTest : public LinkLibraryTest,
 TEST_P(LinkLibraryWalkTest, YieldsOnlyThePairedDevicesInTheStacksOrder) {
     std::string stack;
     for (size_t i = 0; i < GetParam().paired.size(); ++i) {
-        stack += Device(static_cast<int>(i), "D" + std::to_string(i),
+        const std::string name = std::string("D").append(std::to_string(i));
+        stack += Device(static_cast<int>(i), name,
                         GetParam().paired[i] ? "paired = yes\n" : "paired = no\n");
     }
     WriteStack(stack);
