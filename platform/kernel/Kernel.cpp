@@ -12,15 +12,13 @@
 namespace platform {
 namespace {
 
-// One lock and one condition for all events: a wait on several events then
-// needs no registration, and Set wakes every waiter to re-check its own events.
+// One lock for all events, so that a wait on several needs no lock order.
+// Each waiting thread hangs a wake-up of its own on the events it waits for:
+// Set wakes only the threads waiting for that event, not every waiting thread
+// of the program.
 std::mutex& EventLock() {
     static auto* lock = new std::mutex;
     return *lock;
-}
-std::condition_variable& EventChanged() {
-    static auto* cv = new std::condition_variable;
-    return *cv;
 }
 
 std::atomic<double> g_timeScale{1.0};
@@ -42,17 +40,11 @@ std::chrono::steady_clock::duration Scaled(uint32_t ms) {
         std::chrono::duration<double, std::milli>(real));
 }
 
-template <typename Ready>
-bool WaitUntilReady(std::unique_lock<std::mutex>& lock, uint32_t timeoutMs, Ready ready) {
-    if (timeoutMs == kWaitForever) {
-        EventChanged().wait(lock, ready);
-        return true;
-    }
-    return EventChanged().wait_until(lock, std::chrono::steady_clock::now() + Scaled(timeoutMs),
-                                     ready);
-}
-
 }  // namespace
+
+struct EventWaiter {
+    std::condition_variable wake;
+};
 
 Event::Event(ResetMode mode, bool initiallySet) : mode_(mode), signalled_(initiallySet) {}
 Event::~Event() = default;
@@ -65,11 +57,12 @@ std::unique_ptr<Event> Event::Create(ResetMode mode, bool initiallySet) {
 }
 
 void Event::Set() {
-    {
-        std::lock_guard lock(EventLock());
-        signalled_ = true;
+    std::lock_guard lock(EventLock());
+    signalled_ = true;
+    // Under the lock: a waiter leaves the list under it before its wake-up ends.
+    for (EventWaiter* waiter : waiters_) {
+        waiter->wake.notify_one();
     }
-    EventChanged().notify_all();
 }
 
 void Event::Reset() {
@@ -104,7 +97,25 @@ int WaitAny(std::span<Event* const> events, uint32_t timeoutMs) {
         }
         return false;
     };
-    WaitUntilReady(lock, timeoutMs, ready);
+    if (ready() || timeoutMs == 0) {
+        return index;
+    }
+    EventWaiter waiter;
+    for (Event* event : events) {
+        if (event != nullptr) {
+            event->waiters_.push_back(&waiter);
+        }
+    }
+    if (timeoutMs == kWaitForever) {
+        waiter.wake.wait(lock, ready);
+    } else {
+        waiter.wake.wait_until(lock, std::chrono::steady_clock::now() + Scaled(timeoutMs), ready);
+    }
+    for (Event* event : events) {
+        if (event != nullptr) {
+            std::erase(event->waiters_, &waiter);
+        }
+    }
     return index;
 }
 
@@ -122,8 +133,12 @@ std::unique_ptr<Mutex> Mutex::Create() {
     return std::unique_ptr<Mutex>(new Mutex());
 }
 
-void Mutex::Lock() { impl_->mutex.lock(); }
-void Mutex::Unlock() { impl_->mutex.unlock(); }
+void Mutex::Lock() {
+    impl_->mutex.lock();
+}
+void Mutex::Unlock() {
+    impl_->mutex.unlock();
+}
 
 struct Thread::Shared {
     std::mutex lock;
@@ -162,7 +177,9 @@ void Thread::Resume() {
     shared_->resumed.notify_all();
 }
 
-void Sleep(uint32_t ms) { std::this_thread::sleep_for(Scaled(ms)); }
+void Sleep(uint32_t ms) {
+    std::this_thread::sleep_for(Scaled(ms));
+}
 
 uint64_t TickCountMs() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
@@ -170,7 +187,9 @@ uint64_t TickCountMs() {
     return static_cast<uint64_t>(ms * g_timeScale.load());
 }
 
-void ExitProcess(int code) { std::exit(code); }
+void ExitProcess(int code) {
+    std::exit(code);
+}
 
 LocalDate GetLocalDate() {
     const std::time_t now = std::time(nullptr);
@@ -179,9 +198,15 @@ LocalDate GetLocalDate() {
     return LocalDate{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
 }
 
-void SetTimeScale(double factor) { g_timeScale.store(factor > 0 ? factor : 1.0); }
-double TimeScale() { return g_timeScale.load(); }
+void SetTimeScale(double factor) {
+    g_timeScale.store(factor > 0 ? factor : 1.0);
+}
+double TimeScale() {
+    return g_timeScale.load();
+}
 
-void FailNextCreations(int count) { g_failCreations.store(count); }
+void FailNextCreations(int count) {
+    g_failCreations.store(count);
+}
 
 }  // namespace platform
