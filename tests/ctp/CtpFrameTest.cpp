@@ -52,7 +52,9 @@ protected:
         asked_.push_back(count);
         const Chunk& chunk = script_[next_];
         const size_t n = std::min<size_t>(count, chunk.bytes.size() - offset_);
-        std::memcpy(dest, chunk.bytes.data() + offset_, n);
+        if (n > 0) {
+            std::memcpy(dest, chunk.bytes.data() + offset_, n);
+        }
         offset_ += n;
         *got = static_cast<uint32_t>(n);
         if (offset_ < chunk.bytes.size()) {
