@@ -25,10 +25,13 @@ namespace {
 constexpr size_t kRequestSize = 8;
 constexpr char kRate[] = "blocks/s";
 
-bool ReadAll(int fd, uint8_t* bytes, size_t count) {
+// Repeats `step(done)` (a read or a write of the bytes from `done` on) until
+// `count` bytes have passed; false when the terminal fails.
+template <typename Step>
+bool Whole(size_t count, Step step) {
     size_t done = 0;
     while (done < count) {
-        const ssize_t n = ::read(fd, bytes + done, count - done);
+        const ssize_t n = step(done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -40,19 +43,12 @@ bool ReadAll(int fd, uint8_t* bytes, size_t count) {
     return true;
 }
 
+bool ReadAll(int fd, uint8_t* bytes, size_t count) {
+    return Whole(count, [&](size_t done) { return ::read(fd, bytes + done, count - done); });
+}
+
 bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::write(fd, bytes + done, count - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return Whole(count, [&](size_t done) { return ::write(fd, bytes + done, count - done); });
 }
 
 // The terminal, the camera serving its master side, the plain loop's own
