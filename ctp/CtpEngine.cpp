@@ -40,14 +40,17 @@ constexpr uint32_t kTrailingWindowMax = 14;
 // wake-up of a sleeping thread, which costs about as much as the exchange.
 constexpr auto kReplySpin = std::chrono::microseconds(200);
 
-bool TakeWithinSpin(platform::Event& event) {
+// Takes the event if it is set within the spin, never past the wait's own
+// end (`left` gives the milliseconds that remain).
+template <typename Left>
+bool TakeWithinSpin(platform::Event& event, Left left) {
     const auto end = std::chrono::steady_clock::now() + kReplySpin;
     do {
         if (event.Wait(0)) {
             return true;
         }
         std::this_thread::yield();
-    } while (std::chrono::steady_clock::now() < end);
+    } while (std::chrono::steady_clock::now() < end && left() != 0);
     return false;
 }
 
@@ -197,17 +200,21 @@ int CCtpEngine::Receive(int channel, CCtpData** reply, uint16_t timeoutSeconds) 
     const size_t index = static_cast<size_t>(channel - 1);
     const uint32_t limitMs = uint32_t{timeoutSeconds} * 1000u;
     const uint64_t startMs = platform::TickCountMs();
+    // Milliseconds left of the wait: kWaitForever without a limit, 0 once over.
+    auto left = [&]() -> uint32_t {
+        if (limitMs == 0) {
+            return platform::kWaitForever;
+        }
+        const uint64_t elapsed = platform::TickCountMs() - startMs;
+        return elapsed >= limitMs ? 0 : limitMs - static_cast<uint32_t>(elapsed);
+    };
+    platform::Event& event = *replyEvent[index];
     for (;;) {
-        uint32_t waitMs = platform::kWaitForever;
-        if (limitMs != 0) {
-            const uint64_t elapsed = platform::TickCountMs() - startMs;
-            if (elapsed >= limitMs) {
+        if (!TakeWithinSpin(event, left)) {
+            const uint32_t waitMs = left();
+            if (waitMs == 0 || !event.Wait(waitMs)) {
                 return 0;
             }
-            waitMs = limitMs - static_cast<uint32_t>(elapsed);
-        }
-        if (!TakeWithinSpin(*replyEvent[index]) && !replyEvent[index]->Wait(waitMs)) {
-            return 0;
         }
         MutexLock lock(*replyMutex);
         if (replySlot[index].packet != nullptr) {
