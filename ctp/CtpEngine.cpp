@@ -77,7 +77,7 @@ CCtpEngine::~CCtpEngine() {
     }
 }
 
-int CCtpEngine::Start(platform::PortHandle newPort) {
+int CCtpEngine::Start(const platform::PortHandle& newPort) {
     std::lock_guard start(startLock);
     // Time-outs first: a read issued on a port without them would wait for
     // data without limit, holding portMutex against the next Start.
