@@ -14,12 +14,11 @@ MessageBoxPresenter* g_presenter = nullptr;
 
 MessageBoxResult ShowOnStderr(WindowHandle, std::u16string_view text, std::u16string_view caption,
                               MessageBoxButtons buttons) {
-    // Appended piece by piece: GCC 12 at -O3 sees a false overlap in a chain of "+".
-    std::string line = "[";
+    std::string line(1, '[');
     line += Utf16ToUtf8(caption);
     line += "] ";
     line += Utf16ToUtf8(text);
-    line += "\n";
+    line += '\n';
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
     return buttons == MessageBoxButtons::YesNo ? MessageBoxResult::Yes : MessageBoxResult::Ok;
