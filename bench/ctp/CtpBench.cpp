@@ -169,6 +169,9 @@ BENCHMARK(BM_EngineImageBlocks)->UseRealTime();
 // engine's share of the plain loop's rate can be given at the end.
 class RateReporter : public benchmark::ConsoleReporter {
 public:
+    // Colours only on a terminal.
+    RateReporter() : ConsoleReporter(::isatty(STDOUT_FILENO) != 0 ? OO_Defaults : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
