@@ -247,6 +247,9 @@ void CCtpDataCamMode::Parse(const uint8_t* data) {
         if (i == kCamModeWordValue) {
             values[i] = static_cast<int16_t>(frame.U16(kCamModeWordOffset));
         } else {
+            // Signed on purpose: 0x80 to 0xFF become the negative values that the
+            // camera state refuses as out of range.
+            // NOLINTNEXTLINE(bugprone-signed-char-misuse)
             values[i] = static_cast<int8_t>(frame.U8(kCamModeByteOffsets[i]));
         }
     }

@@ -38,7 +38,7 @@ public:
     // the port's time-outs (reads return within 200 ms, writes give up after
     // 1000 ms). 1 when the engine runs, -1 when an event, mutex or thread could
     // not be created.
-    int Start(platform::PortHandle newPort);
+    int Start(const platform::PortHandle& newPort);
 
     // 0 once the connect handshake has been answered: from then on a failed
     // port read ends the program after the disconnect message.

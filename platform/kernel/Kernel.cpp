@@ -12,15 +12,13 @@
 namespace platform {
 namespace {
 
-// One lock and one condition for all events: a wait on several events then
-// needs no registration, and Set wakes every waiter to re-check its own events.
+// One lock for all events, so that a wait on several needs no lock order.
+// Each waiting thread hangs a wake-up of its own on the events it waits for:
+// Set wakes only the threads waiting for that event, not every waiting thread
+// of the program.
 std::mutex& EventLock() {
     static auto* lock = new std::mutex;
     return *lock;
-}
-std::condition_variable& EventChanged() {
-    static auto* cv = new std::condition_variable;
-    return *cv;
 }
 
 std::atomic<double> g_timeScale{1.0};
@@ -42,17 +40,11 @@ std::chrono::steady_clock::duration Scaled(uint32_t ms) {
         std::chrono::duration<double, std::milli>(real));
 }
 
-template <typename Ready>
-bool WaitUntilReady(std::unique_lock<std::mutex>& lock, uint32_t timeoutMs, Ready ready) {
-    if (timeoutMs == kWaitForever) {
-        EventChanged().wait(lock, ready);
-        return true;
-    }
-    return EventChanged().wait_until(lock, std::chrono::steady_clock::now() + Scaled(timeoutMs),
-                                     ready);
-}
-
 }  // namespace
+
+struct EventWaiter {
+    std::condition_variable wake;
+};
 
 Event::Event(ResetMode mode, bool initiallySet) : mode_(mode), signalled_(initiallySet) {}
 Event::~Event() = default;
@@ -65,11 +57,12 @@ std::unique_ptr<Event> Event::Create(ResetMode mode, bool initiallySet) {
 }
 
 void Event::Set() {
-    {
-        std::lock_guard lock(EventLock());
-        signalled_ = true;
+    std::lock_guard lock(EventLock());
+    signalled_ = true;
+    // Under the lock: a waiter leaves the list under it before its wake-up ends.
+    for (EventWaiter* waiter : waiters_) {
+        waiter->wake.notify_one();
     }
-    EventChanged().notify_all();
 }
 
 void Event::Reset() {
@@ -104,7 +97,25 @@ int WaitAny(std::span<Event* const> events, uint32_t timeoutMs) {
         }
         return false;
     };
-    WaitUntilReady(lock, timeoutMs, ready);
+    if (ready() || timeoutMs == 0) {
+        return index;
+    }
+    EventWaiter waiter;
+    for (Event* event : events) {
+        if (event != nullptr) {
+            event->waiters_.push_back(&waiter);
+        }
+    }
+    if (timeoutMs == kWaitForever) {
+        waiter.wake.wait(lock, ready);
+    } else {
+        waiter.wake.wait_until(lock, std::chrono::steady_clock::now() + Scaled(timeoutMs), ready);
+    }
+    for (Event* event : events) {
+        if (event != nullptr) {
+            std::erase(event->waiters_, &waiter);
+        }
+    }
     return index;
 }
 

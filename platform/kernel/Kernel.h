@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 namespace platform {
 
@@ -15,6 +16,8 @@ inline constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
 inline constexpr int kWaitTimedOut = -1;
 
 enum class ResetMode { Auto, Manual };
+
+struct EventWaiter;
 
 // An event: an auto-reset event releases exactly one wait per Set and stays
 // set until a wait consumes it; a manual-reset event releases every wait until
@@ -39,6 +42,8 @@ private:
 
     ResetMode mode_;
     bool signalled_;
+    // The threads waiting for this event now; Set wakes only these.
+    std::vector<EventWaiter*> waiters_;
 };
 
 // Waits until one of the events (at most three) is signalled and returns the

@@ -258,8 +258,8 @@ TEST(CtpParseTest, GpsTextStopsAtZeroAtFrameEndAndAt83Characters) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        Bytes frame = {0x00, 0x02, 0x00, static_cast<uint8_t>(6 + row.body.size()), 0x10, 0x02};
-        frame.insert(frame.end(), row.body.begin(), row.body.end());
+        const Bytes frame = Concat(
+            {{0x00, 0x02, 0x00, static_cast<uint8_t>(6 + row.body.size()), 0x10, 0x02}, row.body});
         const auto gps = ParseAs<CCtpDataGps>(CTP_GPS, frame, 'Z');
         ASSERT_NE(gps, nullptr);
         EXPECT_EQ(std::string(gps->GetText()), row.text);

@@ -400,12 +400,14 @@ TEST_F(CtpEngineTest, FramesLeaveInTheOrderOfTheSendCallsAcrossThreads) {
 }
 
 TEST_F(CtpEngineTest, FailedReadsWhileConnectingAreRetriedUntilANewPortComes) {
-    std::atomic<int> boxes{0};
-    platform::SetMessageBoxPresenter([&boxes](platform::WindowHandle, std::u16string_view,
-                                              std::u16string_view, platform::MessageBoxButtons) {
+    // Stays installed: a presenter that is replaced is never freed.
+    static std::atomic<int> boxes{0};
+    platform::SetMessageBoxPresenter([](platform::WindowHandle, std::u16string_view,
+                                        std::u16string_view, platform::MessageBoxButtons) {
         ++boxes;
         return platform::MessageBoxResult::Ok;
     });
+    boxes = 0;
     Link first;
     ObservedEngine& engine = StartedEngine(first);
     first.pty->HangUp();
@@ -426,7 +428,6 @@ TEST_F(CtpEngineTest, FailedReadsWhileConnectingAreRetriedUntilANewPortComes) {
     ASSERT_EQ(engine.Send(Release(Make(CTP_GET_MODE)), 1), 1);
     EXPECT_EQ(second.pty->PeerRead(6, 10000), (Bytes{0x00, 0x01, 0x00, 0x06, 0x11, 0x01}));
     EXPECT_EQ(boxes.load(), 0);
-    platform::SetMessageBoxPresenter(nullptr);
 }
 
 TEST_F(CtpEngineTest, ASecondStartIsNotHeldUpByASilentFirstPort) {

@@ -52,7 +52,9 @@ protected:
         asked_.push_back(count);
         const Chunk& chunk = script_[next_];
         const size_t n = std::min<size_t>(count, chunk.bytes.size() - offset_);
-        std::memcpy(dest, chunk.bytes.data() + offset_, n);
+        if (n > 0) {
+            std::memcpy(dest, chunk.bytes.data() + offset_, n);
+        }
         offset_ += n;
         *got = static_cast<uint32_t>(n);
         if (offset_ < chunk.bytes.size()) {
@@ -125,7 +127,8 @@ TEST_F(CtpFrameTest, ScriptedStreamsDeliverTheseReplies) {
     const Bytes mode1 = Frame(CamMode({2, 1, 1, 1, 0x0102, 4, -3}), 1);  // 14 bytes
     const Bytes image = Frame(Block(3, 0x41), 4);
     const Bytes gps2 = Frame(Gps("$GPGGA,1"), 2);       // 14 bytes
-    const Bytes gps2Long = Frame(Gps("$GPGGA,12"), 2);  // 15 bytes: odd, never a window
+    const Bytes gps2Long = Frame(Gps("$GPGGA,12"), 2);  // 15 bytes: past the largest window
+    const Bytes gps2Odd = Frame(Gps("X"), 2);           // 7 bytes: odd, never a window
 
     const std::vector<ScriptCase> cases = {
         {"an opcode-only frame returned by one read, then the next frame",
@@ -173,10 +176,14 @@ TEST_F(CtpFrameTest, ScriptedStreamsDeliverTheseReplies) {
           {Concat({Payload(image, 6, 10), gps2})},
           {Payload(image, 10, 10248)}},
          {std::nullopt, gps2, std::nullopt, image}},
-        {"frames of odd size are never taken from a tail",
+        {"frames longer than the largest window stay in the payload",
          {{Payload(image, 0, 6)}, {Concat({Payload(image, 6, 10248 - gps2Long.size()), gps2Long})}},
          {std::nullopt, std::nullopt, std::nullopt,
           Concat({Payload(image, 0, 10248 - gps2Long.size()), gps2Long})}},
+        {"frames of odd size within the windows are not taken either",
+         {{Payload(image, 0, 6)}, {Concat({Payload(image, 6, 10248 - gps2Odd.size()), gps2Odd})}},
+         {std::nullopt, std::nullopt, std::nullopt,
+          Concat({Payload(image, 0, 10248 - gps2Odd.size()), gps2Odd})}},
         {"a failed empty read while connecting is retried",
          {{{}, true}, {Payload(report3, 0, 3)}, {{}, true}, {Payload(report3, 3, 8)}},
          {std::nullopt, std::nullopt, report3, std::nullopt}},

@@ -111,6 +111,61 @@ TEST(WaitAnyTest, WakesWhenAnotherThreadSetsTheThirdEvent) {
     setter.join();
 }
 
+struct PairWaiter {
+    Event* events[2];
+    std::atomic<int>* taken;
+    std::atomic<bool>* stop;
+    std::atomic<int>* ended;
+};
+
+uint32_t TakeFromEitherUntilStopped(void* arg) {
+    auto* w = static_cast<PairWaiter*>(arg);
+    while (!w->stop->load()) {
+        if (WaitAny(std::span<Event* const>(w->events, 2), kWaitForever) != kWaitTimedOut &&
+            !w->stop->load()) {
+            ++*w->taken;
+        }
+    }
+    ++*w->ended;
+    return 0;
+}
+
+TEST(WaitAnyTest, EverySetReachesOneOfSeveralWaitersOnSharedEvents) {
+    auto a = Event::Create(ResetMode::Auto, false);
+    auto b = Event::Create(ResetMode::Auto, false);
+    std::atomic<int> taken{0};
+    std::atomic<bool> stop{false};
+    std::atomic<int> ended{0};
+    PairWaiter w{{a.get(), b.get()}, &taken, &stop, &ended};
+    int started = 0;
+    for (; started < 3; ++started) {
+        if (Thread::Create(TakeFromEitherUntilStopped, &w, false) == nullptr) {
+            break;
+        }
+    }
+    auto endWaiters = [&] {
+        stop = true;
+        // They use this test's locals, so they must have ended before it returns.
+        return Eventually([&] {
+            a->Set();
+            return ended.load() == started;
+        });
+    };
+    if (started < 3) {
+        endWaiters();
+        FAIL() << "a thread could not be created";
+    }
+    for (int i = 0; i < 500; ++i) {
+        (i % 2 == 0 ? a : b)->Set();
+        // Each Set must be taken before the next, or a wake-up was lost.
+        if (!Eventually([&] { return taken.load() == i + 1; }, 5000ms)) {
+            ADD_FAILURE() << "nobody took Set " << i;
+            break;
+        }
+    }
+    ASSERT_TRUE(endWaiters());
+}
+
 TEST(ThreadTest, SuspendedThreadRunsOnlyAfterResume) {
     std::atomic<int> runs{0};
     auto thread = Thread::Create(
