@@ -163,11 +163,16 @@ double SecondsSinceStart() {
 }
 
 std::string Narrow(std::u16string_view text) {
-    std::string out = platform::Utf16ToUtf8(text);
     // Message texts break their lines with CR LF; the transcript keeps one line.
-    for (size_t at = 0; (at = out.find("\r\n", at)) != std::string::npos;) {
-        const bool spaced = at > 0 && out[at - 1] == ' ';
-        out.replace(at, 2, spaced ? "" : " ");
+    std::string out;
+    for (const char c : platform::Utf16ToUtf8(text)) {
+        if (c == '\n') {
+            if (out.empty() || out.back() != ' ') {
+                out += ' ';
+            }
+        } else if (c != '\r') {
+            out += c;
+        }
     }
     return out;
 }

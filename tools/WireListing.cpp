@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cstdio>
 #include <map>
-#include <string_view>
 #include <tuple>
 
 #include "ctp/CtpOpcodes.h"
@@ -37,16 +36,21 @@ std::vector<RecordedFrame> ParseWireRecord(const std::vector<std::string>& lines
 
 namespace {
 
-// What makes two frames alike (see CollapseWire).
-std::vector<uint8_t> KindOf(const RecordedFrame& f) {
-    std::vector<uint8_t> kind{static_cast<uint8_t>(f.toCamera ? 1 : 0)};
+// What makes two frames alike (see CollapseWire), as a string of bytes.
+std::string KindOf(const RecordedFrame& f) {
+    std::string kind(1, f.toCamera ? '>' : '<');
+    auto add = [&](size_t from, size_t to) {
+        for (size_t i = from; i < to; ++i) {
+            kind += static_cast<char>(f.bytes[i]);
+        }
+    };
     if (f.bytes.size() <= kWholeFrameBytes) {
-        kind.insert(kind.end(), f.bytes.begin(), f.bytes.end());
-        return kind;
+        add(0, f.bytes.size());
+    } else {
+        // Channel, then opcode and the first body word; the length is left out.
+        add(0, 2);
+        add(4, 8);
     }
-    // Channel, then opcode and the first body word; the length is left out.
-    kind.insert(kind.end(), f.bytes.begin(), f.bytes.begin() + 2);
-    kind.insert(kind.end(), f.bytes.begin() + 4, f.bytes.begin() + 8);
     return kind;
 }
 
@@ -62,7 +66,7 @@ std::vector<WireEntry> CollapseWire(std::vector<RecordedFrame> frames) {
                          return std::tuple(a.atMs, !a.toCamera) < std::tuple(b.atMs, !b.toCamera);
                      });
     std::vector<WireEntry> entries;
-    std::map<std::vector<uint8_t>, size_t> entryOfKind;
+    std::map<std::string, size_t> entryOfKind;
     for (RecordedFrame& f : frames) {
         const auto [at, added] = entryOfKind.try_emplace(KindOf(f), entries.size());
         if (added) {
@@ -110,23 +114,37 @@ std::string AbbreviatedHex(std::span<const uint8_t> bytes, size_t shown) {
     if (bytes.size() <= shown) {
         return sim::Hex(bytes);
     }
-    return sim::Hex(bytes.first(shown)) + " ... (" + std::to_string(bytes.size()) + " bytes)";
+    std::string text = sim::Hex(bytes.first(shown));
+    text += " ... (";
+    text += std::to_string(bytes.size());
+    text += " bytes)";
+    return text;
 }
 
 std::string FormatWireEntry(const WireEntry& entry) {
     const RecordedFrame& f = entry.first;
     const uint16_t opcode = Word(f.bytes, 4);
-    char head[64];
+    char count[24] = "";
+    if (entry.count > 1) {
+        std::snprintf(count, sizeof count, "x%zu", entry.count);
+    }
+    char head[80];
     std::snprintf(head, sizeof head, "%7llu ms %4s  %s  ch%u %-19s",
-                  static_cast<unsigned long long>(f.atMs),
-                  entry.count > 1 ? ("x" + std::to_string(entry.count)).c_str() : "",
-                  f.toCamera ? "->" : "<-", Word(f.bytes, 0), CtpOpcodeName(opcode).c_str());
-    std::string line = head + AbbreviatedHex(f.bytes, kWholeFrameBytes);
+                  static_cast<unsigned long long>(f.atMs), count, f.toCamera ? "->" : "<-",
+                  Word(f.bytes, 0), CtpOpcodeName(opcode).c_str());
+    std::string line = head;
+    line += AbbreviatedHex(f.bytes, kWholeFrameBytes);
     if (opcode == CTP_GPS && f.bytes.size() > kCtpHeaderSize) {
         // The sentence without its line end or padding.
-        std::string text(f.bytes.begin() + kCtpHeaderSize, f.bytes.end());
-        text = text.substr(0, text.find_first_of(std::string_view("\r\n\0", 3)));
-        line += "  \"" + text + "\"";
+        line += "  \"";
+        for (size_t i = kCtpHeaderSize; i < f.bytes.size(); ++i) {
+            const char c = static_cast<char>(f.bytes[i]);
+            if (c == '\r' || c == '\n' || c == '\0') {
+                break;
+            }
+            line += c;
+        }
+        line += '"';
     }
     return line;
 }
