@@ -232,6 +232,13 @@ TEST(RemoteDemo, FailsWhenAStepDoesNotHappen) {
         std::function<void(DemoBench&)> setUp;
         const char* message;
     } cases[] = {
+        {"the camera's control socket is gone",
+         [](DemoBench& b) {
+             b.PairInRegistry("COM8");
+             b.StartCamera("COM8");
+             b.control_.Stop();
+         },
+         "control socket"},
         {"no Bluetooth stack", [](DemoBench& b) { b.StartCamera("COM8"); },
          "BLUETOOTH NOT AVAILABLE"},
         {"only a headset is paired",
