@@ -1,0 +1,17 @@
+#include "tools/TappedEngine.h"
+
+#include <utility>
+
+CTappedEngine::CTappedEngine(FrameListener listener) : listener_(std::move(listener)) {}
+
+bool CTappedEngine::ReadPort(uint8_t* dest, uint32_t count, uint32_t* got) {
+    const bool ok = CCtpEngine::ReadPort(dest, count, got);
+    // The engine refuses a read that claims more than it asked for; so does the listener.
+    if (*got > 0 && *got <= count) {
+        decoder_.Feed(std::span<const uint8_t>(dest, *got));
+        while (const auto frame = decoder_.Next()) {
+            listener_(*frame);
+        }
+    }
+    return ok;
+}
