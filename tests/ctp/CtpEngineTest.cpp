@@ -21,25 +21,15 @@
 #include "platform/text/Text.h"
 #include "platform/ui/MessageBox.h"
 #include "tests/ctp/CtpTestFrames.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/PtyPair.h"
 
 using namespace ctptest;
 using namespace std::chrono_literals;
+using testsupport::Eventually;
 using testsupport::PtyPair;
 
 namespace {
-
-template <typename F>
-bool Eventually(F done, std::chrono::milliseconds limit = 10000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (done()) {
-            return true;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return done();
-}
 
 // Engines run threads until the process ends, so they and their terminals are
 // never freed; a global list keeps them reachable for the leak checker.

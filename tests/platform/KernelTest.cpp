@@ -6,24 +6,13 @@
 #include <vector>
 
 #include "platform/kernel/Kernel.h"
+#include "tests/support/Eventually.h"
 
 using namespace platform;
 using namespace std::chrono_literals;
+using testsupport::Eventually;
 
 namespace {
-
-// Polls `done` until it holds or a generous limit passes.
-template <typename F>
-bool Eventually(F done, std::chrono::milliseconds limit = 5000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (done()) {
-            return true;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return done();
-}
 
 struct Waiter {
     Event* event;
