@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -52,8 +53,9 @@ RecordedFrame Frame(bool toCamera, uint64_t atMs, Bytes bytes) {
 
 // A 10248-byte image block answer for block `n`, its data filled with `fill`.
 Bytes Block(uint8_t n, uint8_t fill, size_t dataBytes = 10240) {
-    Bytes b = {0x00, 0x04, 0x00, 0x00, 0x21, 0x03, 0x00, n};
-    b.resize(8 + dataBytes, fill);
+    Bytes b(8 + dataBytes, fill);
+    const uint8_t header[] = {0x00, 0x04, 0x00, 0x00, 0x21, 0x03, 0x00, n};
+    std::copy(std::begin(header), std::end(header), b.begin());
     b[2] = static_cast<uint8_t>(b.size() >> 8);
     b[3] = static_cast<uint8_t>(b.size());
     return b;
@@ -112,9 +114,11 @@ TEST(WireListing, FormatsOneLinePerEntry) {
               "      0 ms       ->  ch2 0x3000             00 02 00 06 30 00");
     // A GPS sentence with its text, without line end and padding.
     std::string text = "$GPGGA,093000.000,3540.874160,N,13946.027500,E,1,,,,,,,\r\n";
-    Bytes gps = {0x00, 0x02, 0x00, 0x00, 0x10, 0x02};
-    gps.insert(gps.end(), text.begin(), text.end());
-    gps.resize(gps.size() + 3, 0);
+    // Sized first and filled in place: GCC 12 misreads a list-built vector grown by insert.
+    Bytes gps(6 + text.size() + 3, 0);
+    const uint8_t header[] = {0x00, 0x02, 0x00, 0x00, 0x10, 0x02};
+    std::copy(std::begin(header), std::end(header), gps.begin());
+    std::copy(text.begin(), text.end(), gps.begin() + 6);
     gps[3] = static_cast<uint8_t>(gps.size());
     const std::string line = FormatWireEntry({Frame(true, 9, gps), 1});
     EXPECT_TRUE(
