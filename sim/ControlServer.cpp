@@ -13,7 +13,6 @@
 #include "sim/Control.h"
 
 namespace sim {
-namespace {
 
 bool SendAll(int fd, const std::string& text) {
     size_t done = 0;
@@ -29,8 +28,6 @@ bool SendAll(int fd, const std::string& text) {
     }
     return true;
 }
-
-}  // namespace
 
 ControlServer::ControlServer(Camcorder& cam, std::function<void()> onQuit)
     : cam_(cam), onQuit_(std::move(onQuit)) {}

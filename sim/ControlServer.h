@@ -12,6 +12,10 @@
 
 namespace sim {
 
+// Sends all of `text` on a stream socket, retrying interrupted and partial
+// sends; false when the peer is gone.
+bool SendAll(int fd, const std::string& text);
+
 class ControlServer {
 public:
     // `onQuit` runs on the server's thread when a client sends "quit".

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "sim/ControlServer.h"
+
 CamsimControl::~CamsimControl() {
     if (fd_ >= 0) {
         ::close(fd_);
@@ -43,18 +45,9 @@ bool CamsimControl::Run(const std::string& command, std::vector<std::string>* li
         error_ = "not connected";
         return false;
     }
-    const std::string out = command + "\n";
-    size_t sent = 0;
-    while (sent < out.size()) {
-        const ssize_t n = ::send(fd_, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            error_ = std::string("send: ") + std::strerror(errno);
-            return false;
-        }
-        sent += static_cast<size_t>(n);
+    if (!sim::SendAll(fd_, command + "\n")) {
+        error_ = std::string("send: ") + std::strerror(errno);
+        return false;
     }
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
