@@ -222,41 +222,47 @@ void DrawZoom(QPainter& p, QPointF c, const QString& letter, bool up, const QCol
     DrawChevron(p, QPointF(c.x() + 24, c.y() + (up ? -1 : 1)), 1.0, up, color);
 }
 
-// A satellite: body, two solar wings on the diagonal and a small dish.
+// A satellite: body and two solar wings on the diagonal, its dish turned to
+// the upper right, where the signal waves (or the cross) go.
 void DrawSatellite(QPainter& p, QPointF c, double s, const QColor& color,
                    const QColor& background) {
     p.save();
     p.translate(c);
-    p.rotate(-45);
+    p.rotate(45);
     p.setPen(Qt::NoPen);
     p.setBrush(color);
-    p.drawRoundedRect(QRectF(-6 * s, -7 * s, 12 * s, 14 * s), 2 * s, 2 * s);
+    p.drawRoundedRect(QRectF(-6.5 * s, -8 * s, 13 * s, 16 * s), 2.5 * s, 2.5 * s);
     for (double side : {-1.0, 1.0}) {
-        const double x0 = side < 0 ? -25 * s : 9 * s;
+        const double x0 = side < 0 ? -27 * s : 10 * s;
         p.setBrush(color);
-        p.drawRect(QRectF(side < 0 ? -9 * s : 6 * s, -1.2 * s, 3 * s, 2.4 * s));
-        p.drawRect(QRectF(x0, -7 * s, 16 * s, 14 * s));
-        p.setPen(QPen(background, 1.6 * s));
-        p.drawLine(QPointF(x0 + 8 * s, -7 * s), QPointF(x0 + 8 * s, 7 * s));
-        p.drawLine(QPointF(x0, 0), QPointF(x0 + 16 * s, 0));
+        p.drawRect(QRectF(side < 0 ? -10.5 * s : 6 * s, -1.5 * s, 4.5 * s, 3 * s));
+        p.drawRect(QRectF(x0, -6.5 * s, 17 * s, 13 * s));
+        p.setPen(QPen(background, 1.5 * s));
+        p.drawLine(QPointF(x0 + 17 * s / 3, -6.5 * s), QPointF(x0 + 17 * s / 3, 6.5 * s));
+        p.drawLine(QPointF(x0 + 34 * s / 3, -6.5 * s), QPointF(x0 + 34 * s / 3, 6.5 * s));
         p.setPen(Qt::NoPen);
     }
-    // Dish pointing down towards the earth.
+    p.setBrush(color);
+    p.drawRect(QRectF(-1.5 * s, -12 * s, 3 * s, 5 * s));
     QPainterPath dish;
-    dish.moveTo(-6 * s, 10 * s);
-    dish.quadTo(0, 18 * s, 6 * s, 10 * s);
+    dish.moveTo(-7 * s, -16 * s);
+    dish.quadTo(0, -8 * s, 7 * s, -16 * s);
     dish.closeSubpath();
-    p.drawRect(QRectF(-1.2 * s, 6 * s, 2.4 * s, 5 * s));
     p.drawPath(dish);
     p.restore();
 }
 
-void DrawWaves(QPainter& p, QPointF c, double s, const QColor& color) {
+// Where DrawSatellite's dish points, for the waves or the cross.
+QPointF DishOf(QPointF c, double s) {
+    return c + QPointF(11 * s, -11 * s);
+}
+
+void DrawWaves(QPainter& p, QPointF from, double s, const QColor& color) {
     p.setPen(RoundPen(color, 3 * s));
     p.setBrush(Qt::NoBrush);
     for (int i = 0; i < 3; ++i) {
-        const double r = (7 + 6 * i) * s;
-        p.drawArc(QRectF(c.x() - r, c.y() - r, 2 * r, 2 * r), 180 * 16 + 10 * 16, 70 * 16);
+        const double r = (6 + 5.5 * i) * s;
+        p.drawArc(QRectF(from.x() - r, from.y() - r, 2 * r, 2 * r), 12 * 16, 66 * 16);
     }
 }
 
@@ -292,16 +298,12 @@ void DrawGlyph(QPainter& p, int id, QPointF c, const QColor& color, const QColor
             FillPath(p, Triangle(c + QPointF(17, 0), 30, 36, true), color);
             break;
         case 205:  // fast forward
-            FillPath(p, Triangle(c + QPointF(3, 0), 21, 30, true), color);
-            FillPath(p, Triangle(c + QPointF(24, 0), 21, 30, true), color);
-            p.setBrush(color);
-            p.drawRect(QRectF(c.x() - 24, c.y() - 15, 4, 30));
+            FillPath(p, Triangle(c + QPointF(1, 0), 23, 32, true), color);
+            FillPath(p, Triangle(c + QPointF(24, 0), 23, 32, true), color);
             break;
         case 212:  // fast rewind
-            FillPath(p, Triangle(c + QPointF(-3, 0), 21, 30, false), color);
-            FillPath(p, Triangle(c + QPointF(-24, 0), 21, 30, false), color);
-            p.setBrush(color);
-            p.drawRect(QRectF(c.x() + 20, c.y() - 15, 4, 30));
+            FillPath(p, Triangle(c + QPointF(-1, 0), 23, 32, false), color);
+            FillPath(p, Triangle(c + QPointF(-24, 0), 23, 32, false), color);
             break;
         case 207: {  // index: a chequered square
             const double cell = 9;
@@ -652,13 +654,14 @@ void DrawMains(QPainter& p) {
 void DrawGpsIndicator(QPainter& p, bool located) {
     const QRectF r(kGps);
     const double cx = kStatusCentreX;
-    const QPointF sat(cx - 24, r.center().y() + 2);
-    DrawSatellite(p, sat, 0.72, kGlyph, kLcd);
+    const QPointF sat(cx - 30, r.center().y() + 4);
+    DrawSatellite(p, sat, 0.66, kGlyph, kLcd);
+    const QPointF dish = DishOf(sat, 0.66);
     if (located) {
-        DrawWaves(p, sat + QPointF(12, -9), 1.0, kGreen);
+        DrawWaves(p, dish, 0.95, kGreen);
     } else {
-        p.setPen(RoundPen(kRecRedLit, 4));
-        const QPointF x = sat + QPointF(16, -10);
+        p.setPen(RoundPen(kRecRedLit, 3.5));
+        const QPointF x = dish + QPointF(9, -9);
         p.drawLine(x + QPointF(-6, -6), x + QPointF(6, 6));
         p.drawLine(x + QPointF(-6, 6), x + QPointF(6, -6));
     }
@@ -740,21 +743,42 @@ QImage DrawIcon(int size) {
     QPainter p(&icon);
     Antialias(p);
     const double s = size / 64.0;
-    const QRectF tile(1.5 * s, 1.5 * s, 61 * s, 61 * s);
+    // Small icons keep whole pixels for the tile's edge and a bigger glyph.
+    const bool small = size <= 32;
+    const double inset = small ? 0.5 : 1.5 * s;
+    const QRectF tile(inset, inset, size - 2 * inset, size - 2 * inset);
     QLinearGradient g(0, tile.top(), 0, tile.bottom());
     g.setColorAt(0, QColor(0x4a, 0x50, 0x59));
     g.setColorAt(1, QColor(0x1c, 0x1f, 0x23));
-    p.setPen(QPen(QColor(0x0c, 0x0d, 0x0f), std::max(1.0, 1.2 * s)));
+    p.setPen(QPen(QColor(0x0c, 0x0d, 0x0f), small ? 1.0 : std::max(1.0, 1.2 * s)));
     p.setBrush(g);
     p.drawRoundedRect(tile, 13 * s, 13 * s);
-    // At small sizes the camcorder fills more of the tile, and keeps its dot.
-    const double glyph = size <= 48 ? 0.98 : 0.92;
-    DrawCamcorder(p, QPointF(32 * s, 34 * s), 0.78 * s * glyph / 0.92, kGlyph, kRecRed);
+    if (size >= 48) {
+        // The moulded rim catches the light along the top.
+        QLinearGradient fade(0, 0, 0, size * 0.5);
+        fade.setColorAt(0, QColor(0x86, 0x8e, 0x99));
+        fade.setColorAt(1, QColor(0x86, 0x8e, 0x99, 0));
+        p.setPen(QPen(QBrush(fade), std::max(1.0, 0.9 * s)));
+        p.setBrush(Qt::NoBrush);
+        const double rim = std::max(1.0, 1.2 * s);
+        p.drawRoundedRect(tile.adjusted(rim, rim, -rim, -rim), 12 * s, 12 * s);
+    }
+    const double scale = (small ? 0.86 : 0.78) * s;
+    const QPointF centre(32 * s, (small ? 33.5 : 34) * s);
     if (size >= 128) {
-        // A big icon shows the lens glass inside the hood.
+        // Large sizes get a shaded body, as the keys have.
+        QLinearGradient body(0, centre.y() - 21 * scale, 0, centre.y() + 14 * scale);
+        body.setColorAt(0, QColor(0xff, 0xff, 0xff));
+        body.setColorAt(1, QColor(0xc9, 0xcf, 0xd6));
+        FillPath(p, CamcorderPath(centre, scale), QColor(0, 0, 0, 90));
+        p.setBrush(body);
         p.setPen(Qt::NoPen);
-        p.setBrush(QColor(0x2b, 0x2f, 0x35));
-        p.drawEllipse(QPointF(32 * s + 22 * 0.78 * s, 34 * s), 4 * s, 6 * s);
+        p.drawPath(CamcorderPath(centre + QPointF(0, -1.5 * s), scale));
+        p.setBrush(kRecRed);
+        p.drawEllipse(centre + QPointF(-19 * scale, -5 * scale - 1.5 * s), 3.6 * scale,
+                      3.6 * scale);
+    } else {
+        DrawCamcorder(p, centre, scale, kGlyph, kRecRed);
     }
     p.end();
     return icon;
