@@ -1,6 +1,7 @@
 #include "tools/skinpainter/SkinPainter.h"
 
 #include <QFont>
+#include <QFontMetricsF>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -206,20 +207,28 @@ QPainterPath Triangle(QPointF tip, double w, double h, bool right) {
 
 void DrawChevron(QPainter& p, QPointF c, double s, bool up, const QColor& color) {
     const double dir = up ? -1 : 1;
-    p.setPen(RoundPen(color, 5 * s));
+    p.setPen(RoundPen(color, 5.5 * s));
     p.setBrush(Qt::NoBrush);
     QPainterPath path;
-    path.moveTo(c.x() - 9 * s, c.y() - dir * 5 * s);
-    path.lineTo(c.x(), c.y() + dir * 5 * s);
-    path.lineTo(c.x() + 9 * s, c.y() - dir * 5 * s);
+    path.moveTo(c.x() - 10 * s, c.y() - dir * 6 * s);
+    path.lineTo(c.x(), c.y() + dir * 6 * s);
+    path.lineTo(c.x() + 10 * s, c.y() - dir * 6 * s);
     p.drawPath(path);
 }
 
+// The zoom letter with its chevron beside it, centred as one group.
 void DrawZoom(QPainter& p, QPointF c, const QString& letter, bool up, const QColor& color) {
+    const QFont font = Font(42, true);
+    const QFontMetricsF metrics(font);
+    const QRectF ink = metrics.tightBoundingRect(letter);
+    constexpr double kGap = 9;
+    constexpr double kChevron = 20;
+    const double left = c.x() - (ink.width() + kGap + kChevron) / 2;
     p.setPen(color);
-    p.setFont(Font(40, true));
-    p.drawText(QRectF(c.x() - 40, c.y() - 26, 50, 52), Qt::AlignCenter, letter);
-    DrawChevron(p, QPointF(c.x() + 24, c.y() + (up ? -1 : 1)), 1.0, up, color);
+    p.setFont(font);
+    // Place the letter by its ink, so that caps sit in the middle of the key.
+    p.drawText(QPointF(left - ink.left(), c.y() - ink.top() - ink.height() / 2), letter);
+    DrawChevron(p, QPointF(left + ink.width() + kGap + kChevron / 2, c.y()), 1.0, up, color);
 }
 
 // A satellite: body and two solar wings on the diagonal, its dish turned to
@@ -364,12 +373,12 @@ void DrawKeyShape(QPainter& p, const QRectF& key, double radius, KeyLook look) {
     p.drawRoundedRect(key, radius, radius);
     p.setBrush(Qt::NoBrush);
     if (look == KeyLook::Rest) {
-        // Light catches the upper rim.
-        p.setPen(QPen(QColor(0x6e, 0x75, 0x80), 1.2));
-        p.save();
-        p.setClipRect(QRectF(key.left(), key.top(), key.width(), key.height() * 0.5));
+        // Light catches the upper rim and fades down the sides.
+        QLinearGradient fade(0, key.top(), 0, key.top() + key.height() * 0.6);
+        fade.setColorAt(0, QColor(0x78, 0x80, 0x8b));
+        fade.setColorAt(1, QColor(0x78, 0x80, 0x8b, 0));
+        p.setPen(QPen(QBrush(fade), 1.2));
         p.drawRoundedRect(key.adjusted(1.2, 1.2, -1.2, -1.2), radius - 1, radius - 1);
-        p.restore();
     } else if (look == KeyLook::Pressed) {
         // Inner shadow along the top, and a lit rim: the key is held down.
         p.save();
@@ -864,9 +873,9 @@ std::vector<SkinBitmap> DrawSkin() {
         "battery full");
 
     add(227, Cut(kGps, OnBody([](QPainter& p) { DrawGpsIndicator(p, true); })),
-        "GPS sending, position");
+        "GPS, with position");
     add(226, Cut(kGps, OnBody([](QPainter& p) { DrawGpsIndicator(p, false); })),
-        "GPS sending, no position");
+        "GPS, no position");
 
     add(233, DrawIcon(64), "program icon");
 
