@@ -493,6 +493,13 @@ void DrawLiveViewButton(QPainter& p, bool pressed) {
                QStringLiteral("LIVE"));
     p.drawText(QRectF(c.x() - 20, c.y() - 4, 140, 40), Qt::AlignLeft | Qt::AlignVCenter,
                QStringLiteral("VIEW"));
+    // A round play mark: the picture starts moving.
+    const QPointF play(c.x() + 110, c.y() - 4);
+    p.setPen(QPen(pressed ? QColor(0x1e, 0x6f, 0x96) : kAccent, 3));
+    p.setBrush(pressed ? QBrush(kAccent) : QBrush(Qt::NoBrush));
+    p.drawEllipse(play, 19, 19);
+    FillPath(p, Triangle(play + QPointF(10, 0), 17, 20, true),
+             pressed ? QColor(0x1a, 0x1d, 0x21) : kAccent);
     p.setPen(pressed ? QColor(0x1e, 0x6f, 0x96) : kLabelDim);
     p.setFont(Font(12, false));
     p.drawText(QRectF(key.left(), key.bottom() - 26, key.width(), 18), Qt::AlignCenter,
@@ -791,6 +798,46 @@ QImage DrawIcon(int size) {
     }
     p.end();
     return icon;
+}
+
+QString IconSvg() {
+    // The geometry of DrawIcon at 64 units, with CamcorderPath written out.
+    const double k = 0.78;
+    const double cx = 32;
+    const double cy = 34;
+    const auto x = [&](double v) { return QString::number(cx + v * k, 'f', 2); };
+    const auto y = [&](double v) { return QString::number(cy + v * k, 'f', 2); };
+    const auto len = [&](double v) { return QString::number(v * k, 'f', 2); };
+    QString svg;
+    svg += QStringLiteral(
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"64\" height=\"64\" "
+        "viewBox=\"0 0 64 64\">\n"
+        "  <defs>\n"
+        "    <linearGradient id=\"tile\" x1=\"0\" y1=\"0\" x2=\"0\" y2=\"1\">\n"
+        "      <stop offset=\"0\" stop-color=\"#4a5059\"/>\n"
+        "      <stop offset=\"1\" stop-color=\"#1c1f23\"/>\n"
+        "    </linearGradient>\n"
+        "    <linearGradient id=\"rim\" x1=\"0\" y1=\"0\" x2=\"0\" y2=\"1\">\n"
+        "      <stop offset=\"0\" stop-color=\"#868e99\"/>\n"
+        "      <stop offset=\"0.5\" stop-color=\"#868e99\" stop-opacity=\"0\"/>\n"
+        "    </linearGradient>\n"
+        "  </defs>\n"
+        "  <rect x=\"1.5\" y=\"1.5\" width=\"61\" height=\"61\" rx=\"13\" "
+        "fill=\"url(#tile)\" stroke=\"#0c0d0f\" stroke-width=\"1.2\"/>\n"
+        "  <rect x=\"2.7\" y=\"2.7\" width=\"58.6\" height=\"58.6\" rx=\"12\" "
+        "fill=\"none\" stroke=\"url(#rim)\" stroke-width=\"0.9\"/>\n");
+    svg += QStringLiteral("  <g fill=\"#eef0f3\">\n");
+    svg += QStringLiteral("    <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" rx=\"%5\"/>\n")
+               .arg(x(-28), y(-14), len(38), len(28), len(5));
+    svg += QStringLiteral("    <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" rx=\"%5\"/>\n")
+               .arg(x(-24), y(-21), len(14), len(9), len(2));
+    svg += QStringLiteral("    <polygon points=\"%1,%2 %3,%4 %5,%6 %7,%8\"/>\n")
+               .arg(x(12), y(-5), x(28), y(-14), x(28), y(14), x(12), y(5));
+    svg += QStringLiteral("  </g>\n");
+    svg += QStringLiteral("  <circle cx=\"%1\" cy=\"%2\" r=\"%3\" fill=\"#e53935\"/>\n")
+               .arg(x(-19), y(-5), len(3.6));
+    svg += QStringLiteral("</svg>\n");
+    return svg;
 }
 
 std::vector<SkinBitmap> DrawSkin() {
