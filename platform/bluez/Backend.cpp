@@ -39,9 +39,8 @@ std::shared_ptr<RegistryView> FolderTree() {
 // The choice for the current device root, made when it is first asked for.
 Choice& CurrentChoiceLocked() {
     const BluetoothConfig config = LoadBluetoothConfig();
-    const std::string key = DeviceRoot() + '\n' +
-                            std::to_string(static_cast<int>(config.backend)) + '\n' +
-                            std::to_string(config.connectTimeoutMs);
+    const std::string key = DeviceRoot() + '\n' + std::to_string(static_cast<int>(config.backend)) +
+                            '\n' + std::to_string(config.connectTimeoutMs);
     if (g_choice != nullptr && g_choice->key == key) {
         return *g_choice;
     }

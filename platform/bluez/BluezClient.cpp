@@ -244,8 +244,8 @@ BluezClient::CallResult BluezClient::CallDeviceLocked(const std::string& deviceP
     MessageRef call;
     MessageRef reply;
     ErrorRef error;
-    if (sd_bus_message_new_method_call(bus, &call.m, kService, devicePath.c_str(),
-                                       kDeviceInterface, method) < 0 ||
+    if (sd_bus_message_new_method_call(bus, &call.m, kService, devicePath.c_str(), kDeviceInterface,
+                                       method) < 0 ||
         sd_bus_message_append(call.m, "s", kSerialPortUuid) < 0) {
         result.errorName = "message could not be built";
         return result;
@@ -263,8 +263,8 @@ BluezClient::CallResult BluezClient::CallDeviceLocked(const std::string& deviceP
 int BluezClient::ConnectSerialPort(const std::string& devicePath, std::string* error) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeouts_.connectMs);
     auto remainingMs = [&] {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                  Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         return static_cast<uint32_t>(std::max<int64_t>(1, left.count()));
     };
     auto fail = [&](const std::string& why) {
@@ -290,8 +290,7 @@ int BluezClient::ConnectSerialPort(const std::string& devicePath, std::string* e
             }
         }
         if (!r.ok) {
-            if (attempt == 0 &&
-                r.errorMessage.find("profile-unavailable") != std::string::npos) {
+            if (attempt == 0 && r.errorMessage.find("profile-unavailable") != std::string::npos) {
                 StopServing();  // registers anew on the next attempt
                 continue;
             }
@@ -300,8 +299,8 @@ int BluezClient::ConnectSerialPort(const std::string& devicePath, std::string* e
         // The daemon hands the socket over before it answers; wait for it
         // anyway, within what is left of the time.
         std::unique_lock lock(connectionsLock_);
-        if (!connectionArrived_.wait_until(
-                lock, deadline, [&] { return connections_.count(devicePath) != 0; })) {
+        if (!connectionArrived_.wait_until(lock, deadline,
+                                           [&] { return connections_.count(devicePath) != 0; })) {
             return fail("no connection was handed over in time");
         }
         const int fd = connections_[devicePath];

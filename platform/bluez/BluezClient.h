@@ -15,7 +15,6 @@
 #include <thread>
 #include <vector>
 
-
 namespace platform::bluez {
 
 inline constexpr const char* kSerialPortUuid = "00001101-0000-1000-8000-00805f9b34fb";
@@ -32,8 +31,8 @@ struct Device {
 };
 
 struct Snapshot {
-    bool answered = false;    // the daemon replied
-    bool hasAdapter = false;  // at least one adapter is there
+    bool answered = false;        // the daemon replied
+    bool hasAdapter = false;      // at least one adapter is there
     std::vector<Device> devices;  // in the daemon's object order
 };
 

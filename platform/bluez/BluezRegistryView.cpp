@@ -169,8 +169,7 @@ BluezRegistryView::Resolved BluezRegistryView::ResolveLocked(std::u16string_view
             return {};
         }
         const Entry* entry = findEntry(name.substr(4));
-        return entry != nullptr && !entry->port.empty() ? Resolved{Kind::Port, entry}
-                                                        : Resolved{};
+        return entry != nullptr && !entry->port.empty() ? Resolved{Kind::Port, entry} : Resolved{};
     }
     return {};
 }
@@ -228,8 +227,7 @@ std::vector<std::u16string> BluezRegistryView::Subkeys(RegistryRoot, std::u16str
     return names;
 }
 
-std::optional<std::u16string> BluezRegistryView::StringValue(RegistryRoot,
-                                                             std::u16string_view path,
+std::optional<std::u16string> BluezRegistryView::StringValue(RegistryRoot, std::u16string_view path,
                                                              std::u16string_view name) {
     std::lock_guard lock(lock_);
     const Resolved r = ResolveLocked(path, false);

@@ -49,7 +49,16 @@ private:
     };
     // What a path names; `entry` points into `state` for device paths.
     enum class Kind {
-        None, Plain, Bluetooth, DeviceList, Device, Services, Service, Serial, PortList, Port
+        None,
+        Plain,
+        Bluetooth,
+        DeviceList,
+        Device,
+        Services,
+        Service,
+        Serial,
+        PortList,
+        Port
     };
     struct Resolved {
         Kind kind = Kind::None;

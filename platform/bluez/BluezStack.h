@@ -57,8 +57,8 @@ private:
 
     std::mutex lock_;
     std::condition_variable changed_;
-    std::deque<std::function<void()>> queue_;  // guarded by lock_
-    bool stopping_ = false;                    // guarded by lock_
+    std::deque<std::function<void()>> queue_;            // guarded by lock_
+    bool stopping_ = false;                              // guarded by lock_
     std::map<btsdk::ClientId, Connection> connections_;  // guarded by lock_
     std::thread worker_;
 };

@@ -37,8 +37,8 @@ std::map<std::string, int> ReadPortsFile(const std::string& file) {
         std::istringstream words(line);
         std::string address;
         int number = 0;
-        if (words >> address >> number && number >= kFirstStablePort &&
-            number <= kLastStablePort && address.size() == 17) {
+        if (words >> address >> number && number >= kFirstStablePort && number <= kLastStablePort &&
+            address.size() == 17) {
             ports[Upper(address)] = number;
         }
     }
