@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <ostream>
 #include <thread>
 
 #include "platform/bluez/Backend.h"
@@ -229,6 +230,10 @@ struct FailedOpen {
     const char* behaviour;
     int atMostMs;
 };
+
+void PrintTo(const FailedOpen& open, std::ostream* out) {
+    *out << open.behaviour;
+}
 
 class BluezFailedOpenTest : public BluezFixture,
                             public ::testing::WithParamInterface<FailedOpen> {};

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ostream>
 #include <thread>
 #include <vector>
 
@@ -32,6 +33,10 @@ SerialTimeouts EngineTimeouts() {
 // here) and a connected socket (the serial-port profile's connection, a
 // socket pair here). Both keep the same contract.
 enum class Link { Terminal, Socket };
+
+void PrintTo(Link link, std::ostream* out) {
+    *out << (link == Link::Terminal ? "terminal" : "socket");
+}
 
 class SerialPortTest : public ::testing::TestWithParam<Link> {
 protected:
