@@ -192,6 +192,7 @@ std::string MockBluez::AddDevice(const std::string& address, const std::string& 
 
 void MockBluez::Pair(const std::string& address, const std::vector<std::string>& uuids) {
     Call("PairDevice", "ssi", "hci0", address.c_str(), 0x200404);
+    Call("SetDeviceClass", "su", DevicePath(address).c_str(), 0x200404u);
     SetUuids(DevicePath(address), uuids);
 }
 

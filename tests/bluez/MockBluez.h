@@ -29,7 +29,7 @@ public:
     void RemoveAdapter();
     // An unpaired device on hci0; returns its object path.
     std::string AddDevice(const std::string& address, const std::string& name);
-    // Pairs it; its services become `uuids`.
+    // Pairs it as a camcorder (class 20 04 04); its services become `uuids`.
     void Pair(const std::string& address, const std::vector<std::string>& uuids);
     void SetUuids(const std::string& path, const std::vector<std::string>& uuids);
     // The socket its next ConnectProfile hands over (a copy is passed; the caller keeps `fd`).

@@ -128,6 +128,13 @@ def SetDeviceUUIDs(_self, device_path, uuids):
     device.props[DEVICE_IFACE]['UUIDs'] = dbus.Array(uuids, signature='s', variant_level=1)
 
 
+@dbus.service.method(MOCK_IFACE, in_signature='su', out_signature='')
+def SetDeviceClass(_self, device_path, device_class):
+    '''Sets the device's class of device (the stock PairDevice keeps 0).'''
+    device = mockobject.objects[device_path]
+    device.props[DEVICE_IFACE]['Class'] = dbus.UInt32(device_class, variant_level=1)
+
+
 @dbus.service.method(MOCK_IFACE, in_signature='sh', out_signature='')
 def SetSerialLink(_self, device_path, fd):
     '''The socket that the device's next ConnectProfile hands over.'''
