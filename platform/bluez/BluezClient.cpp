@@ -44,16 +44,23 @@ struct ErrorRef {
     ~ErrorRef() { sd_bus_error_free(&e); }
 };
 
-// The variant's contents when they have the expected signature; skipped otherwise.
-bool ReadVariantString(sd_bus_message* m, const char* signature, std::string* out) {
+// True when the next value is a variant holding `signature`; any other
+// variant is skipped, so that reading goes on with the next property.
+bool VariantHolds(sd_bus_message* m, const char* signature) {
     char type = 0;
     const char* contents = nullptr;
-    if (sd_bus_message_peek_type(m, &type, &contents) <= 0 || contents == nullptr ||
-        std::strcmp(contents, signature) != 0) {
-        return sd_bus_message_skip(m, "v") >= 0 && false;
+    if (sd_bus_message_peek_type(m, &type, &contents) > 0 && type == 'v' && contents != nullptr &&
+        std::strcmp(contents, signature) == 0) {
+        return true;
     }
+    sd_bus_message_skip(m, "v");
+    return false;
+}
+
+bool ReadVariantString(sd_bus_message* m, const char* signature, std::string* out) {
     const char* text = nullptr;
-    if (sd_bus_message_read(m, "v", signature, &text) < 0 || text == nullptr) {
+    if (!VariantHolds(m, signature) || sd_bus_message_read(m, "v", signature, &text) < 0 ||
+        text == nullptr) {
         return false;
     }
     *out = text;
@@ -61,14 +68,8 @@ bool ReadVariantString(sd_bus_message* m, const char* signature, std::string* ou
 }
 
 bool ReadVariantBool(sd_bus_message* m, bool* out) {
-    char type = 0;
-    const char* contents = nullptr;
-    if (sd_bus_message_peek_type(m, &type, &contents) <= 0 || contents == nullptr ||
-        std::strcmp(contents, "b") != 0) {
-        return sd_bus_message_skip(m, "v") >= 0 && false;
-    }
     int value = 0;
-    if (sd_bus_message_read(m, "v", "b", &value) < 0) {
+    if (!VariantHolds(m, "b") || sd_bus_message_read(m, "v", "b", &value) < 0) {
         return false;
     }
     *out = value != 0;
@@ -76,18 +77,12 @@ bool ReadVariantBool(sd_bus_message* m, bool* out) {
 }
 
 bool ReadVariantUint(sd_bus_message* m, uint32_t* out) {
-    char type = 0;
-    const char* contents = nullptr;
-    if (sd_bus_message_peek_type(m, &type, &contents) <= 0 || contents == nullptr ||
-        std::strcmp(contents, "u") != 0) {
-        return sd_bus_message_skip(m, "v") >= 0 && false;
-    }
-    return sd_bus_message_read(m, "v", "u", out) >= 0;
+    return VariantHolds(m, "u") && sd_bus_message_read(m, "v", "u", out) >= 0;
 }
 
 bool ReadVariantStrings(sd_bus_message* m, std::vector<std::string>* out) {
-    if (sd_bus_message_enter_container(m, 'v', "as") <= 0) {
-        return sd_bus_message_skip(m, "v") >= 0 && false;
+    if (!VariantHolds(m, "as") || sd_bus_message_enter_container(m, 'v', "as") <= 0) {
+        return false;
     }
     char** strv = nullptr;
     if (sd_bus_message_read_strv(m, &strv) < 0) {
@@ -429,9 +424,14 @@ void BluezClient::Serve() {
         if (r > 0) {
             continue;
         }
+        const int fd = sd_bus_get_fd(serve_);
+        const int events = sd_bus_get_events(serve_);
+        if (fd < 0 || events < 0) {
+            break;
+        }
         pollfd fds[2] = {};
-        fds[0].fd = sd_bus_get_fd(serve_);
-        fds[0].events = static_cast<short>(sd_bus_get_events(serve_));
+        fds[0].fd = fd;
+        fds[0].events = static_cast<short>(events);
         fds[1].fd = wake_;
         fds[1].events = POLLIN;
         uint64_t until = 0;
@@ -441,9 +441,6 @@ void BluezClient::Serve() {
             ::clock_gettime(CLOCK_MONOTONIC, &now);
             const uint64_t nowUs = uint64_t(now.tv_sec) * 1000000u + uint64_t(now.tv_nsec) / 1000u;
             timeoutMs = until <= nowUs ? 0 : static_cast<int>((until - nowUs + 999) / 1000);
-        }
-        if (fds[0].fd < 0 || fds[0].events < 0) {
-            break;
         }
         if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR) {
             break;

@@ -147,10 +147,9 @@ BluezRegistryView::Resolved BluezRegistryView::ResolveLocked(std::u16string_view
         if (rest == 3) {
             return {Kind::Services, entry};
         }
-        const std::string uuid = Utf16ToUtf8(parts[6]);
         const auto& uuids = entry->device.uuids;
         const bool offered = std::any_of(uuids.begin(), uuids.end(), [&](const std::string& u) {
-            return Same(Utf8ToUtf16(u), parts[6]) && !uuid.empty();
+            return Same(Utf8ToUtf16(u), parts[6]);
         });
         return offered ? Resolved{Kind::Service, entry} : Resolved{};
     }
