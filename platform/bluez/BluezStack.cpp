@@ -196,10 +196,11 @@ void BluezStack::Run() {
 }
 
 std::shared_ptr<btsdk::BtStack> ChosenBluezStack() {
-    static std::mutex lock;
+    // Never destroyed: stacks are asked for until the process ends.
+    static auto* lock = new std::mutex;
     static auto* cached = new std::pair<std::weak_ptr<BluezClient>, std::shared_ptr<BluezStack>>;
     const auto client = ChosenBluezClient();
-    std::lock_guard guard(lock);
+    std::lock_guard guard(*lock);
     if (!client) {
         cached->second.reset();
         return nullptr;
