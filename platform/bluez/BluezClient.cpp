@@ -449,8 +449,15 @@ void BluezClient::Serve() {
             return;  // asked to stop: StopServing cleans up
         }
     }
-    std::lock_guard c(connectionsLock_);
-    registered_ = false;  // the next connect registers anew
+    {
+        std::lock_guard c(connectionsLock_);
+        registered_ = false;  // the next connect registers anew
+    }
+    // The bus is gone; the thread waits to be joined by whoever starts the
+    // next one or ends the client, so that no finished thread is left behind.
+    pollfd wake{wake_, POLLIN, 0};
+    while (::poll(&wake, 1, -1) < 0 && errno == EINTR) {
+    }
 }
 
 bool BluezClient::FromDaemon(sd_bus_message* m) {
