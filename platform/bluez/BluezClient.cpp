@@ -40,7 +40,7 @@ struct MessageRef {
     ~MessageRef() { sd_bus_message_unref(m); }
 };
 struct ErrorRef {
-    sd_bus_error e = SD_BUS_ERROR_NULL;
+    sd_bus_error e{};  // SD_BUS_ERROR_NULL, without its C compound literal
     ~ErrorRef() { sd_bus_error_free(&e); }
 };
 

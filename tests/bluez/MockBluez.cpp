@@ -122,7 +122,7 @@ MockBluez::MockBluez() {
     }
     const bool up = testsupport::Eventually(
         [&] {
-            sd_bus_error error = SD_BUS_ERROR_NULL;
+            sd_bus_error error{};
             sd_bus_message* reply = nullptr;
             int has = 0;
             if (sd_bus_call_method(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
@@ -160,7 +160,7 @@ std::string MockBluez::DevicePath(const std::string& address) {
 void MockBluez::Call(const char* method, const char* signature, ...) {
     sd_bus_message* m = nullptr;
     sd_bus_message* reply = nullptr;
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};
     va_list ap;
     va_start(ap, signature);
     int r = sd_bus_message_new_method_call(bus_, &m, "org.bluez", "/", "org.bluez.Mock", method);
@@ -199,7 +199,7 @@ void MockBluez::Pair(const std::string& address, const std::vector<std::string>&
 void MockBluez::SetUuids(const std::string& path, const std::vector<std::string>& uuids) {
     sd_bus_message* m = nullptr;
     sd_bus_message* reply = nullptr;
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};
     int r = sd_bus_message_new_method_call(bus_, &m, "org.bluez", "/", "org.bluez.Mock",
                                            "SetDeviceUUIDs");
     if (r >= 0) {
@@ -236,7 +236,7 @@ void MockBluez::SetConnectBehaviour(const std::string& path, const std::string& 
 std::vector<std::string> MockBluez::RegisteredProfiles() {
     std::vector<std::string> out;
     sd_bus_message* reply = nullptr;
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};
     char** strv = nullptr;
     if (sd_bus_call_method(bus_, "org.bluez", "/", "org.bluez.Mock", "RegisteredProfiles", &error,
                            &reply, "") >= 0 &&
