@@ -72,6 +72,8 @@ std::u16string BluezRegistryView::AddressKey(const std::string& address) {
 
 void BluezRegistryView::RefreshLocked() {
     const Snapshot snapshot = client_->GetManagedObjects();
+    // A device unpaired since the last scan loses its port.
+    UnbindPorts(owner_);
     State state;
     state.hasAdapter = snapshot.answered && snapshot.hasAdapter;
     for (const Device& device : snapshot.devices) {

@@ -206,6 +206,21 @@ TEST_F(BluezRegistryTest, OpeningThePortConnectsTheSerialPortProfile) {
     ::close(link[0]);
 }
 
+TEST_F(BluezRegistryTest, ADeviceRemovedSinceTheLastScanLosesItsPort) {
+    mock_->AddAdapter();
+    Paired(1, "CAMORA HD", {kSerialPortUuid});
+    CBluetooth bt;
+    bt.EnumerateDevices();
+    EXPECT_TRUE(platform::BoundPort(u"BTC10:"));
+    mock_->RemoveDevice(TestAddress(1));
+    bt.EnumerateDevices();
+    EXPECT_FALSE(platform::BoundPort(u"BTC10:"));
+    // The table keeps the entry of the earlier scan; opening it finds no port.
+    bt.SelectDevice(u"CAMORA HD");
+    EXPECT_EQ(bt.OpenPort(), 1);
+    EXPECT_EQ(bt.GetPortHandle(), nullptr);
+}
+
 TEST_F(BluezRegistryTest, AProfileTheDaemonDroppedIsRegisteredAgain) {
     mock_->AddAdapter();
     const std::string path = Paired(1, "CAMORA HD", {kSerialPortUuid});

@@ -190,6 +190,17 @@ std::string MockBluez::AddDevice(const std::string& address, const std::string& 
     return DevicePath(address);
 }
 
+void MockBluez::RemoveDevice(const std::string& address) {
+    sd_bus_message* reply = nullptr;
+    sd_bus_error error{};
+    const int r =
+        sd_bus_call_method(bus_, "org.bluez", "/org/bluez/hci0", "org.bluez.Adapter1",
+                           "RemoveDevice", &error, &reply, "o", DevicePath(address).c_str());
+    EXPECT_GE(r, 0) << "RemoveDevice: " << (error.message != nullptr ? error.message : "");
+    sd_bus_message_unref(reply);
+    sd_bus_error_free(&error);
+}
+
 void MockBluez::Pair(const std::string& address, const std::vector<std::string>& uuids) {
     Call("PairDevice", "ssi", "hci0", address.c_str(), 0x200404);
     Call("SetDeviceClass", "su", DevicePath(address).c_str(), 0x200404u);

@@ -29,6 +29,8 @@ public:
     void RemoveAdapter();
     // An unpaired device on hci0; returns its object path.
     std::string AddDevice(const std::string& address, const std::string& name);
+    // Removes the device (as unpairing it in the system's settings does).
+    void RemoveDevice(const std::string& address);
     // Pairs it as a camcorder (class 20 04 04); its services become `uuids`.
     void Pair(const std::string& address, const std::vector<std::string>& uuids);
     void SetUuids(const std::string& path, const std::vector<std::string>& uuids);
