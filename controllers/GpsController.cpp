@@ -23,17 +23,6 @@ constexpr const char* kNoFixSentence = "$GPGGA,,,,,,0,,,,,,,\r\n";
 constexpr uint16_t kStatusOk = 0;
 constexpr uint16_t kStatusFeedEnded = 2;
 
-// A new packet of the class the opcode's layout needs; null when it cannot be made.
-template <typename Packet>
-Packet* CreatePacket(uint16_t opcode) {
-    CCtpData* created = CCtpDataFactory::Create(opcode);
-    auto* packet = dynamic_cast<Packet*>(created);
-    if (packet == nullptr) {
-        delete created;
-    }
-    return packet;
-}
-
 }  // namespace
 
 CGpsController::CGpsController(const ControllerServices& services) : CBaseController(services) {}
@@ -184,7 +173,7 @@ int CGpsController::FormatGga(const platform::GpsPosition& record) {
 }
 
 CCtpDataGps* CGpsController::MakeGpsPacket() {
-    auto* packet = CreatePacket<CCtpDataGps>(CTP_GPS);
+    std::unique_ptr<CCtpDataGps> packet = CCtpDataFactory::CreateAs<CCtpDataGps>(CTP_GPS);
     if (packet == nullptr) {
         return nullptr;
     }
@@ -194,15 +183,11 @@ CCtpDataGps* CGpsController::MakeGpsPacket() {
         empty = sentence_[0] == '\0';
         packet->SetText(sentence_);
     }
-    if (empty) {
-        delete packet;
-        return nullptr;
-    }
-    return packet;
+    return empty ? nullptr : packet.release();  // handed to the engine's Send
 }
 
 CCtpDataCamCmd* CGpsController::MakeGpsCmdPacket() {
-    auto* packet = CreatePacket<CCtpDataCamCmd>(CTP_GPS_CMD);
+    std::unique_ptr<CCtpDataCamCmd> packet = CCtpDataFactory::CreateAs<CCtpDataCamCmd>(CTP_GPS_CMD);
     if (packet == nullptr) {
         return nullptr;
     }
@@ -211,7 +196,7 @@ CCtpDataCamCmd* CGpsController::MakeGpsCmdPacket() {
     cameraState()->GetSnapshot(&snapshot);
     packet->SetCommand(param, static_cast<uint8_t>(snapshot.mode),
                        static_cast<uint8_t>(snapshot.operationState));
-    return packet;
+    return packet.release();  // handed to the engine's Send
 }
 
 uint32_t CGpsController::WorkerProc(void* controller) {

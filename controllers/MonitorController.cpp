@@ -89,12 +89,13 @@ int CMonitorController::SendCommand(int actionType, uint16_t param) {
     }
     CameraStateSnapshot snapshot{};
     cameraState()->GetSnapshot(&snapshot);
-    auto* command = dynamic_cast<CCtpDataCamCmd*>(CCtpDataFactory::Create(CTP_IMAGE_CMD));
+    std::unique_ptr<CCtpDataCamCmd> command =
+        CCtpDataFactory::CreateAs<CCtpDataCamCmd>(CTP_IMAGE_CMD);
     if (command != nullptr) {
         command->SetCommand(param, static_cast<uint8_t>(snapshot.mode),
                             static_cast<uint8_t>(snapshot.operationState));
     }
-    CCtpData* reply = ExchangeStep(command);
+    CCtpData* reply = ExchangeStep(command.release());
     uint16_t status = 0;
     // A reply without a status word is a refusal.
     const bool done = GetReplyParam(reply, &status) && status == 0;
@@ -109,7 +110,8 @@ int CMonitorController::GetDataInfo(int actionType, uint32_t* dataSize, uint16_t
         return 0;  // "Invalid State."
     }
     // "Send Error Repoer." after a time-out.
-    CCtpData* reply = ExchangeStep(CCtpDataFactory::Create(CTP_GET_DATA_INFO));
+    CCtpData* reply =
+        ExchangeStep(CCtpDataFactory::CreateAs<CCtpData>(CTP_GET_DATA_INFO).release());
     // Only a data-info answer is read as one.
     const auto* info = dynamic_cast<const CCtpDataInfo*>(reply);
     if (info != nullptr) {
@@ -124,11 +126,12 @@ int CMonitorController::GetImageData(int actionType, uint8_t* destination, uint1
     if (!cameraState()->IsActionAllowed(actionType)) {
         return 0;  // "Invalid State."
     }
-    auto* request = dynamic_cast<CCtpDataPara1*>(CCtpDataFactory::Create(CTP_GET_IMAGE_DATA));
+    std::unique_ptr<CCtpDataPara1> request =
+        CCtpDataFactory::CreateAs<CCtpDataPara1>(CTP_GET_IMAGE_DATA);
     if (request != nullptr) {
         request->SetParam(blockNumber);
     }
-    CCtpData* reply = ExchangeStep(request);
+    CCtpData* reply = ExchangeStep(request.release());
     const auto* block = dynamic_cast<const CCtpDataBlock*>(reply);
     const bool hasData = block != nullptr && block->HasData();
     if (hasData) {

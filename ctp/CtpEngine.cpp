@@ -314,7 +314,7 @@ bool CCtpEngine::ReceiveOneFrame() {
         if (packet == nullptr) {
             throw CtpError("Data Create Error.");
         }
-        packet->Parse(receiveBuffer + kCtpEnvelopeSize);
+        packet->Parse(receiveBuffer + kCtpEnvelopeSize, length - kCtpEnvelopeSize);
         StoreReply(channel, packet);
     } catch (const CtpError&) {
         // The frame is dropped; nothing resynchronises the stream.
@@ -371,7 +371,7 @@ uint32_t CCtpEngine::ExtractTrailingFrames(const uint8_t* data, uint32_t n) {
         }
         // Bytes of a frame the factory cannot make are dropped all the same.
         if (CCtpData* packet = CCtpDataFactory::Create(GetBe16(scratch + 4))) {
-            packet->Parse(scratch + kCtpEnvelopeSize);
+            packet->Parse(scratch + kCtpEnvelopeSize, found - kCtpEnvelopeSize);
             StoreReply(GetBe16(scratch), packet);
         }
         consumed += found;
