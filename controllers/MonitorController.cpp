@@ -9,8 +9,6 @@
 #include "ctp/CtpDataFactory.h"
 #include "platform/ui/WindowMessages.h"
 
-using platform::MutexLock;
-
 namespace {
 
 constexpr uint16_t kReadyLiveImage = 0;
@@ -35,13 +33,7 @@ int CMonitorController::Start() {
     if (startEvent_ == nullptr) {
         startEvent_ = platform::Event::Create(platform::ResetMode::Auto, false);
     }
-    if (startEvent_ != nullptr && activeLock_ == nullptr) {
-        activeLock_ = platform::Mutex::Create();
-    }
-    if (activeLock_ != nullptr && imageLock_ == nullptr) {
-        imageLock_ = platform::Mutex::Create();
-    }
-    if (imageLock_ == nullptr) {
+    if (startEvent_ == nullptr || !active_.Create() || !image_.Create()) {
         return -2;
     }
     thread_ = platform::Thread::Create(&CMonitorController::WorkerProc, this, false);
@@ -50,14 +42,12 @@ int CMonitorController::Start() {
 
 void CMonitorController::Request(platform::WindowHandle window) {
     window_.store(window);
-    uint32_t active = 0;
-    {
-        MutexLock lock(*activeLock_);
-        active_ = active_ == 0 ? 1 : 0;
-        active = active_;
-        cameraState()->SetMonitorActive(static_cast<int32_t>(active));
-    }
-    if (active != 0) {
+    const bool active = active_.With([&](bool& on) {
+        on = !on;
+        cameraState()->SetMonitorActive(on ? 1 : 0);
+        return on;
+    });
+    if (active) {
         startEvent_->Set();
         platform::SendWindowMessage(window, WM_MONITOR_STARTING);
     } else {
@@ -66,11 +56,11 @@ void CMonitorController::Request(platform::WindowHandle window) {
 }
 
 void CMonitorController::TakeImage(uint8_t** image, uint32_t* imageSize) {
-    MutexLock lock(*imageLock_);
-    *image = image_;
-    *imageSize = imageSize_;
-    image_ = nullptr;
-    imageSize_ = 0;
+    image_.With([&](HeldImage& held) {
+        *image = held.bytes;
+        *imageSize = held.size;
+        held = HeldImage{};
+    });
 }
 
 CCtpData* CMonitorController::ExchangeStep(CCtpData* request) {
@@ -157,8 +147,7 @@ uint8_t* CMonitorController::AllocateImage(uint32_t dataSize, uint16_t* blockCou
 }
 
 bool CMonitorController::IsActive() {
-    MutexLock lock(*activeLock_);
-    return active_ != 0;
+    return active_.Get();
 }
 
 void CMonitorController::LiveView(int actionType) {
@@ -214,11 +203,10 @@ void CMonitorController::LiveView(int actionType) {
 }
 
 void CMonitorController::EndLiveView(int actionType) {
-    {
-        MutexLock lock(*activeLock_);
-        active_ = 0;
+    active_.With([&](bool& on) {
+        on = false;
         cameraState()->SetMonitorActive(0);
-    }
+    });
     platform::SendWindowMessage(window_.load(), WM_MONITOR_STOPPED);
     // Not sent when the camera state no longer allows the action.
     SendCommand(actionType, kEndLiveView);
@@ -226,17 +214,17 @@ void CMonitorController::EndLiveView(int actionType) {
 }
 
 void CMonitorController::StoreImage(uint8_t* image, uint32_t imageSize) {
-    MutexLock lock(*imageLock_);
-    std::free(image_);
-    image_ = image;
-    imageSize_ = imageSize;
+    image_.With([&](HeldImage& held) {
+        std::free(held.bytes);
+        held = HeldImage{image, imageSize};
+    });
 }
 
 void CMonitorController::DropImage() {
-    MutexLock lock(*imageLock_);
-    std::free(image_);
-    image_ = nullptr;
-    imageSize_ = 0;
+    image_.With([](HeldImage& held) {
+        std::free(held.bytes);
+        held = HeldImage{};
+    });
 }
 
 uint32_t CMonitorController::WorkerProc(void* controller) {
