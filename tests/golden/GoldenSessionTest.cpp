@@ -132,6 +132,15 @@ void CompareWithGolden(const std::string& name, const Lines& got, const std::str
                              << Diff(want, got);
 }
 
+// Keeps `object` reachable for good: the threads of the engine and the
+// controllers run until the process ends, so they are never freed.
+template <typename T>
+T* Keep(T* object) {
+    static auto* kept = new std::vector<const void*>;
+    kept->push_back(object);
+    return object;
+}
+
 // The engine and the controllers of the program, wired as start-up wires
 // them, on the simulated camcorder's line; the test thread is the main
 // window's. Never freed: their threads run until the process ends.
@@ -142,20 +151,20 @@ protected:
         sim::Options options;
         options.jpegQuality = 100;  // a live-view picture of two blocks
         options.clockText = "09:30:00.000";
-        cam_ = new sim::Camcorder(options);
+        cam_ = Keep(new sim::Camcorder(options));
         ASSERT_TRUE(cam_->Start());
         ASSERT_TRUE(cam_->LinkAsDevice("COM4"));
-        engine_ = new CTappedEngine([this](std::span<const uint8_t> f) { OnAnswer(f); });
+        engine_ = Keep(new CTappedEngine([this](std::span<const uint8_t> f) { OnAnswer(f); }));
         ASSERT_EQ(engine_->Start(platform::SerialPort::Open(u"COM4:")), 1);
-        state_ = new CCameraState;
-        config_ = new CConfigStore;
+        state_ = Keep(new CCameraState);
+        config_ = Keep(new CConfigStore);
         config_->SetString("TimeOut", "10");
         config_->SetString("GpsInterval", "1");
         const ControllerServices services{engine_, state_, config_};
-        mode_ = new CCamModeController(services);
-        command_ = new CCamCmdController(services);
-        monitor_ = new CMonitorController(services);
-        gps_ = new CGpsController(services);
+        mode_ = Keep(new CCamModeController(services));
+        command_ = Keep(new CCamCmdController(services));
+        monitor_ = Keep(new CMonitorController(services));
+        gps_ = Keep(new CGpsController(services));
         ASSERT_EQ(command_->Start(), 1);
         ASSERT_EQ(monitor_->Start(), 1);
         ASSERT_EQ(gps_->CheckDevice(), 1);
