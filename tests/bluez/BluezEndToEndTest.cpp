@@ -12,7 +12,7 @@
 #include "controllers/ControllerMessages.h"
 #include "controllers/MonitorController.h"
 #include "ctp/CtpEngine.h"
-#include "link/CLinkLoader.h"
+#include "link/LinkLoader.h"
 #include "platform/library/Library.h"
 #include "platform/ui/WindowMessages.h"
 #include "sim/Camcorder.h"

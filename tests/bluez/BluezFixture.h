@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "link/CBluetooth.h"
+#include "link/Bluetooth.h"
 #include "tests/bluez/MockBluez.h"
 #include "tests/support/TempDeviceRoot.h"
 

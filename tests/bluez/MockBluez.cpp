@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "tests/support/Eventually.h"
+#include "tests/support/PumpUntil.h"
 
 extern char** environ;
 
@@ -120,7 +120,7 @@ MockBluez::MockBluez() {
         sd_bus_set_bus_client(bus_, 1) < 0 || sd_bus_start(bus_) < 0) {
         throw std::runtime_error("cannot reach the private bus");
     }
-    const bool up = testsupport::Eventually(
+    const bool up = testsupport::PumpUntil(
         [&] {
             sd_bus_error error{};
             sd_bus_message* reply = nullptr;
