@@ -740,7 +740,8 @@ void ShellInitDialog(WindowHandle dialog, uint32_t) {
             d->setWindowState(Qt::WindowFullScreen);
         } else {
             // Device-independent pixels: the window grows with the screen's scale.
-            d->resize(480, 640);
+            // Its size is fixed: the main screen computes its geometry once.
+            d->setFixedSize(480, 640);
             d->move(available.center() - QPoint(240, 320));
         }
     });
