@@ -1,6 +1,7 @@
 #include "tools/skinpainter/SkinPainter.h"
 
 #include <QFont>
+#include <QFontMetricsF>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -206,57 +207,71 @@ QPainterPath Triangle(QPointF tip, double w, double h, bool right) {
 
 void DrawChevron(QPainter& p, QPointF c, double s, bool up, const QColor& color) {
     const double dir = up ? -1 : 1;
-    p.setPen(RoundPen(color, 5 * s));
+    p.setPen(RoundPen(color, 5.5 * s));
     p.setBrush(Qt::NoBrush);
     QPainterPath path;
-    path.moveTo(c.x() - 9 * s, c.y() - dir * 5 * s);
-    path.lineTo(c.x(), c.y() + dir * 5 * s);
-    path.lineTo(c.x() + 9 * s, c.y() - dir * 5 * s);
+    path.moveTo(c.x() - 10 * s, c.y() - dir * 6 * s);
+    path.lineTo(c.x(), c.y() + dir * 6 * s);
+    path.lineTo(c.x() + 10 * s, c.y() - dir * 6 * s);
     p.drawPath(path);
 }
 
+// The zoom letter with its chevron beside it, centred as one group.
 void DrawZoom(QPainter& p, QPointF c, const QString& letter, bool up, const QColor& color) {
+    const QFont font = Font(42, true);
+    const QFontMetricsF metrics(font);
+    const QRectF ink = metrics.tightBoundingRect(letter);
+    constexpr double kGap = 9;
+    constexpr double kChevron = 20;
+    const double left = c.x() - (ink.width() + kGap + kChevron) / 2;
     p.setPen(color);
-    p.setFont(Font(40, true));
-    p.drawText(QRectF(c.x() - 40, c.y() - 26, 50, 52), Qt::AlignCenter, letter);
-    DrawChevron(p, QPointF(c.x() + 24, c.y() + (up ? -1 : 1)), 1.0, up, color);
+    p.setFont(font);
+    // Place the letter by its ink, so that caps sit in the middle of the key.
+    p.drawText(QPointF(left - ink.left(), c.y() - ink.top() - ink.height() / 2), letter);
+    DrawChevron(p, QPointF(left + ink.width() + kGap + kChevron / 2, c.y()), 1.0, up, color);
 }
 
-// A satellite: body, two solar wings on the diagonal and a small dish.
+// A satellite: body and two solar wings on the diagonal, its dish turned to
+// the upper right, where the signal waves (or the cross) go.
 void DrawSatellite(QPainter& p, QPointF c, double s, const QColor& color,
                    const QColor& background) {
     p.save();
     p.translate(c);
-    p.rotate(-45);
+    p.rotate(45);
     p.setPen(Qt::NoPen);
     p.setBrush(color);
-    p.drawRoundedRect(QRectF(-6 * s, -7 * s, 12 * s, 14 * s), 2 * s, 2 * s);
+    p.drawRoundedRect(QRectF(-6.5 * s, -8 * s, 13 * s, 16 * s), 2.5 * s, 2.5 * s);
     for (double side : {-1.0, 1.0}) {
-        const double x0 = side < 0 ? -25 * s : 9 * s;
+        const double x0 = side < 0 ? -27 * s : 10 * s;
         p.setBrush(color);
-        p.drawRect(QRectF(side < 0 ? -9 * s : 6 * s, -1.2 * s, 3 * s, 2.4 * s));
-        p.drawRect(QRectF(x0, -7 * s, 16 * s, 14 * s));
-        p.setPen(QPen(background, 1.6 * s));
-        p.drawLine(QPointF(x0 + 8 * s, -7 * s), QPointF(x0 + 8 * s, 7 * s));
-        p.drawLine(QPointF(x0, 0), QPointF(x0 + 16 * s, 0));
+        p.drawRect(QRectF(side < 0 ? -10.5 * s : 6 * s, -1.5 * s, 4.5 * s, 3 * s));
+        p.drawRect(QRectF(x0, -6.5 * s, 17 * s, 13 * s));
+        p.setPen(QPen(background, 1.5 * s));
+        p.drawLine(QPointF(x0 + 17 * s / 3, -6.5 * s), QPointF(x0 + 17 * s / 3, 6.5 * s));
+        p.drawLine(QPointF(x0 + 34 * s / 3, -6.5 * s), QPointF(x0 + 34 * s / 3, 6.5 * s));
         p.setPen(Qt::NoPen);
     }
-    // Dish pointing down towards the earth.
+    p.setBrush(color);
+    p.drawRect(QRectF(-1.5 * s, -12 * s, 3 * s, 5 * s));
     QPainterPath dish;
-    dish.moveTo(-6 * s, 10 * s);
-    dish.quadTo(0, 18 * s, 6 * s, 10 * s);
+    dish.moveTo(-7 * s, -16 * s);
+    dish.quadTo(0, -8 * s, 7 * s, -16 * s);
     dish.closeSubpath();
-    p.drawRect(QRectF(-1.2 * s, 6 * s, 2.4 * s, 5 * s));
     p.drawPath(dish);
     p.restore();
 }
 
-void DrawWaves(QPainter& p, QPointF c, double s, const QColor& color) {
+// Where DrawSatellite's dish points, for the waves or the cross.
+QPointF DishOf(QPointF c, double s) {
+    return c + QPointF(11 * s, -11 * s);
+}
+
+void DrawWaves(QPainter& p, QPointF from, double s, const QColor& color) {
     p.setPen(RoundPen(color, 3 * s));
     p.setBrush(Qt::NoBrush);
     for (int i = 0; i < 3; ++i) {
-        const double r = (7 + 6 * i) * s;
-        p.drawArc(QRectF(c.x() - r, c.y() - r, 2 * r, 2 * r), 180 * 16 + 10 * 16, 70 * 16);
+        const double r = (6 + 5.5 * i) * s;
+        p.drawArc(QRectF(from.x() - r, from.y() - r, 2 * r, 2 * r), 12 * 16, 66 * 16);
     }
 }
 
@@ -292,16 +307,12 @@ void DrawGlyph(QPainter& p, int id, QPointF c, const QColor& color, const QColor
             FillPath(p, Triangle(c + QPointF(17, 0), 30, 36, true), color);
             break;
         case 205:  // fast forward
-            FillPath(p, Triangle(c + QPointF(3, 0), 21, 30, true), color);
-            FillPath(p, Triangle(c + QPointF(24, 0), 21, 30, true), color);
-            p.setBrush(color);
-            p.drawRect(QRectF(c.x() - 24, c.y() - 15, 4, 30));
+            FillPath(p, Triangle(c + QPointF(1, 0), 23, 32, true), color);
+            FillPath(p, Triangle(c + QPointF(24, 0), 23, 32, true), color);
             break;
         case 212:  // fast rewind
-            FillPath(p, Triangle(c + QPointF(-3, 0), 21, 30, false), color);
-            FillPath(p, Triangle(c + QPointF(-24, 0), 21, 30, false), color);
-            p.setBrush(color);
-            p.drawRect(QRectF(c.x() + 20, c.y() - 15, 4, 30));
+            FillPath(p, Triangle(c + QPointF(-1, 0), 23, 32, false), color);
+            FillPath(p, Triangle(c + QPointF(-24, 0), 23, 32, false), color);
             break;
         case 207: {  // index: a chequered square
             const double cell = 9;
@@ -362,12 +373,12 @@ void DrawKeyShape(QPainter& p, const QRectF& key, double radius, KeyLook look) {
     p.drawRoundedRect(key, radius, radius);
     p.setBrush(Qt::NoBrush);
     if (look == KeyLook::Rest) {
-        // Light catches the upper rim.
-        p.setPen(QPen(QColor(0x6e, 0x75, 0x80), 1.2));
-        p.save();
-        p.setClipRect(QRectF(key.left(), key.top(), key.width(), key.height() * 0.5));
+        // Light catches the upper rim and fades down the sides.
+        QLinearGradient fade(0, key.top(), 0, key.top() + key.height() * 0.6);
+        fade.setColorAt(0, QColor(0x78, 0x80, 0x8b));
+        fade.setColorAt(1, QColor(0x78, 0x80, 0x8b, 0));
+        p.setPen(QPen(QBrush(fade), 1.2));
         p.drawRoundedRect(key.adjusted(1.2, 1.2, -1.2, -1.2), radius - 1, radius - 1);
-        p.restore();
     } else if (look == KeyLook::Pressed) {
         // Inner shadow along the top, and a lit rim: the key is held down.
         p.save();
@@ -482,6 +493,13 @@ void DrawLiveViewButton(QPainter& p, bool pressed) {
                QStringLiteral("LIVE"));
     p.drawText(QRectF(c.x() - 20, c.y() - 4, 140, 40), Qt::AlignLeft | Qt::AlignVCenter,
                QStringLiteral("VIEW"));
+    // A round play mark: the picture starts moving.
+    const QPointF play(c.x() + 110, c.y() - 4);
+    p.setPen(QPen(pressed ? QColor(0x1e, 0x6f, 0x96) : kAccent, 3));
+    p.setBrush(pressed ? QBrush(kAccent) : QBrush(Qt::NoBrush));
+    p.drawEllipse(play, 19, 19);
+    FillPath(p, Triangle(play + QPointF(10, 0), 17, 20, true),
+             pressed ? QColor(0x1a, 0x1d, 0x21) : kAccent);
     p.setPen(pressed ? QColor(0x1e, 0x6f, 0x96) : kLabelDim);
     p.setFont(Font(12, false));
     p.drawText(QRectF(key.left(), key.bottom() - 26, key.width(), 18), Qt::AlignCenter,
@@ -652,13 +670,14 @@ void DrawMains(QPainter& p) {
 void DrawGpsIndicator(QPainter& p, bool located) {
     const QRectF r(kGps);
     const double cx = kStatusCentreX;
-    const QPointF sat(cx - 24, r.center().y() + 2);
-    DrawSatellite(p, sat, 0.72, kGlyph, kLcd);
+    const QPointF sat(cx - 30, r.center().y() + 4);
+    DrawSatellite(p, sat, 0.66, kGlyph, kLcd);
+    const QPointF dish = DishOf(sat, 0.66);
     if (located) {
-        DrawWaves(p, sat + QPointF(12, -9), 1.0, kGreen);
+        DrawWaves(p, dish, 0.95, kGreen);
     } else {
-        p.setPen(RoundPen(kRecRedLit, 4));
-        const QPointF x = sat + QPointF(16, -10);
+        p.setPen(RoundPen(kRecRedLit, 3.5));
+        const QPointF x = dish + QPointF(9, -9);
         p.drawLine(x + QPointF(-6, -6), x + QPointF(6, 6));
         p.drawLine(x + QPointF(-6, 6), x + QPointF(6, -6));
     }
@@ -740,24 +759,85 @@ QImage DrawIcon(int size) {
     QPainter p(&icon);
     Antialias(p);
     const double s = size / 64.0;
-    const QRectF tile(1.5 * s, 1.5 * s, 61 * s, 61 * s);
+    // Small icons keep whole pixels for the tile's edge and a bigger glyph.
+    const bool small = size <= 32;
+    const double inset = small ? 0.5 : 1.5 * s;
+    const QRectF tile(inset, inset, size - 2 * inset, size - 2 * inset);
     QLinearGradient g(0, tile.top(), 0, tile.bottom());
     g.setColorAt(0, QColor(0x4a, 0x50, 0x59));
     g.setColorAt(1, QColor(0x1c, 0x1f, 0x23));
-    p.setPen(QPen(QColor(0x0c, 0x0d, 0x0f), std::max(1.0, 1.2 * s)));
+    p.setPen(QPen(QColor(0x0c, 0x0d, 0x0f), small ? 1.0 : std::max(1.0, 1.2 * s)));
     p.setBrush(g);
     p.drawRoundedRect(tile, 13 * s, 13 * s);
-    // At small sizes the camcorder fills more of the tile, and keeps its dot.
-    const double glyph = size <= 48 ? 0.98 : 0.92;
-    DrawCamcorder(p, QPointF(32 * s, 34 * s), 0.78 * s * glyph / 0.92, kGlyph, kRecRed);
+    if (size >= 48) {
+        // The moulded rim catches the light along the top.
+        QLinearGradient fade(0, 0, 0, size * 0.5);
+        fade.setColorAt(0, QColor(0x86, 0x8e, 0x99));
+        fade.setColorAt(1, QColor(0x86, 0x8e, 0x99, 0));
+        p.setPen(QPen(QBrush(fade), std::max(1.0, 0.9 * s)));
+        p.setBrush(Qt::NoBrush);
+        const double rim = std::max(1.0, 1.2 * s);
+        p.drawRoundedRect(tile.adjusted(rim, rim, -rim, -rim), 12 * s, 12 * s);
+    }
+    const double scale = (small ? 0.86 : 0.78) * s;
+    const QPointF centre(32 * s, (small ? 33.5 : 34) * s);
     if (size >= 128) {
-        // A big icon shows the lens glass inside the hood.
+        // Large sizes get a shaded body, as the keys have.
+        QLinearGradient body(0, centre.y() - 21 * scale, 0, centre.y() + 14 * scale);
+        body.setColorAt(0, QColor(0xff, 0xff, 0xff));
+        body.setColorAt(1, QColor(0xc9, 0xcf, 0xd6));
+        FillPath(p, CamcorderPath(centre, scale), QColor(0, 0, 0, 90));
+        p.setBrush(body);
         p.setPen(Qt::NoPen);
-        p.setBrush(QColor(0x2b, 0x2f, 0x35));
-        p.drawEllipse(QPointF(32 * s + 22 * 0.78 * s, 34 * s), 4 * s, 6 * s);
+        p.drawPath(CamcorderPath(centre + QPointF(0, -1.5 * s), scale));
+        p.setBrush(kRecRed);
+        p.drawEllipse(centre + QPointF(-19 * scale, -5 * scale - 1.5 * s), 3.6 * scale,
+                      3.6 * scale);
+    } else {
+        DrawCamcorder(p, centre, scale, kGlyph, kRecRed);
     }
     p.end();
     return icon;
+}
+
+QString IconSvg() {
+    // The geometry of DrawIcon at 64 units, with CamcorderPath written out.
+    const double k = 0.78;
+    const double cx = 32;
+    const double cy = 34;
+    const auto x = [&](double v) { return QString::number(cx + v * k, 'f', 2); };
+    const auto y = [&](double v) { return QString::number(cy + v * k, 'f', 2); };
+    const auto len = [&](double v) { return QString::number(v * k, 'f', 2); };
+    QString svg;
+    svg += QStringLiteral(
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"64\" height=\"64\" "
+        "viewBox=\"0 0 64 64\">\n"
+        "  <defs>\n"
+        "    <linearGradient id=\"tile\" x1=\"0\" y1=\"0\" x2=\"0\" y2=\"1\">\n"
+        "      <stop offset=\"0\" stop-color=\"#4a5059\"/>\n"
+        "      <stop offset=\"1\" stop-color=\"#1c1f23\"/>\n"
+        "    </linearGradient>\n"
+        "    <linearGradient id=\"rim\" x1=\"0\" y1=\"0\" x2=\"0\" y2=\"1\">\n"
+        "      <stop offset=\"0\" stop-color=\"#868e99\"/>\n"
+        "      <stop offset=\"0.5\" stop-color=\"#868e99\" stop-opacity=\"0\"/>\n"
+        "    </linearGradient>\n"
+        "  </defs>\n"
+        "  <rect x=\"1.5\" y=\"1.5\" width=\"61\" height=\"61\" rx=\"13\" "
+        "fill=\"url(#tile)\" stroke=\"#0c0d0f\" stroke-width=\"1.2\"/>\n"
+        "  <rect x=\"2.7\" y=\"2.7\" width=\"58.6\" height=\"58.6\" rx=\"12\" "
+        "fill=\"none\" stroke=\"url(#rim)\" stroke-width=\"0.9\"/>\n");
+    svg += QStringLiteral("  <g fill=\"#eef0f3\">\n");
+    svg += QStringLiteral("    <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" rx=\"%5\"/>\n")
+               .arg(x(-28), y(-14), len(38), len(28), len(5));
+    svg += QStringLiteral("    <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" rx=\"%5\"/>\n")
+               .arg(x(-24), y(-21), len(14), len(9), len(2));
+    svg += QStringLiteral("    <polygon points=\"%1,%2 %3,%4 %5,%6 %7,%8\"/>\n")
+               .arg(x(12), y(-5), x(28), y(-14), x(28), y(14), x(12), y(5));
+    svg += QStringLiteral("  </g>\n");
+    svg += QStringLiteral("  <circle cx=\"%1\" cy=\"%2\" r=\"%3\" fill=\"#e53935\"/>\n")
+               .arg(x(-19), y(-5), len(3.6));
+    svg += QStringLiteral("</svg>\n");
+    return svg;
 }
 
 std::vector<SkinBitmap> DrawSkin() {
@@ -840,9 +920,9 @@ std::vector<SkinBitmap> DrawSkin() {
         "battery full");
 
     add(227, Cut(kGps, OnBody([](QPainter& p) { DrawGpsIndicator(p, true); })),
-        "GPS sending, position");
+        "GPS, with position");
     add(226, Cut(kGps, OnBody([](QPainter& p) { DrawGpsIndicator(p, false); })),
-        "GPS sending, no position");
+        "GPS, no position");
 
     add(233, DrawIcon(64), "program icon");
 

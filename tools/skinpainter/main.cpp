@@ -2,11 +2,14 @@
 // program icons into ROOT/ui/resources/icons and the contact sheet and example
 // screens into ROOT/docs/screenshots.
 #include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QPainter>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "tools/skinpainter/SkinPainter.h"
 
@@ -92,6 +95,61 @@ QImage OnScreen(const QImage& panel) {
     return screen;
 }
 
+// Largest difference of any colour channel between the outermost ring of
+// pixels of `overlay` and the panel under it at `at`: an overlay that does not
+// fit its place shows a seam.
+int SeamAt(const QImage& panel, const QImage& overlay, QPoint at) {
+    int worst = 0;
+    const auto compare = [&](int x, int y) {
+        const QRgb a = panel.pixel(at.x() + x, at.y() + y);
+        const QRgb b = overlay.pixel(x, y);
+        worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                          std::abs(qBlue(a) - qBlue(b))});
+    };
+    for (int x = 0; x < overlay.width(); ++x) {
+        compare(x, 0);
+        compare(x, overlay.height() - 1);
+    }
+    for (int y = 0; y < overlay.height(); ++y) {
+        compare(0, y);
+        compare(overlay.width() - 1, y);
+    }
+    return worst;
+}
+
+// Every place where the main screen draws an overlay: the pressed keys and
+// bars, the blank tiles over each key, the indicators and preview pictures.
+bool CheckSeams(const std::vector<skinpainter::SkinBitmap>& skin) {
+    const QImage* panel = nullptr;
+    for (const auto& b : skin) {
+        if (b.id == 200) {
+            panel = &b.image;
+        }
+    }
+    bool ok = true;
+    const auto check = [&](const skinpainter::SkinBitmap& b, QPoint at) {
+        const int seam = SeamAt(*panel, b.image, at);
+        if (seam > 0) {
+            std::printf("skinpainter: %d at (%d, %d) differs from the panel by %d on its edge\n",
+                        b.id, at.x(), at.y(), seam);
+            ok = false;
+        }
+    };
+    const std::vector<QPoint> upper = {{0, 236}, {120, 236}, {240, 236}, {360, 236},
+                                       {0, 336}, {120, 336}, {240, 336}};
+    const std::vector<QPoint> lower = {{0, 436}, {120, 436}, {240, 436}};
+    for (const auto& b : skin) {
+        if (b.id == 217 || b.id == 216) {
+            for (QPoint at : b.id == 217 ? upper : lower) {
+                check(b, at);
+            }
+        } else if (b.id != 200 && b.id != 233) {
+            check(b, skinpainter::PlaceOf(b.id).topLeft());
+        }
+    }
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -119,6 +177,19 @@ int main(int argc, char** argv) {
                    QStringLiteral("%1/ui/resources/icons/hicolor/%2x%2/apps/camora-controller.png")
                        .arg(root)
                        .arg(size));
+    }
+    ok &= CheckSeams(skin);
+    {
+        const QString path =
+            root +
+            QStringLiteral("/ui/resources/icons/hicolor/scalable/apps/camora-controller.svg");
+        QDir().mkpath(QFileInfo(path).path());
+        QFile svg(path);
+        if (!svg.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            svg.write(skinpainter::IconSvg().toUtf8()) < 0) {
+            std::fprintf(stderr, "skinpainter: cannot write %s\n", qPrintable(path));
+            ok = false;
+        }
     }
     const QString shots = root + QStringLiteral("/docs/screenshots/");
     ok &= Save(ContactSheet(skin), shots + QStringLiteral("skin-contact-sheet.png"));
