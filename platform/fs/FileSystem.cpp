@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <mutex>
+#include <optional>
 
 #include "platform/fs/DeviceRoot.h"
 #include "platform/text/Text.h"
@@ -113,17 +114,96 @@ std::string ResolveEntry(const std::string& folder, const std::u16string& name) 
     return exact;
 }
 
+// The host folder that the first `count` parts start from, and how many of
+// them it stands for.
+struct Base {
+    std::string host;
+    size_t consumed = 0;
+};
+Base BaseFor(const std::vector<std::u16string>& parts, size_t count) {
+    static const auto kPictures = SplitHandsetPath(kPicturesFolder);
+    static const auto kHost = SplitHandsetPath(kHostFolder);
+    const auto startsWith = [&](const std::vector<std::u16string>& prefix) {
+        if (count < prefix.size()) {
+            return false;
+        }
+        for (size_t i = 0; i < prefix.size(); ++i) {
+            if (!SameNameIgnoringCase(parts[i], prefix[i])) {
+                return false;
+            }
+        }
+        return true;
+    };
+    if (startsWith(kPictures)) {
+        return {PicturesFolder(), kPictures.size()};
+    }
+    if (startsWith(kHost)) {
+        return {std::string(), kHost.size()};  // the host's root
+    }
+    return {DeviceRoot(), 0};
+}
+
 std::string HostFolderOf(const std::vector<std::u16string>& parts, size_t count) {
-    std::string host = DeviceRoot();
-    for (size_t i = 0; i < count; ++i) {
-        const std::string entry = ResolveEntry(host, parts[i]);
+    const Base base = BaseFor(parts, count);
+    std::string host = base.host;
+    for (size_t i = base.consumed; i < count; ++i) {
+        const std::string entry = ResolveEntry(host.empty() ? "/" : host, parts[i]);
         host += '/';
         host += entry;
     }
-    return host;
+    return host.empty() ? "/" : host;
+}
+
+// The rest of `path` below `folder` ("" for the folder itself), or nullopt.
+std::optional<std::string_view> Below(std::string_view path, std::string_view folder) {
+    while (folder.size() > 1 && folder.back() == '/') {
+        folder.remove_suffix(1);
+    }
+    if (folder.empty() || path.substr(0, folder.size()) != folder) {
+        return std::nullopt;
+    }
+    std::string_view rest = path.substr(folder.size());
+    if (!rest.empty() && rest.front() != '/' && folder != "/") {
+        return std::nullopt;
+    }
+    while (!rest.empty() && rest.front() == '/') {
+        rest.remove_prefix(1);
+    }
+    return rest;
+}
+
+// `folder` (a handset path) with the components of the host path `rest`.
+std::u16string JoinHandset(std::u16string_view folder, std::string_view rest) {
+    std::u16string out(folder);
+    while (!out.empty() && out.back() == u'\\') {
+        out.pop_back();
+    }
+    size_t pos = 0;
+    while (pos < rest.size()) {
+        size_t end = rest.find('/', pos);
+        if (end == std::string_view::npos) {
+            end = rest.size();
+        }
+        if (end > pos) {
+            out += u'\\';
+            out += Utf8ToUtf16(rest.substr(pos, end - pos));
+        }
+        pos = end + 1;
+    }
+    return out.empty() ? std::u16string(u"\\") : out;
 }
 
 }  // namespace
+
+std::u16string HandsetPathFor(std::string_view hostPath) {
+    if (const auto rest = Below(hostPath, PicturesFolder())) {
+        return JoinHandset(kPicturesFolder, *rest);
+    }
+    if (const auto rest = Below(hostPath, DeviceRoot())) {
+        return JoinHandset(u"", *rest);
+    }
+    return JoinHandset(kHostFolder, hostPath);
+}
 
 std::string HostPathFor(std::u16string_view handsetPath) {
     const auto parts = SplitHandsetPath(handsetPath);
@@ -312,10 +392,15 @@ bool DeleteFile(std::u16string_view handsetPath) {
 bool CreateFolder(std::u16string_view handsetPath, FileError* error) {
     SetError(error, FileError::None);
     const auto parts = SplitHandsetPath(handsetPath);
-    std::string host = DeviceRoot();
+    const Base base = BaseFor(parts, parts.size());
+    std::string host = base.host.empty() ? "/" : base.host;
     ::mkdir(host.c_str(), 0755);
-    for (const auto& part : parts) {
+    for (size_t i = base.consumed; i < parts.size(); ++i) {
+        const std::u16string& part = parts[i];
         const std::string entry = ResolveEntry(host, part);
+        if (host == "/") {
+            host.clear();
+        }
         host += '/';
         host += entry;
         if (::mkdir(host.c_str(), 0755) != 0 && errno != EEXIST) {
