@@ -4,6 +4,7 @@
 #include "app/CameraState.h"
 #include "app/ConfigStore.h"
 #include "ctp/CtpDataFactory.h"
+#include "ui/resources/ResourceIds.h"
 
 using platform::MutexLock;
 
@@ -18,15 +19,12 @@ struct KeyButton {
 
 // The panel's key buttons and the camera's key codes.
 constexpr KeyButton kKeyButtons[] = {
-    {210, 0},  // record
-    {211, 1},  // pause
-    {214, 2},  // zoom T, cursor up
-    {212, 3},  // rewind, cursor left
-    {209, 4},  // play
-    {205, 5},  // fast forward, cursor right
-    {202, 6},  // zoom W, cursor down
-    {207, 7},  // index
-    {213, 8},  // still photo
+    {ui::res::kBmpRecord, 0},   {ui::res::kBmpPause, 1},
+    {ui::res::kBmpZoomTele, 2},                                 // and cursor up
+    {ui::res::kBmpRewind, 3},                                   // and cursor left
+    {ui::res::kBmpPlay, 4},     {ui::res::kBmpFastForward, 5},  // and cursor right
+    {ui::res::kBmpZoomWide, 6},                                 // and cursor down
+    {ui::res::kBmpIndex, 7},    {ui::res::kBmpSnapshot, 8},
 };
 
 }  // namespace
@@ -121,16 +119,15 @@ void CCamCmdController::SendPending() {
     if (opcode > 0xFFFF) {
         return;
     }
-    CCtpData* created = CCtpDataFactory::Create(static_cast<uint16_t>(opcode));
-    auto* command = dynamic_cast<CCtpDataCamCmd*>(created);
+    std::unique_ptr<CCtpDataCamCmd> command =
+        CCtpDataFactory::CreateAs<CCtpDataCamCmd>(static_cast<uint16_t>(opcode));
     if (command == nullptr) {
-        delete created;
         return;
     }
     command->SetCommand(static_cast<uint16_t>(keyCode), static_cast<uint8_t>(snapshot.mode),
                         static_cast<uint8_t>(snapshot.operationState));
     CCtpData* reply = nullptr;
     // The answer's contents do not matter: it only paces the next repeat.
-    Exchange(command, static_cast<int>(channel), configStore()->GetTimeOut(), &reply);
+    Exchange(command.release(), static_cast<int>(channel), configStore()->GetTimeOut(), &reply);
     delete reply;
 }

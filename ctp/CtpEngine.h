@@ -7,17 +7,19 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 
 #include "ctp/CtpData.h"
 #include "platform/kernel/Kernel.h"
+#include "platform/kernel/Protected.h"
 #include "platform/serial/SerialPort.h"
 
 // One queued outgoing packet; the request owns the packet.
 struct CtpRequest {
-    int channel;
-    CCtpData* packet;
+    int channel = 0;
+    std::unique_ptr<CCtpData> packet;
 };
 
 class CCtpEngine {
@@ -41,8 +43,13 @@ public:
     int Start(const platform::PortHandle& newPort);
 
     // 0 once the connect handshake has been answered: from then on a failed
-    // port read ends the program after the disconnect message.
+    // port read calls the link-lost handler.
     void SetConnecting(int value);
+
+    // What a lost link does once connected; the program installs one at
+    // start-up (see app/LinkLost.h) that tells the user and ends the process.
+    // Without one the receiver keeps retrying the port. Set before Start.
+    void SetLinkLostHandler(std::function<void()> handler);
 
     // Queues `packet` for `channel` after deleting any reply nobody took on
     // that channel. The engine owns every packet it is given: 1 when queued;
@@ -71,10 +78,9 @@ protected:
     bool ReceiveOneFrame();
 
 private:
-    struct ReplySlot {
-        int channel = 0;
-        CCtpData* packet = nullptr;
-    };
+    // One reply slot per channel; a packet in a slot is the engine's until
+    // Receive hands it out.
+    using ReplySlots = std::array<std::unique_ptr<CCtpData>, 4>;
 
     static uint32_t SenderProc(void* engine);
     static uint32_t ReceiverProc(void* engine);
@@ -83,12 +89,12 @@ private:
     platform::PortHandle CurrentPort();
 
     void SendQueued();
-    void WriteFrame(CtpRequest& request);
+    void WriteFrame(const CtpRequest& request);
 
     int ReadExact(uint8_t* dest, uint32_t count);
     uint32_t ExtractTrailingFrames(const uint8_t* data, uint32_t n);
     void StoreReply(int channel, CCtpData* packet);
-    [[noreturn]] void Disconnect();
+    void Disconnect();
 
     platform::PortHandle port;
     // Guards the handle itself: the receiver reads it under portMutex, the
@@ -98,12 +104,13 @@ private:
     std::unique_ptr<platform::Thread> receiverThread;
     std::unique_ptr<platform::Event> queueEvent;
     std::array<std::unique_ptr<platform::Event>, 4> replyEvent;
-    std::unique_ptr<platform::Mutex> queueMutex;
-    std::unique_ptr<platform::Mutex> replyMutex;
     std::unique_ptr<platform::Mutex> portMutex;
-    std::deque<CtpRequest*> queue;
-    std::array<ReplySlot, 4> replySlot;
+    // The outgoing queue and the reply slots, each under its own lock (the
+    // design's queueMutex and replyMutex).
+    platform::Protected<std::deque<CtpRequest>> queue;
+    platform::Protected<ReplySlots> replySlot;
     std::atomic<int> connecting{1};
+    std::function<void()> linkLost;
     // Set once every event and mutex exists; Send and Receive refuse before.
     std::atomic<bool> ready{false};
     std::mutex startLock;  // one Start at a time
