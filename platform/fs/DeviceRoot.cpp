@@ -139,8 +139,8 @@ void OverridePicturesFolder(std::string hostPath) {
     if (g_roots == nullptr) {
         g_roots = new std::vector<std::unique_ptr<std::string>>;
     }
-    g_roots->push_back(
-        std::make_unique<std::string>(hostPath.empty() ? UserPicturesFolder() : std::move(hostPath)));
+    g_roots->push_back(std::make_unique<std::string>(hostPath.empty() ? UserPicturesFolder()
+                                                                      : std::move(hostPath)));
     g_pictures = g_roots->back().get();
 }
 
