@@ -19,15 +19,24 @@ namespace platform {
 namespace {
 
 std::mutex g_faultLock;
-std::array<std::pair<FileError, int>, 5> g_faults{};
+struct Fault {
+    FileError error = FileError::None;
+    int count = 0;
+    std::u16string pathSuffix;  // empty: any path
+};
+std::array<Fault, 5> g_faults{};  // guarded by g_faultLock
 
-// Takes one injected fault for the operation, if any is armed.
-FileError TakeFault(FileOp op) {
+bool EndsWith(std::u16string_view text, std::u16string_view suffix) {
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+// Takes one injected fault for the operation on `path`, if any is armed.
+FileError TakeFault(FileOp op, std::u16string_view path) {
     std::lock_guard lock(g_faultLock);
-    auto& [error, count] = g_faults[static_cast<size_t>(op)];
-    if (count > 0) {
-        --count;
-        return error;
+    Fault& fault = g_faults[static_cast<size_t>(op)];
+    if (fault.count > 0 && EndsWith(path, fault.pathSuffix)) {
+        --fault.count;
+        return fault.error;
     }
     return FileError::None;
 }
@@ -214,7 +223,7 @@ std::string HostPathFor(std::u16string_view handsetPath) {
 std::unique_ptr<File> File::Open(std::u16string_view handsetPath, FileAccess access,
                                  FileDisposition disposition, FileError* error) {
     SetError(error, FileError::None);
-    if (const FileError fault = TakeFault(FileOp::Open); fault != FileError::None) {
+    if (const FileError fault = TakeFault(FileOp::Open, handsetPath); fault != FileError::None) {
         SetError(error, fault);
         return nullptr;
     }
@@ -251,7 +260,7 @@ std::unique_ptr<File> File::Open(std::u16string_view handsetPath, FileAccess acc
         SetError(error, FileError::Other);
         return nullptr;
     }
-    return std::unique_ptr<File>(new File(fd));
+    return std::unique_ptr<File>(new File(fd, handsetPath));
 }
 
 File::~File() {
@@ -262,7 +271,7 @@ File::~File() {
 
 bool File::Read(void* buffer, uint32_t count, uint32_t* got) {
     *got = 0;
-    if (const FileError fault = TakeFault(FileOp::Read); fault != FileError::None) {
+    if (const FileError fault = TakeFault(FileOp::Read, path_); fault != FileError::None) {
         lastError_ = fault;
         return false;
     }
@@ -284,7 +293,7 @@ bool File::Read(void* buffer, uint32_t count, uint32_t* got) {
 
 bool File::Write(const void* buffer, uint32_t count, uint32_t* written) {
     *written = 0;
-    if (const FileError fault = TakeFault(FileOp::Write); fault != FileError::None) {
+    if (const FileError fault = TakeFault(FileOp::Write, path_); fault != FileError::None) {
         lastError_ = fault;
         return false;
     }
@@ -306,7 +315,7 @@ bool File::Close() {
         return true;
     }
     bool ok = true;
-    if (const FileError fault = TakeFault(FileOp::Close); fault != FileError::None) {
+    if (const FileError fault = TakeFault(FileOp::Close, path_); fault != FileError::None) {
         lastError_ = fault;
         ok = false;
     } else if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) {
@@ -371,7 +380,7 @@ std::vector<std::u16string> FindFiles(std::u16string_view pattern) {
 
 bool ReplaceFile(std::u16string_view from, std::u16string_view to, FileError* error) {
     SetError(error, FileError::None);
-    if (const FileError fault = TakeFault(FileOp::Replace); fault != FileError::None) {
+    if (const FileError fault = TakeFault(FileOp::Replace, to); fault != FileError::None) {
         SetError(error, fault);
         return false;
     }
@@ -408,14 +417,14 @@ bool CreateFolder(std::u16string_view handsetPath, FileError* error) {
     return true;
 }
 
-void InjectFileFault(FileOp op, FileError error, int count) {
+void InjectFileFault(FileOp op, FileError error, int count, std::u16string_view pathSuffix) {
     std::lock_guard lock(g_faultLock);
-    g_faults[static_cast<size_t>(op)] = {error, count};
+    g_faults[static_cast<size_t>(op)] = {error, count, std::u16string(pathSuffix)};
 }
 
 void ClearFileFaults() {
     std::lock_guard lock(g_faultLock);
-    g_faults.fill({FileError::None, 0});
+    g_faults.fill({});
 }
 
 }  // namespace platform

@@ -42,8 +42,9 @@ public:
     FileError LastError() const { return lastError_; }
 
 private:
-    explicit File(int fd) : fd_(fd) {}
+    File(int fd, std::u16string_view path) : fd_(fd), path_(path) {}
     int fd_;
+    std::u16string path_;  // as opened, for injected faults
     FileError lastError_ = FileError::None;
 };
 
@@ -77,9 +78,12 @@ bool CreateFolder(std::u16string_view handsetPath, FileError* error = nullptr);
 // True when `name` matches `pattern` (`*`, `?`), letter case ignored.
 bool MatchesPattern(std::u16string_view name, std::u16string_view pattern);
 
-// Test support: the next `count` operations of the kind fail with `error`.
+// Test support: the next `count` operations of the kind fail with `error`;
+// with `pathSuffix`, only those on files whose handset path ends with it
+// (Replace: the target's).
 enum class FileOp { Open, Read, Write, Close, Replace };
-void InjectFileFault(FileOp op, FileError error, int count = 1);
+void InjectFileFault(FileOp op, FileError error, int count = 1,
+                     std::u16string_view pathSuffix = {});
 void ClearFileFaults();
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 // the confirmation screen and the "FILE SAVED" box save pictures of them there.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
@@ -26,8 +27,10 @@
 #include "platform/fs/DeviceRoot.h"
 #include "platform/fs/FileSystem.h"
 #include "platform/kernel/Kernel.h"
+#include "platform/text/Text.h"
 #include "platform/ui/FileDialog.h"
 #include "tests/controllers/ControllerFixture.h"
+#include "tests/support/Eventually.h"
 #include "ui/CaptureScreenSet.h"
 #include "ui/resources/Dialogs.h"
 
@@ -157,8 +160,20 @@ private:
         }
         if (!steps_.empty() && steps_.front()()) {
             steps_.pop_front();
+            lastProgress_ = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - lastProgress_ > 20s) {
+            // Stuck: end whatever waits, so that the test fails instead of hanging.
+            ADD_FAILURE() << "the flow stopped with " << steps_.size() << " steps left";
+            lastProgress_ = std::chrono::steady_clock::now();
+            steps_.clear();
+            if (QMessageBox* box = OpenBox()) {
+                box->done(QMessageBox::No);
+            } else if (QWidget* modal = QApplication::activeModalWidget()) {
+                modal->close();
+            }
         }
     }
+    std::chrono::steady_clock::time_point lastProgress_ = std::chrono::steady_clock::now();
     QTimer timer_;
     std::deque<Step> steps_;
     QList<QPointer<QMessageBox>> seen_;
@@ -272,7 +287,6 @@ TEST_P(CaptureBlocksTest, StillIsFetchedInBlocksConfirmedAndSavedByteForByte) {
         }
         barMax = bar->maximum();
         barValueAtFirstBlock = bar->value();
-        SaveShot(modal, "capture-progress.png");
         const Bytes held = cam_.HeldImage();
         Bytes body = {0x00, 0x01};
         body.insert(body.end(), held.begin(),
@@ -294,7 +308,7 @@ TEST_P(CaptureBlocksTest, StillIsFetchedInBlocksConfirmedAndSavedByteForByte) {
     expected.push_back(ImageCommand(3, kStillPlayback));
     ASSERT_TRUE(cam_.WaitFor([&] { return EndCommands() == 1; }, 10s));
     EXPECT_EQ(ReceivedOn(4), expected);
-    EXPECT_TRUE(cam_.WaitFor([&] { return !CaptureActive(); }, 10s));
+    EXPECT_TRUE(testsupport::Eventually([&] { return !CaptureActive(); }));
     EXPECT_EQ(barMax, c.blocks) << "range 0..count";
     EXPECT_EQ(barValueAtFirstBlock, 0) << "no step before the first block";
 
@@ -319,6 +333,369 @@ INSTANTIATE_TEST_SUITE_P(Sizes, CaptureBlocksTest,
                          [](const ::testing::TestParamInfo<BlockCase>& row) {
                              return row.param.name;
                          });
+
+// Answers a request the camera was told to leave to the test.
+void AnswerBlock(sim::Camcorder& cam, uint16_t number, const Bytes& still) {
+    Bytes body = {static_cast<uint8_t>(number >> 8), static_cast<uint8_t>(number)};
+    const size_t from = (number - 1u) * kBlock;
+    const size_t to = std::min(still.size(), from + kBlock);
+    body.insert(body.end(), still.begin() + static_cast<long>(from),
+                still.begin() + static_cast<long>(to));
+    cam.SendFrame(4, sim::CTP_IMAGE_DATA, body);
+}
+
+TEST_F(CaptureFlowTest, CancelDuringBlockTwoOfThreeStopsBeforeTheNextBlockWithoutAMessage) {
+    config_->SetString("TimeOut", "0");
+    cam_.SetStillFormat({640, 480, 25000});  // three blocks
+    cam_.AddFault({.kind = sim::FaultKind::Silence, .opcode = sim::CTP_GET_IMAGE_DATA, .times = 2});
+    Bytes still;
+    int barMax = -1;
+    int barValue = -1;
+    Driver driver;
+    driver.Then([&] {
+        if (ReceivedWith(CTP_GET_IMAGE_DATA).size() < 1) {
+            return false;
+        }
+        still = cam_.HeldImage();
+        AnswerBlock(cam_, 1, still);
+        return true;
+    });
+    driver.ClickOnScreen(QStringLiteral("CANCEL"), [&](QWidget* screen) {
+        // Block 2 is on its way: the bar shows the one block fetched.
+        while (ReceivedWith(CTP_GET_IMAGE_DATA).size() < 2) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        auto* bar = screen->findChild<QProgressBar*>();
+        barMax = bar->maximum();
+        barValue = bar->value();
+        SaveShot(screen, "capture-progress.png");
+        EXPECT_TRUE(CaptureActive());
+    });
+    controller_->Request(window_);
+    EXPECT_TRUE(driver.Done());
+    EXPECT_EQ(barMax, 3);
+    EXPECT_EQ(barValue, 1);
+    // The exchange under way completes; then the job stops.
+    AnswerBlock(cam_, 2, still);
+    ASSERT_TRUE(cam_.WaitFor([&] { return EndCommands() == 1; }, 10s));
+    EXPECT_TRUE(testsupport::Eventually([&] { return !CaptureActive(); }));
+    EXPECT_EQ(ReceivedOn(4),
+              (std::vector<Bytes>{ImageCommand(2, kStillPlayback), kGetDataInfo, GetBlock(1),
+                                  GetBlock(2), ImageCommand(3, kStillPlayback)}));
+    EXPECT_TRUE(driver.boxes().empty());
+    EXPECT_TRUE(shown_.empty());
+}
+
+const Box kAcquisitionFailed{"CAPTURE", "IMAGE ACQUISITION FAILED"};
+
+TEST_F(CaptureFlowTest, ADataCountOfZeroWithASizeFails) {
+    config_->SetString("TimeOut", "0");
+    cam_.AddFault({.kind = sim::FaultKind::Silence, .opcode = sim::CTP_GET_DATA_INFO, .times = 1});
+    Driver driver;
+    driver.Then([&] {
+        if (ReceivedWith(CTP_GET_DATA_INFO).empty()) {
+            return false;
+        }
+        cam_.SendFrame(4, sim::CTP_DATA_INFO, Bytes{0x00, 0x00, 0x13, 0x88, 0x00, 0x00});
+        return true;
+    });
+    driver.AnswerBox(QMessageBox::Ok);
+    controller_->Request(window_);
+    EXPECT_TRUE(driver.Done());
+    EXPECT_EQ(driver.boxes(), std::vector<Box>{kAcquisitionFailed});
+    ASSERT_TRUE(cam_.WaitFor([&] { return EndCommands() == 1; }, 10s));
+    EXPECT_TRUE(testsupport::Eventually([&] { return !CaptureActive(); }));
+    EXPECT_EQ(ReceivedWith(CTP_GET_IMAGE_DATA).size(), 0u);
+}
+
+TEST_F(CaptureFlowTest, InVideoRecordingModeTheStartIsNeverSent) {
+    state_->SetMode(0);
+    cam_.SetMode(0);
+    Driver driver;
+    driver.AnswerBox(QMessageBox::Ok);
+    controller_->Request(window_);
+    EXPECT_TRUE(driver.Done());
+    EXPECT_EQ(driver.boxes(), std::vector<Box>{kAcquisitionFailed});
+    // The job's end clears the flag last; nothing may follow it.
+    ASSERT_TRUE(testsupport::Eventually([&] { return !CaptureActive(); }));
+    EXPECT_TRUE(ReceivedOn(4).empty());
+}
+
+TEST_F(CaptureFlowTest, AReplyTimeOutSendsTheErrorReportOnChannelFour) {
+    config_->SetString("TimeOut", "1");
+    cam_.AddFault({.kind = sim::FaultKind::Silence, .opcode = sim::CTP_IMAGE_CMD, .times = 1});
+    Driver driver;
+    driver.AnswerBox(QMessageBox::Ok);
+    controller_->Request(window_);
+    EXPECT_TRUE(driver.Done());
+    EXPECT_EQ(driver.boxes(), std::vector<Box>{kAcquisitionFailed});
+    ASSERT_TRUE(testsupport::Eventually([&] { return !CaptureActive(); }));
+    // No capture end after a failed start.
+    EXPECT_EQ(ReceivedOn(4),
+              (std::vector<Bytes>{ImageCommand(2, kStillPlayback), kErrorReportOn4}));
+}
+
+TEST_F(CaptureFlowTest, LiveViewPausesWhileACaptureRuns) {
+    config_->SetString("TimeOut", "0");
+    cam_.SetStillFormat({64, 48, 0});  // one block
+    auto* monitor = KeepForever(new CMonitorController(Services()));
+    ASSERT_EQ(monitor->Start(), 1);
+    cam_.AddFault({.kind = sim::FaultKind::Silence, .opcode = sim::CTP_GET_IMAGE_DATA, .times = 1});
+    const auto liveCommands = [&] {
+        size_t n = 0;
+        for (const Bytes& f : ReceivedWith(CTP_IMAGE_CMD)) {
+            n += f.size() > 7 && f[7] == 0 ? 1 : 0;
+        }
+        return n;
+    };
+    std::chrono::steady_clock::time_point liveOnAt;
+    Bytes still;
+    Driver driver;
+    driver.Then([&] {
+        if (ReceivedWith(CTP_GET_IMAGE_DATA).empty()) {
+            return false;
+        }
+        // Capture holds the channel. Now the camera turns to video recording,
+        // where live view would run, and the user switches it on.
+        still = cam_.HeldImage();
+        cam_.SetMode(0);
+        state_->SetMode(0);
+        monitor->Request(window_);
+        liveOnAt = std::chrono::steady_clock::now();
+        return true;
+    });
+    driver.Then([&] {
+        // Beyond the live view's one-second re-check, twice over.
+        if (std::chrono::steady_clock::now() - liveOnAt < 2200ms) {
+            return false;
+        }
+        EXPECT_EQ(liveCommands(), 0u) << "live view ran during the capture";
+        EXPECT_TRUE(CaptureActive());
+        AnswerBlock(cam_, 1, still);
+        return true;
+    });
+    driver.ClickOnScreen(QStringLiteral("NO"));
+    controller_->Request(window_);
+    EXPECT_TRUE(driver.Done());
+    ASSERT_TRUE(testsupport::Eventually([&] { return !CaptureActive(); }));
+    // Once the capture has ended, live view goes on by itself.
+    EXPECT_TRUE(cam_.WaitFor([&] { return liveCommands() > 0; }, 10s));
+    monitor->Request(window_);
+    EXPECT_TRUE(PumpUntil([&] {
+        for (const Bytes& f : ReceivedWith(CTP_IMAGE_CMD)) {
+            if (f.size() > 7 && f[7] == 1) {
+                return true;
+            }
+        }
+        return false;
+    }));
+}
+
+// --- The save flow on its own, with an image of the test's ---
+
+class SaveFlowTest : public CaptureFlowTest {
+protected:
+    void SetUp() override {
+        CaptureFlowTest::SetUp();
+        platform::SetTimeScale(10.0);
+        for (size_t i = 0; i < image_.size(); ++i) {
+            image_[i] = static_cast<uint8_t>(i * 31 + 7);
+        }
+    }
+    void Save() {
+        controller_->SaveImage(window_, image_.data(), static_cast<uint32_t>(image_.size()));
+    }
+    std::string Saved(const std::string& host) const { return ReadHostFile(host); }
+    std::string Image() const { return std::string(image_.begin(), image_.end()); }
+    // The settings file as the flow must leave it with `pathSjis` chosen.
+    static std::string SettingsWith(const std::string& pathSjis) {
+        return kSettingsHeader + "Path=" + pathSjis + "\r\nTimeOut=1\r\n";
+    }
+
+    Bytes image_ = Bytes(15000);
+};
+
+struct NameCase {
+    const char* name;
+    std::vector<const char*> files;  // in the configured folder; empty: none
+    bool folderExists;
+    const char16_t* expected;
+    bool defaultFolder;
+};
+
+TEST_F(SaveFlowTest, ProposedNameCountsOnFromTodaysPictures) {
+    const NameCase cases[] = {
+        {"NextAfterLargest", {"J090615001.jpg", "J090615007.jpg"}, true, u"J090615008", false},
+        {"NineHundredNinetyNineStays", {"J090615999.jpg"}, true, u"J090615999", false},
+        {"LowerCaseAndShortNamesDoNotCount",
+         {"j090615005.jpg", "J09061505.jpg"},
+         true,
+         u"J090615001",
+         false},
+        {"OtherDaysAndNonDigitsDoNotCount",
+         {"J090614003.jpg", "J090615x12.jpg", "J0906150042.jpg"},
+         true,
+         u"J090615001",
+         false},
+        {"NoJpegStartsInTheDefaultFolder", {"J090615003.png"}, true, u"J090615001", true},
+        {"NoFolderStartsInTheDefaultFolder", {}, false, u"J090615001", true},
+    };
+    const std::u16string configured = u"\\My Documents\\Cam\\";
+    config_->SetPath(configured.c_str());
+    for (const NameCase& c : cases) {
+        std::filesystem::remove_all(root_.Host("My Documents/Cam"));
+        if (c.folderExists) {
+            std::filesystem::create_directories(root_.Host("My Documents/Cam"));
+        }
+        for (const char* f : c.files) {
+            root_.WriteFile(std::string("My Documents/Cam/") + f, "x");
+        }
+        std::u16string name;
+        std::u16string folder;
+        controller_->MakeFileName(&name, &folder);
+        EXPECT_EQ(name, c.expected) << c.name;
+        EXPECT_EQ(folder, c.defaultFolder ? std::u16string(platform::kPicturesFolder) : configured)
+            << c.name;
+    }
+}
+
+TEST_F(SaveFlowTest, DialogOffersTheDesignsFiltersAndStartsInThePicturesFolder) {
+    AnswerSaveDialog([](platform::SaveFileDialogView& v) { v.Cancel(); });
+    Save();
+    ASSERT_EQ(shown_.size(), 1u);
+    EXPECT_EQ(shown_[0].folder, Pictures());
+    EXPECT_EQ(shown_[0].name, u"J090615001");
+    EXPECT_EQ(shown_[0].filters, (std::vector<std::u16string>{u"jpeg files(*.jpg *.jpeg) (*.jpg)",
+                                                              u"All files(*.*) (*.*)"}));
+    EXPECT_EQ(shown_[0].extension, u"jpg");
+    // Cancelled: nothing written, nothing asked, the settings file not made.
+    EXPECT_TRUE(std::filesystem::is_empty(Pictures()));
+    EXPECT_FALSE(root_.Exists("Program Files/CamoraController/CamoraControllerConfig.ini"));
+}
+
+TEST_F(SaveFlowTest, OverwriteDeclinedBringsTheDialogBackSilentlyAndYesReplaces) {
+    root_.WriteFile(std::string(testsupport::TempDeviceRoot::kPicturesRelative) + "/J090615999.jpg",
+                    "old");
+    std::vector<std::string> settingsAfterPass;
+    const auto saveAsProposed = [&](platform::SaveFileDialogView& v) { v.Save(v.FileName()); };
+    AnswerSaveDialog(saveAsProposed);
+    AnswerSaveDialog([&](platform::SaveFileDialogView& v) {
+        settingsAfterPass.push_back(Settings());
+        v.Save(v.FileName());
+    });
+    Driver driver;
+    driver.AnswerBox(QMessageBox::No);
+    driver.AnswerBox(QMessageBox::Yes);
+    driver.Then([] {
+        QMessageBox* box = OpenBox();
+        if (box == nullptr || !box->text().endsWith(QStringLiteral("FILE SAVED"))) {
+            return false;
+        }
+        SaveShot(box, "capture-file-saved.png");
+        return true;
+    });
+    Save();
+    EXPECT_TRUE(driver.Done());
+    const Box overwrite{"CAPTURE", "FILE ALREADY EXIST \nOVERWRITE?"};
+    ASSERT_EQ(driver.boxes().size(), 4u);
+    EXPECT_EQ(driver.boxes()[0], overwrite);
+    EXPECT_EQ(driver.boxes()[1], overwrite) << "declining asks nothing more";
+    EXPECT_EQ(driver.boxes()[2], (Box{"CAPTURE", "SAVING FILE NOW"}));
+    ASSERT_EQ(shown_.size(), 2u);
+    EXPECT_EQ(shown_[0].name, u"J090615999");
+    // Shown again, it starts from the file chosen last time.
+    EXPECT_EQ(shown_[1].folder, Pictures());
+    EXPECT_EQ(shown_[1].name, u"J090615999.jpg");
+    EXPECT_EQ(Saved(Pictures() + "/J090615999.jpg"), Image());
+    ASSERT_EQ(settingsAfterPass.size(), 1u);
+    EXPECT_EQ(settingsAfterPass[0], SettingsWith(kPicturesSjis));
+    EXPECT_EQ(Settings(), SettingsWith(kPicturesSjis));
+}
+
+struct FaultCase {
+    const char* name;
+    platform::FileOp op;
+    platform::FileError error;
+    const char* question;
+    bool savingBoxFirst;
+};
+
+class SaveFaultTest : public SaveFlowTest, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(SaveFaultTest, AsksToTryAgainYesReturnsToTheDialogNoEnds) {
+    const FaultCase& c = GetParam();
+    // Chosen in another folder, typed as a host path as a desktop user might.
+    std::filesystem::create_directories(root_.Host("My Documents/Other"));
+    const std::u16string typed = platform::Utf8ToUtf16(root_.Host("My Documents/Other/shot.jpg"));
+    const std::string otherSjis = "\\My Documents\\Other\\";
+    std::vector<Box> expected;
+    if (c.savingBoxFirst) {
+        expected.push_back({"CAPTURE", "SAVING FILE NOW"});
+    }
+    expected.push_back({"CAPTURE", c.question});
+
+    for (const bool tryAgain : {true, false}) {
+        SCOPED_TRACE(tryAgain ? "YES" : "NO");
+        shown_.clear();
+        std::filesystem::remove(root_.Host("My Documents/Other/shot.jpg"));
+        platform::InjectFileFault(c.op, c.error, 1, u"shot.jpg");
+        std::string settingsSeenAgain;
+        AnswerSaveDialog([&](platform::SaveFileDialogView& v) { v.Save(typed); });
+        if (tryAgain) {
+            AnswerSaveDialog([&](platform::SaveFileDialogView& v) {
+                settingsSeenAgain = Settings();
+                v.Cancel();
+            });
+        }
+        Driver driver;
+        driver.AnswerBox(tryAgain ? QMessageBox::Yes : QMessageBox::No);
+        Save();
+        EXPECT_TRUE(driver.Done());
+        EXPECT_EQ(driver.boxes(), expected);
+        EXPECT_EQ(shown_.size(), tryAgain ? 2u : 1u);
+        // The folder was remembered before the file was made.
+        EXPECT_EQ(Settings(), SettingsWith(otherSjis));
+        if (tryAgain) {
+            EXPECT_EQ(settingsSeenAgain, SettingsWith(otherSjis));
+            EXPECT_EQ(shown_[1].folder, root_.Host("My Documents/Other"));
+            EXPECT_EQ(shown_[1].name, u"shot.jpg");
+        }
+        answers_.clear();
+        platform::ClearFileFaults();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, SaveFaultTest,
+    ::testing::Values(FaultCase{"WriteProtected", platform::FileOp::Open,
+                                platform::FileError::WriteProtected,
+                                "THIS FILE IS PROTECTED.\nTRY AGAIN?", false},
+                      FaultCase{"DiskFull", platform::FileOp::Open, platform::FileError::DiskFull,
+                                "INSUFFICIENT AVAILABLE SPACE.\nTRY AGAIN?", false},
+                      FaultCase{"CreateFailed", platform::FileOp::Open, platform::FileError::Other,
+                                "FILE SAVE FAILED.\nTRY AGAIN?", false},
+                      FaultCase{"WriteFailed", platform::FileOp::Write, platform::FileError::Other,
+                                "FILE SAVE FAILED.\nTRY AGAIN?", true}),
+    [](const ::testing::TestParamInfo<FaultCase>& row) { return row.param.name; });
+
+TEST_F(SaveFlowTest, ARealReadOnlyFolderAsksWhetherToTryAgain) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "running as root, for whom a read-only folder is writable; the "
+                        "fault-injection cases cover the question";
+    }
+    const std::string folder = root_.Host("My Documents/Locked");
+    std::filesystem::create_directories(folder);
+    std::filesystem::permissions(
+        folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    const std::u16string typed = platform::Utf8ToUtf16(folder + "/shot.jpg");
+    AnswerSaveDialog([&](platform::SaveFileDialogView& v) { v.Save(typed); });
+    Driver driver;
+    driver.AnswerBox(QMessageBox::No);
+    Save();
+    EXPECT_EQ(driver.boxes(),
+              (std::vector<Box>{{"CAPTURE", "THIS FILE IS PROTECTED.\nTRY AGAIN?"}}));
+    EXPECT_FALSE(std::filesystem::exists(folder + "/shot.jpg"));
+}
 
 }  // namespace
 }  // namespace controllertest
