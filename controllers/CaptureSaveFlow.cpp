@@ -10,6 +10,7 @@
 #include "controllers/CaptureSaveDialog.h"
 #include "platform/fs/FileSystem.h"
 #include "platform/kernel/Kernel.h"
+#include "platform/text/Text.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/LiveWait.h"
 #include "platform/ui/MessageBox.h"
@@ -176,7 +177,10 @@ bool CCaptureContller::SavePass(platform::SaveFileRequest& request, const uint8_
     if (!saved) {
         return Ask(request.owner, ui::res::kStrFileSaveFailed);  // the partly written file stays
     }
-    const std::u16string text = path + u"\r\n" + Text(ui::res::kStrFileSaved);
+    // Where the file is on this computer: the folder the user picked in the
+    // dialog, not the handset path the settings file keeps.
+    const std::u16string text =
+        platform::Utf8ToUtf16(platform::HostPathFor(path)) + u"\r\n" + Text(ui::res::kStrFileSaved);
     CCaptureSaveDialog done(caption.c_str(), text.c_str(), kBoxSeconds);
     done.Start();
     platform::WaitKeepingWindowsLive(kSavedWaitMs);
