@@ -25,6 +25,21 @@ constexpr int kLastNumber = 999;
 constexpr uint32_t kBoxSeconds = 1;
 constexpr int kTextUnits = 257;  // 256 characters and the terminator
 
+// True when the settings file can keep `folder` as it is: its narrow form
+// fits the path buffer and reads back the same (a character the code page
+// lacks would come back as '?', naming another folder).
+bool KeepsAsIs(const std::u16string& folder) {
+    char narrow[CConfigStore::kPathBytes];
+    const int bytes = platform::WideToAnsi(folder.c_str(), static_cast<int>(folder.size()), narrow,
+                                           CConfigStore::kPathBytes - 1);
+    if (bytes == 0) {
+        return folder.empty();
+    }
+    char16_t back[CConfigStore::kPathUnits];
+    const int units = platform::AnsiToWide(narrow, bytes, back, CConfigStore::kPathUnits);
+    return std::u16string_view(back, static_cast<size_t>(units)) == folder;
+}
+
 }  // namespace
 
 std::u16string CCaptureContller::Text(uint32_t id) const {
@@ -145,7 +160,9 @@ bool CCaptureContller::SavePass(platform::SaveFileRequest& request, const uint8_
 
     // The folder is remembered on every pass, before the file is made. A
     // folder whose name the settings file cannot hold keeps the old one.
-    configStore()->SetPath(folder.c_str());
+    if (KeepsAsIs(folder)) {
+        configStore()->SetPath(folder.c_str());
+    }
     configStore()->Save();
 
     std::unique_ptr<platform::File> file;

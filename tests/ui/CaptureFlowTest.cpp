@@ -444,6 +444,8 @@ TEST_F(CaptureFlowTest, AReplyTimeOutSendsTheErrorReportOnChannelFour) {
     EXPECT_TRUE(driver.Done());
     EXPECT_EQ(driver.boxes(), std::vector<Box>{kAcquisitionFailed});
     ASSERT_TRUE(testsupport::Eventually([&] { return !CaptureActive(); }));
+    // The report is queued without waiting; it reaches the camera soon after.
+    ASSERT_TRUE(cam_.WaitFor([&] { return ReceivedOn(4).size() >= 2; }, 10s));
     // No capture end after a failed start.
     EXPECT_EQ(ReceivedOn(4),
               (std::vector<Bytes>{ImageCommand(2, kStillPlayback), kErrorReportOn4}));
@@ -624,6 +626,17 @@ TEST_F(SaveFlowTest, OverwriteDeclinedBringsTheDialogBackSilentlyAndYesReplaces)
     ASSERT_EQ(settingsAfterPass.size(), 1u);
     EXPECT_EQ(settingsAfterPass[0], SettingsWith(kPicturesSjis));
     EXPECT_EQ(Settings(), SettingsWith(kPicturesSjis));
+}
+
+TEST_F(SaveFlowTest, AFolderTheSettingsCannotNameIsUsedButNotRemembered) {
+    // "é" has no place in the settings file's code page.
+    const std::string folder = root_.Host("My Documents/Caf\xC3\xA9");
+    std::filesystem::create_directories(folder);
+    const std::u16string typed = platform::Utf8ToUtf16(folder + "/shot.jpg");
+    AnswerSaveDialog([&](platform::SaveFileDialogView& v) { v.Save(typed); });
+    Save();
+    EXPECT_EQ(Saved(folder + "/shot.jpg"), Image());
+    EXPECT_EQ(Settings(), SettingsWith(kPicturesSjis)) << "the folder stored before stays";
 }
 
 struct FaultCase {
