@@ -16,6 +16,8 @@ namespace r = res;
 constexpr std::u16string_view kTitle = u"Camora Controller";
 constexpr std::u16string_view kFont = u"Tahoma";
 constexpr int kPoint = 8;
+// A control without an id (the version screen's icon).
+constexpr int kNoId = -1;
 
 // Positions and sizes in dialog units; the screens set the texts at initialisation.
 constexpr ControlTemplate kConnect[] = {
@@ -52,7 +54,7 @@ constexpr ControlTemplate kCaptureConfirm[] = {
 };
 
 constexpr ControlTemplate kVersion[] = {
-    {r::kCtlNone, ControlKind::Picture, 22, 19, 37, 37, 0, u"", 233},
+    {kNoId, ControlKind::Picture, 22, 19, 37, 37, 0, u"", 233},
     {r::kCtlVersionTitle, ControlKind::StaticText, 69, 33, 60, 13, st::kLeft, u"", 0},
     {r::kCtlVersionProduct, ControlKind::StaticText, 8, 67, 125, 13, st::kCentre, u"", 0},
     {r::kCtlVersionCopyright, ControlKind::StaticText, 12, 80, 113, 34, st::kLeft, u"", 0},
