@@ -400,6 +400,47 @@ TEST_F(CaptureFlowTest, AFullSizeStillIsPreviewedAndNoDiscardsIt) {
     EXPECT_EQ(ReceivedWith(CTP_GET_IMAGE_DATA).size(), (size + kBlock - 1) / kBlock);
 }
 
+TEST_F(CaptureFlowTest, AJobThatEndsAfterItsScreenKeepsNothingAndANewCaptureRunsWhole) {
+    config_->SetString("TimeOut", "0");
+    cam_.SetStillFormat({64, 48, 0});  // one block
+    cam_.AddFault({.kind = sim::FaultKind::Silence, .opcode = sim::CTP_GET_IMAGE_DATA, .times = 1});
+    Bytes still;
+    Driver first;
+    first.ClickOnScreen(QStringLiteral("CANCEL"), [&](QWidget*) {
+        while (ReceivedWith(CTP_GET_IMAGE_DATA).empty()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        still = cam_.HeldImage();
+    });
+    controller_->Request(window_);
+    EXPECT_TRUE(first.Done());
+
+    // The first job still waits for its only block when the user captures
+    // again. Its late block must neither reach the new screen nor switch the
+    // new capture off; the new capture runs once the old job has ended.
+    bool confirmed = false;
+    Driver second;
+    second.Then([&] {
+        if (ScreenWithButton(QStringLiteral("CANCEL")) == nullptr) {
+            return false;
+        }
+        AnswerBlock(cam_, 1, still);
+        return true;
+    });
+    second.ClickOnScreen(QStringLiteral("NO"), [&](QWidget*) { confirmed = true; });
+    controller_->Request(window_);
+    EXPECT_TRUE(second.Done());
+    EXPECT_TRUE(confirmed) << "the second capture reached its confirmation";
+    EXPECT_TRUE(second.boxes().empty());
+    ASSERT_TRUE(cam_.WaitFor([&] { return EndCommands() == 2; }, 10s));
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return !CaptureActive(); }));
+    EXPECT_EQ(ReceivedOn(4),
+              (std::vector<Bytes>{ImageCommand(2, kStillPlayback), kGetDataInfo, GetBlock(1),
+                                  ImageCommand(3, kStillPlayback), ImageCommand(2, kStillPlayback),
+                                  kGetDataInfo, GetBlock(1), ImageCommand(3, kStillPlayback)}));
+    EXPECT_EQ(controller_->ImageData(), nullptr);
+}
+
 const Box kAcquisitionFailed{"CAPTURE", "IMAGE ACQUISITION FAILED"};
 
 TEST_F(CaptureFlowTest, ADataCountOfZeroWithASizeFails) {
