@@ -9,7 +9,9 @@
 #include <QStorageInfo>
 #include <QTimer>
 #include <QUrl>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 #include "platform/fs/DeviceRoot.h"
 #include "platform/fs/FileSystem.h"
@@ -21,9 +23,12 @@ namespace platform {
 namespace {
 
 std::mutex g_hookLock;
-std::function<void(SaveFileDialogView&)>* g_hook = nullptr;  // guarded by g_hookLock
+using Hook = std::function<void(SaveFileDialogView&)>;
+Hook* g_hook = nullptr;  // guarded by g_hookLock
+// Every hook ever set stays reachable: a dialog may be showing through an old one.
+std::vector<std::unique_ptr<Hook>>* g_hooks = nullptr;  // guarded by g_hookLock
 
-std::function<void(SaveFileDialogView&)> Hook() {
+Hook CurrentHook() {
     std::lock_guard lock(g_hookLock);
     return g_hook != nullptr ? *g_hook : nullptr;
 }
@@ -129,7 +134,7 @@ bool ShowOnGui(const SaveFileRequest& request, std::u16string* path) {
     dialog.setDirectory(ExistingFolder(HostPathFor(request.initialFolder)));
     dialog.selectFile(qt::ToQString(request.fileName));
 
-    if (auto hook = Hook()) {
+    if (auto hook = CurrentHook()) {
         QTimer::singleShot(0, &dialog, [&dialog, hook] {
             View view(dialog);
             hook(view);
@@ -155,8 +160,15 @@ bool ShowSaveFileDialog(const SaveFileRequest& request, std::u16string* path) {
 
 void SetSaveFileDialogHook(std::function<void(SaveFileDialogView&)> hook) {
     std::lock_guard lock(g_hookLock);
-    // Never freed: a dialog may be showing through the old one.
-    g_hook = hook ? new std::function<void(SaveFileDialogView&)>(std::move(hook)) : nullptr;
+    if (!hook) {
+        g_hook = nullptr;
+        return;
+    }
+    if (g_hooks == nullptr) {
+        g_hooks = new std::vector<std::unique_ptr<Hook>>;
+    }
+    g_hooks->push_back(std::make_unique<Hook>(std::move(hook)));
+    g_hook = g_hooks->back().get();
 }
 
 }  // namespace platform
