@@ -19,6 +19,8 @@ TempDeviceRoot::TempDeviceRoot() {
     // The device root's Bluetooth stand-ins, never the machine's own Bluetooth.
     WriteFile("bluetooth.conf", "backend=simulated\n");
     platform::OverrideDeviceRoot(path_);
+    // A test never writes into the user's own pictures folder.
+    platform::OverridePicturesFolder(Host(kPicturesRelative));
 }
 
 TempDeviceRoot::~TempDeviceRoot() {
