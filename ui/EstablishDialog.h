@@ -1,0 +1,137 @@
+// The main remote-control screen: a 480 x 588 skinned panel with the live
+// preview, the camera's indicators, ten key buttons and the Ver. and Exit
+// bars. It does no camera work itself: a touch hands the action to a
+// controller, and the controllers' messages make it take a snapshot of the
+// camera state and repaint. Every repaint composes the whole panel off
+// screen from the layout tables and presents it through CScreenFitter.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "app/CameraState.h"
+#include "platform/kernel/Kernel.h"
+#include "platform/ui/Window.h"
+#include "ui/PanelRequests.h"
+#include "ui/ScreenFitter.h"
+
+// The screen's own messages, sent to itself when the pen leaves a bar.
+inline constexpr uint32_t WM_SHOW_VERSION = 0x8065;
+inline constexpr uint32_t WM_CONFIRM_CLOSE = 0x8066;
+
+class CEstablishDialog {
+public:
+    // What the preview area shows.
+    enum PreviewState : int {
+        kPreviewCapture = 0,          // capture button at rest
+        kPreviewCapturePressed = 1,   // capture button pressed
+        kPreviewLiveView = 2,         // live-view button at rest
+        kPreviewLiveViewPressed = 3,  // live-view button pressed
+        kPreviewStarting = 4,         // live view starting
+        kPreviewImage = 5,            // the last live-view image
+        kPreviewNothing = 99,         // still recording mode: nothing
+    };
+
+    // The program's screen: its camera state and controllers are those of
+    // AppRegistry. A test passes its own state and requests, which must
+    // outlive the screen.
+    CEstablishDialog();
+    CEstablishDialog(CCameraState* cameraState, PanelRequests* requests);
+    ~CEstablishDialog();
+    CEstablishDialog(const CEstablishDialog&) = delete;
+    CEstablishDialog& operator=(const CEstablishDialog&) = delete;
+
+    // Creates the frame lock; throws std::bad_alloc when it cannot.
+    void InitPanel();
+
+    // Pen down at window position (x, y): true when the panel must be
+    // repainted (nothing at all happens when the pen hits no control).
+    bool Press(int x, int y);
+    // Pen up, wherever it is: the pressed control's action. True when the
+    // panel must be repainted.
+    bool Release();
+    // Focus lost: a held key stops and the pressed picture goes at once;
+    // the pressed id stays, so the later pen-up still acts on it.
+    void OnFocusLost();
+
+    // The panel's controls (rows 0 to 11) strictly inside: 1 with the
+    // control's id in *id and pressedRow set, else 0. Refused: the snapshot
+    // button in mode 0, the GPS button in modes 1 and 3.
+    int HitTestPanel(const CameraStateSnapshot& snapshot, int x, int y, int* id);
+    // The preview area's target for the mode: 1 with its id, else 0.
+    int HitTestPreview(const CameraStateSnapshot& snapshot, int x, int y, int* id);
+
+    void SetPressedId(int id) { pressedId_ = id; }
+    int TakePressedId();
+    void ClearPressedRow() { pressedRow_ = kNoPressedRow; }
+    void SetPreviewState(int value) { previewState_ = value; }
+
+    // The indicators and the preview area follow a camera-state snapshot.
+    void UpdateFromState(const CameraStateSnapshot& snapshot);
+
+    // Takes over `buffer` (from the C heap, as TakeImage hands it out; null
+    // for none) as the image to show, freeing the one held before.
+    void SetFrame(uint8_t* buffer, uint32_t size);
+
+    // The screen's own messages and the controllers'. Each returns whether
+    // the panel must be repainted.
+    bool OnCameraStatus();
+    bool OnMonitorStarting();
+    bool OnMonitorFrame();
+    bool OnMonitorStopped();
+
+    // The fitter, made at dialog initialisation (null before).
+    const CScreenFitter* Fitter() const { return fitter_.get(); }
+    void SetFitter(std::unique_ptr<CScreenFitter> fitter) { fitter_ = std::move(fitter); }
+    // The window the controllers are told to notify.
+    platform::WindowHandle PanelWindow() const { return panelWindow_; }
+    void SetPanelWindow(platform::WindowHandle window) { panelWindow_ = window; }
+
+    int PressedId() const { return pressedId_; }
+    int PressedRow() const { return pressedRow_; }
+    int PreviewStateValue() const { return previewState_; }
+    int ModeIndicator() const { return modeIndicator_; }
+    int RecordIndicator() const { return recordIndicator_; }
+    int BatteryIndicator() const { return batteryIndicator_; }
+    int GpsIndicator() const { return gpsIndicator_; }
+    // Size of the held image, 0 when none is held.
+    uint32_t FrameSize();
+
+    static constexpr int kNoPressedRow = 99;
+
+private:
+    CameraStateSnapshot Snapshot();
+
+    struct FreeImage {
+        void operator()(uint8_t* image) const;
+    };
+    // The image on show, from the C heap as TakeImage hands it out.
+    struct Frame {
+        std::unique_ptr<uint8_t, FreeImage> data;
+        uint32_t size = 0;
+    };
+    // Runs `use` on the frame under the frame lock (waiting without limit),
+    // the only way to reach it.
+    template <typename F>
+    auto WithFrame(F use) {
+        platform::MutexLock hold(*frameLock_);
+        return use(frame_);
+    }
+
+    CCameraState* cameraState_;
+    PanelRequests* requests_;
+    std::unique_ptr<PanelRequests> ownRequests_;
+    std::unique_ptr<CScreenFitter> fitter_;
+    platform::WindowHandle panelWindow_{};
+
+    int pressedId_ = 0;               // control under the pen; 99 a refused press
+    int pressedRow_ = kNoPressedRow;  // PanelLayout row drawn pressed
+    int previewState_ = kPreviewCapture;
+    int modeIndicator_ = 0;
+    int recordIndicator_ = 0;
+    int batteryIndicator_ = 0;
+    int gpsIndicator_ = 0;
+
+    std::unique_ptr<platform::Mutex> frameLock_;  // guards frame_; made by InitPanel
+    Frame frame_;
+};
