@@ -1,22 +1,16 @@
 #include "app/CloseConfirmWorker.h"
 
 #include "app/AppRegistry.h"
-#include "link/CLinkLoader.h"
+#include "link/LinkLoader.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/ui/MessageBox.h"
+#include "ui/resources/ResourceIds.h"
 #include "ui/resources/Strings.h"
-
-namespace {
-
-constexpr uint32_t kCheckCaption = 109;
-constexpr uint32_t kCloseQuestion = 110;
-
-}  // namespace
 
 uint32_t CloseConfirmWorker(void* /*unused*/) {
     const platform::MessageBoxResult answer = platform::ShowMessageBox(
-        AppRegistry.mainWindow, ui::ResourceString(kCloseQuestion),
-        ui::ResourceString(kCheckCaption), platform::MessageBoxButtons::YesNo);
+        AppRegistry.mainWindow, ui::ResourceString(ui::res::kStrConfirmClose),
+        ui::ResourceString(ui::res::kStrCheck), platform::MessageBoxButtons::YesNo);
     if (answer != platform::MessageBoxResult::Yes) {
         return 0;
     }

@@ -14,10 +14,7 @@
 #include "platform/ui/Window.h"
 #include "ui/PanelRequests.h"
 #include "ui/ScreenFitter.h"
-
-// The screen's own messages, sent to itself when the pen leaves a bar.
-inline constexpr uint32_t WM_SHOW_VERSION = 0x8065;
-inline constexpr uint32_t WM_CONFIRM_CLOSE = 0x8066;
+#include "ui/resources/ResourceIds.h"
 
 class CEstablishDialog {
 public:

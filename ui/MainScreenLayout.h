@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "ui/resources/ResourceIds.h"
+
 namespace ui {
 
 // One row of a layout table. The bitmap id doubles as the control's id.
@@ -28,22 +30,22 @@ struct LayoutRect {
 inline constexpr int32_t kPanelWidth = 480;
 inline constexpr int32_t kPanelHeight = 588;
 
-// Bitmap ids of the panel's controls and pictures.
+// The panel's controls, named for their role; each is its pressed bitmap.
 namespace panel {
-inline constexpr int kWideButton = 202;      // W, cursor down; key 6
-inline constexpr int kExitBar = 204;         // asks whether to close
-inline constexpr int kForwardButton = 205;   // fast forward, cursor right; key 5
-inline constexpr int kGpsButton = 206;       // switches GPS sending
-inline constexpr int kIndexButton = 207;     // key 7
-inline constexpr int kPlayButton = 209;      // key 4
-inline constexpr int kRecordButton = 210;    // key 0
-inline constexpr int kPauseButton = 211;     // key 1
-inline constexpr int kRewindButton = 212;    // rewind, cursor left; key 3
-inline constexpr int kSnapshotButton = 213;  // still photo; key 8
-inline constexpr int kTeleButton = 214;      // T, cursor up; key 2
-inline constexpr int kVersionBar = 215;      // opens the version screen
-inline constexpr int kLiveViewButton = 247;  // the preview area in video recording mode
-inline constexpr int kCaptureButton = 248;   // the preview area in the playback modes
+inline constexpr int kWideButton = res::kBmpZoomWide;            // W, cursor down; key 6
+inline constexpr int kExitBar = res::kBmpExitPressed;            // asks whether to close
+inline constexpr int kForwardButton = res::kBmpFastForward;      // cursor right; key 5
+inline constexpr int kGpsButton = res::kBmpGps;                  // switches GPS sending
+inline constexpr int kIndexButton = res::kBmpIndex;              // key 7
+inline constexpr int kPlayButton = res::kBmpPlay;                // key 4
+inline constexpr int kRecordButton = res::kBmpRecord;            // key 0
+inline constexpr int kPauseButton = res::kBmpPause;              // key 1
+inline constexpr int kRewindButton = res::kBmpRewind;            // cursor left; key 3
+inline constexpr int kSnapshotButton = res::kBmpSnapshot;        // still photo; key 8
+inline constexpr int kTeleButton = res::kBmpZoomTele;            // T, cursor up; key 2
+inline constexpr int kVersionBar = res::kBmpVersionPressed;      // opens the version screen
+inline constexpr int kLiveViewButton = res::kBmpLiveViewAtRest;  // preview, video recording
+inline constexpr int kCaptureButton = res::kBmpCaptureAtRest;    // preview, playback modes
 // Not a control: a press that is refused holds this until the pen is lifted.
 inline constexpr int kRefusedPress = 99;
 }  // namespace panel
@@ -56,24 +58,24 @@ inline constexpr int kPanelRowLiveView = 14;
 inline constexpr int kNoRow = 99;
 
 inline constexpr SkinPart PanelLayout[18] = {
-    {213, 0, 236, 120, 100},    // snapshot, pressed
-    {214, 120, 236, 120, 100},  // T, pressed
-    {211, 240, 236, 120, 100},  // pause, pressed
-    {210, 360, 236, 120, 100},  // record, pressed
-    {212, 0, 336, 120, 100},    // fast rewind, pressed
-    {209, 120, 336, 120, 100},  // play, pressed
-    {205, 240, 336, 120, 100},  // fast forward, pressed
-    {207, 0, 436, 120, 100},    // index, pressed
-    {202, 120, 436, 120, 100},  // W, pressed
-    {206, 240, 436, 120, 100},  // GPS, pressed
-    {215, 0, 536, 240, 52},     // Ver. bar, pressed
-    {204, 240, 536, 240, 52},   // Exit bar, pressed
-    {248, 115, 69, 130, 110},   // capture button at rest
-    {203, 115, 69, 130, 110},   // capture button pressed
-    {247, 20, 28, 320, 180},    // live-view button at rest
-    {208, 20, 28, 320, 180},    // live-view button pressed
-    {201, 20, 28, 320, 180},    // live view starting
-    {0, 0, 0, 0, 0},            // empty
+    {res::kBmpSnapshot, 0, 236, 120, 100},          // snapshot, pressed
+    {res::kBmpZoomTele, 120, 236, 120, 100},        // T, pressed
+    {res::kBmpPause, 240, 236, 120, 100},           // pause, pressed
+    {res::kBmpRecord, 360, 236, 120, 100},          // record, pressed
+    {res::kBmpRewind, 0, 336, 120, 100},            // fast rewind, pressed
+    {res::kBmpPlay, 120, 336, 120, 100},            // play, pressed
+    {res::kBmpFastForward, 240, 336, 120, 100},     // fast forward, pressed
+    {res::kBmpIndex, 0, 436, 120, 100},             // index, pressed
+    {res::kBmpZoomWide, 120, 436, 120, 100},        // W, pressed
+    {res::kBmpGps, 240, 436, 120, 100},             // GPS, pressed
+    {res::kBmpVersionPressed, 0, 536, 240, 52},     // Ver. bar, pressed
+    {res::kBmpExitPressed, 240, 536, 240, 52},      // Exit bar, pressed
+    {res::kBmpCaptureAtRest, 115, 69, 130, 110},    // capture button at rest
+    {res::kBmpCapturePressed, 115, 69, 130, 110},   // capture button pressed
+    {res::kBmpLiveViewAtRest, 20, 28, 320, 180},    // live-view button at rest
+    {res::kBmpLiveViewPressed, 20, 28, 320, 180},   // live-view button pressed
+    {res::kBmpLiveViewStarting, 20, 28, 320, 180},  // live view starting
+    {0, 0, 0, 0, 0},                                // empty
 };
 
 // Rows 0 to 9 cover the ten key buttons; then the mode captions (10 +
@@ -86,32 +88,32 @@ inline constexpr int kOverlayRowBattery = 16;
 inline constexpr int kOverlayRowGps = 23;
 
 inline constexpr SkinPart OverlayLayout[26] = {
-    {217, 0, 236, 120, 100},    // blank over snapshot
-    {217, 120, 236, 120, 100},  // blank over T
-    {217, 240, 236, 120, 100},  // blank over pause
-    {217, 360, 236, 120, 100},  // blank over record
-    {217, 0, 336, 120, 100},    // blank over fast rewind
-    {217, 120, 336, 120, 100},  // blank over play
-    {217, 240, 336, 120, 100},  // blank over fast forward
-    {216, 0, 436, 120, 100},    // blank (lower row) over index
-    {216, 120, 436, 120, 100},  // blank over W
-    {216, 240, 436, 120, 100},  // blank over GPS
-    {218, 360, 28, 120, 60},    // VIDEO REC MODE
-    {232, 360, 28, 120, 60},    // VIDEO PLAY MODE
-    {229, 360, 28, 120, 60},    // STILL IMAGE REC MODE
-    {228, 360, 28, 120, 60},    // STILL IMAGE PLAY MODE
-    {231, 360, 88, 120, 36},    // standby
-    {230, 360, 88, 120, 36},    // recording
-    {219, 360, 124, 120, 36},   // mains plug
-    {225, 360, 124, 120, 36},   // battery level 0
-    {224, 360, 124, 120, 36},   // level 1
-    {223, 360, 124, 120, 36},   // level 2
-    {222, 360, 124, 120, 36},   // level 3
-    {221, 360, 124, 120, 36},   // level 4
-    {220, 360, 124, 120, 36},   // level 5
-    {0, 0, 0, 0, 0},            // GPS off: nothing
-    {227, 360, 160, 120, 60},   // GPS sending with a position
-    {226, 360, 160, 120, 60},   // GPS sending without a position
+    {res::kBmpTileUpper, 0, 236, 120, 100},      // blank over snapshot
+    {res::kBmpTileUpper, 120, 236, 120, 100},    // blank over T
+    {res::kBmpTileUpper, 240, 236, 120, 100},    // blank over pause
+    {res::kBmpTileUpper, 360, 236, 120, 100},    // blank over record
+    {res::kBmpTileUpper, 0, 336, 120, 100},      // blank over fast rewind
+    {res::kBmpTileUpper, 120, 336, 120, 100},    // blank over play
+    {res::kBmpTileUpper, 240, 336, 120, 100},    // blank over fast forward
+    {res::kBmpTileLower, 0, 436, 120, 100},      // blank (lower row) over index
+    {res::kBmpTileLower, 120, 436, 120, 100},    // blank over W
+    {res::kBmpTileLower, 240, 436, 120, 100},    // blank over GPS
+    {res::kBmpModeVideoRec, 360, 28, 120, 60},   // VIDEO REC MODE
+    {res::kBmpModeVideoPlay, 360, 28, 120, 60},  // VIDEO PLAY MODE
+    {res::kBmpModeStillRec, 360, 28, 120, 60},   // STILL IMAGE REC MODE
+    {res::kBmpModeStillPlay, 360, 28, 120, 60},  // STILL IMAGE PLAY MODE
+    {res::kBmpStandby, 360, 88, 120, 36},        // standby
+    {res::kBmpRecording, 360, 88, 120, 36},      // recording
+    {res::kBmpMainsPower, 360, 124, 120, 36},    // mains plug
+    {res::kBmpBattery0, 360, 124, 120, 36},      // battery level 0
+    {res::kBmpBattery1, 360, 124, 120, 36},      // level 1
+    {res::kBmpBattery2, 360, 124, 120, 36},      // level 2
+    {res::kBmpBattery3, 360, 124, 120, 36},      // level 3
+    {res::kBmpBattery4, 360, 124, 120, 36},      // level 4
+    {res::kBmpBattery5, 360, 124, 120, 36},      // level 5
+    {0, 0, 0, 0, 0},                             // GPS off: nothing
+    {res::kBmpGpsSending, 360, 160, 120, 60},    // GPS sending with a position
+    {res::kBmpGpsNoFix, 360, 160, 120, 60},      // GPS sending without a position
 };
 
 // Live-view images are drawn scaled into this rectangle (320 x 180).

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/AppRegistry.h"
-#include "link/CLinkLoader.h"
+#include "link/LinkLoader.h"
 #include "platform/btsdk/SimulatedStack.h"
 #include "platform/ui/MessageBox.h"
 #include "tests/support/Eventually.h"
