@@ -1,6 +1,7 @@
 #include "ui/PanelRequests.h"
 
 #include "app/AppRegistry.h"
+#include "app/CloseConfirmWorker.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
 #include "controllers/GpsController.h"
@@ -54,4 +55,9 @@ void ProgramPanelRequests::SetModeWindow(platform::WindowHandle window) {
 
 void ProgramPanelRequests::CloseBackdrop() {
     // The backdrop screen (CBackgroundDialog) joins with the window layer.
+}
+
+void ProgramPanelRequests::ConfirmClose() {
+    // A thread that cannot be made asks nothing; the user may press again.
+    StartCloseConfirmWorker();
 }

@@ -1,5 +1,6 @@
 // What the main screen asks of the rest of the program: the controllers'
-// requests, the live-view image hand-over and the backdrop's close. The
+// requests, the live-view image hand-over, the backdrop's close and the
+// close question. The
 // program's version reaches the objects in AppRegistry; tests put in their
 // own to see each request the panel makes.
 #pragma once
@@ -28,6 +29,8 @@ public:
     virtual void SetModeWindow(platform::WindowHandle window) = 0;
     // Ends the black backdrop's modal loop.
     virtual void CloseBackdrop() = 0;
+    // Asks whether to close the program, on a thread of its own.
+    virtual void ConfirmClose() = 0;
 };
 
 // The program's own: the controllers and the backdrop screen of AppRegistry.
@@ -42,4 +45,5 @@ public:
     void Capture(platform::WindowHandle window) override;
     void SetModeWindow(platform::WindowHandle window) override;
     void CloseBackdrop() override;
+    void ConfirmClose() override;
 };

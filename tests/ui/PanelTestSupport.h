@@ -32,6 +32,7 @@ public:
     void Capture(platform::WindowHandle) override { calls.push_back("Capture"); }
     void SetModeWindow(platform::WindowHandle) override { calls.push_back("SetModeWindow"); }
     void CloseBackdrop() override { calls.push_back("CloseBackdrop"); }
+    void ConfirmClose() override { calls.push_back("ConfirmClose"); }
 
     std::vector<std::string> calls;
     std::vector<uint8_t> nextImage;  // handed out by the next TakeImage
