@@ -6,17 +6,22 @@
 // screen from the layout tables and presents it through CScreenFitter.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 
 #include "app/CameraState.h"
 #include "platform/kernel/Kernel.h"
+#include "platform/ui/Dialog.h"
+#include "platform/ui/Graphics.h"
 #include "platform/ui/Window.h"
+#include "ui/DialogBase.h"
+#include "ui/MainScreenLayout.h"
 #include "ui/PanelRequests.h"
 #include "ui/ScreenFitter.h"
 #include "ui/resources/ResourceIds.h"
 
-class CEstablishDialog {
+class CEstablishDialog : public CDialogBase {
 public:
     // What the preview area shows.
     enum PreviewState : int {
@@ -34,12 +39,22 @@ public:
     // outlive the screen.
     CEstablishDialog();
     CEstablishDialog(CCameraState* cameraState, PanelRequests* requests);
-    ~CEstablishDialog();
+    ~CEstablishDialog() override;
     CEstablishDialog(const CEstablishDialog&) = delete;
     CEstablishDialog& operator=(const CEstablishDialog&) = delete;
 
+    // Stores instance and procedure, loads the bitmap of every non-empty
+    // row of both layout tables and creates the frame lock (InitPanel).
+    void Init(platform::InstanceHandle instanceHandle, platform::DialogProcedure proc) override;
+    // Template 110 with the stored procedure.
+    int DoModal() override;
+
     // Creates the frame lock; throws std::bad_alloc when it cannot.
     void InitPanel();
+
+    // The main screen's window procedure, message by message.
+    intptr_t WindowProc(platform::WindowHandle handle, uint32_t message, uintptr_t wParam,
+                        intptr_t lParam);
 
     // Pen down at window position (x, y): true when the panel must be
     // repainted (nothing at all happens when the pen hits no control).
@@ -77,12 +92,21 @@ public:
     bool OnMonitorFrame();
     bool OnMonitorStopped();
 
+    // The composition's parts: each copies rows of the layout tables from
+    // their bitmaps (selected in turn into `source`) onto `canvas`.
+    void DrawIndicators(platform::DrawingContext& source, platform::DrawingContext& canvas);
+    void DrawPressed(platform::DrawingContext& source, platform::DrawingContext& canvas);
+    // Rows 0 to 9 of OverlayLayout; other rows draw nothing.
+    void DrawCover(platform::DrawingContext& source, platform::DrawingContext& canvas, int row);
+    void DrawAllCovers(platform::DrawingContext& source, platform::DrawingContext& canvas);
+    void DrawPreview(platform::DrawingContext& source, platform::DrawingContext& canvas);
+    // Steps 3 to 6 of a repaint: the skin, the indicators, the pressed
+    // control and the covers or the preview, onto a 480 x 588 canvas.
+    void ComposePanel(platform::DrawingContext& source, platform::DrawingContext& canvas);
+
     // The fitter, made at dialog initialisation (null before).
     const CScreenFitter* Fitter() const { return fitter_.get(); }
     void SetFitter(std::unique_ptr<CScreenFitter> fitter) { fitter_ = std::move(fitter); }
-    // The window the controllers are told to notify.
-    platform::WindowHandle PanelWindow() const { return panelWindow_; }
-    void SetPanelWindow(platform::WindowHandle window) { panelWindow_ = window; }
 
     int PressedId() const { return pressedId_; }
     int PressedRow() const { return pressedRow_; }
@@ -98,6 +122,14 @@ public:
 
 private:
     CameraStateSnapshot Snapshot();
+    void OnMainInitDialog(platform::WindowHandle handle);
+    intptr_t OnCommand(platform::WindowHandle handle, int id);
+    void OnShowVersion(platform::WindowHandle handle);
+    void Paint(platform::WindowHandle handle);
+    // Repaints (the whole window, without erasing) when `due`; returns 0.
+    static intptr_t RepaintIf(platform::WindowHandle handle, bool due);
+    void DrawRow(platform::DrawingContext& source, platform::DrawingContext& canvas,
+                 const ui::SkinPart& part, platform::Bitmap* bitmap);
 
     struct FreeImage {
         void operator()(uint8_t* image) const;
@@ -119,7 +151,9 @@ private:
     PanelRequests* requests_;
     std::unique_ptr<PanelRequests> ownRequests_;
     std::unique_ptr<CScreenFitter> fitter_;
-    platform::WindowHandle panelWindow_{};
+    // The bitmaps of the layout tables' rows, loaded by Init (empty rows stay null).
+    std::array<std::unique_ptr<platform::Bitmap>, std::size(ui::PanelLayout)> panelBitmaps_;
+    std::array<std::unique_ptr<platform::Bitmap>, std::size(ui::OverlayLayout)> overlayBitmaps_;
 
     int pressedId_ = 0;               // control under the pen; 99 a refused press
     int pressedRow_ = kNoPressedRow;  // PanelLayout row drawn pressed
@@ -132,3 +166,7 @@ private:
     std::unique_ptr<platform::Mutex> frameLock_;  // guards frame_; made by InitPanel
     Frame frame_;
 };
+
+// The main screen's procedure: finds the screen in AppRegistry.
+intptr_t MainScreenProcedure(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
+                             intptr_t lParam);

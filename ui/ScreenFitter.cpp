@@ -1,5 +1,6 @@
 #include "ui/ScreenFitter.h"
 
+#include "platform/ui/Dialog.h"
 #include "ui/MainScreenLayout.h"
 
 namespace {
@@ -7,6 +8,15 @@ namespace {
 // Conversion of a double to an integer, toward zero.
 int32_t Trunc(double value) {
     return static_cast<int32_t>(value);
+}
+
+std::optional<CScreenFitter::ClientRect> ReadClient(platform::WindowHandle window) {
+    int width = 0;
+    int height = 0;
+    if (!platform::GetClientSize(window, width, height)) {
+        return std::nullopt;
+    }
+    return CScreenFitter::ClientRect{0, 0, width, height};
 }
 
 }  // namespace
@@ -51,6 +61,27 @@ CScreenFitter::CScreenFitter(std::optional<ClientRect> client) {
             drawY_ = 0;
         }
     }
+}
+
+CScreenFitter::CScreenFitter(platform::WindowHandle window) : CScreenFitter(ReadClient(window)) {}
+
+void CScreenFitter::Present(platform::DrawingContext& windowContext,
+                            platform::DrawingContext& canvas) const {
+    const int width = client_.right;
+    const int height = client_.bottom;
+    std::unique_ptr<platform::Bitmap> frame = windowContext.CreateCompatibleBitmap(width, height);
+    platform::DrawingContext memory;
+    memory.Select(frame.get());
+    memory.FillSolid(platform::Rect{client_.left, client_.top, client_.right, client_.bottom},
+                     0x000000);
+    if (exact_ != 0) {
+        memory.BlockCopy(drawX_, drawY_, ui::kPanelWidth, ui::kPanelHeight, canvas, 0, 0);
+    } else {
+        memory.StretchCopy(drawX_, drawY_, drawWidth_, drawHeight_, canvas, 0, 0, ui::kPanelWidth,
+                           ui::kPanelHeight);
+    }
+    windowContext.BlockCopy(0, 0, width, height, memory, 0, 0);
+    memory.Select(nullptr);
 }
 
 int CScreenFitter::MapX(int x) const {

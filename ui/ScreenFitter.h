@@ -9,6 +9,9 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform/ui/Graphics.h"
+#include "platform/ui/Window.h"
+
 class CScreenFitter {
 public:
     struct ClientRect {
@@ -21,6 +24,12 @@ public:
     // The geometry for a client area; without one (it could not be read, or
     // it is empty) the panel's own 480 x 588 is assumed.
     explicit CScreenFitter(std::optional<ClientRect> client);
+    // The geometry for the window's client area as it is now.
+    explicit CScreenFitter(platform::WindowHandle window);
+
+    // Draws the 480 x 588 panel of `canvas` onto the window through a
+    // client-sized bitmap: black around it, copied or stretched into place.
+    void Present(platform::DrawingContext& windowContext, platform::DrawingContext& canvas) const;
 
     // Panel coordinates of a window position.
     int MapX(int x) const;

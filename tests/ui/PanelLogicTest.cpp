@@ -141,7 +141,7 @@ protected:
                 return 0;
             });
         screen_.InitPanel();
-        screen_.SetPanelWindow(window_);
+        screen_.SetWindowHandle(window_);
     }
     void TearDown() override { platform::DestroyMessageWindow(window_); }
 
