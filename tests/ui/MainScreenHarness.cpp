@@ -65,13 +65,20 @@ MainScreenHarness::~MainScreenHarness() {
 }
 
 int MainScreenHarness::Run(const std::function<void()>& script) {
-    QTimer::singleShot(0, [this, script] {
+    // A timer event, not a posted one: while a posted event is being
+    // delivered, events posted meanwhile (the window layer's wake-ups for
+    // the workers' sends among them) wait for the outer delivery to end, and
+    // the script's waits would never see them.
+    QTimer::singleShot(1, [this, script] {
         PumpUntil([this] { return widget() != nullptr && widget()->isVisible(); });
+        widget_ = widget();
         script();
         platform::SendWindowMessage(window(), platform::kMsgCommand,
                                     platform::MakeCommand(ui::res::kCtlExitProgram, 0));
     });
-    return screen_->DoModal();
+    const int result = screen_->DoModal();
+    widget_ = nullptr;
+    return result;
 }
 
 bool MainScreenHarness::PumpUntil(const std::function<bool()>& done,
@@ -102,9 +109,13 @@ platform::WindowHandle MainScreenHarness::window() const {
 }
 
 QWidget* MainScreenHarness::widget() const {
+    if (widget_ != nullptr) {
+        return widget_;
+    }
+    // The main screen is the dialog without controls of its own.
     for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (w->isVisible() && w->windowTitle() == QStringLiteral("Camora Controller") &&
-            w->inherits("QDialog") && w == QApplication::activeModalWidget()) {
+        if (w->isVisible() && w->inherits("QDialog") && !w->inherits("QMessageBox") &&
+            w->findChildren<QWidget*>().isEmpty()) {
             return w;
         }
     }

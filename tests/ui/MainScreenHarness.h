@@ -41,6 +41,7 @@ namespace uitest {
 using namespace std::chrono_literals;
 
 struct HarnessOptions {
+    HarnessOptions() { camera.modePollIntervalMs = 50; }
     sim::Options camera;
     // The command controller's and the others' reply time-out, seconds.
     int timeOutSeconds = 2;
@@ -79,7 +80,7 @@ public:
     // The part of a grab that is the panel (480 x 588 layout pixels).
     QImage GrabPanel();
 
-    sim::Camcorder& camera() { return *camera_; }
+    sim::Camcorder& camera() const { return *camera_; }
     CEstablishDialog& screen() { return *screen_; }
     CCameraState& state() { return *state_; }
     CMonitorController& monitor() { return *monitor_; }
@@ -102,6 +103,7 @@ private:
     CGpsController* gps_ = nullptr;
     CEstablishDialog* screen_ = nullptr;
     bool ready_ = false;
+    QWidget* widget_ = nullptr;  // the main screen's window while Run runs
 };
 
 // The panel's controls at their centres, in layout pixels.
