@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
+#include <filesystem>
 
 #include "app/AppRegistry.h"
 #include "platform/gps/Gps.h"
@@ -19,9 +20,18 @@ namespace uitest {
 
 MainScreenHarness::MainScreenHarness(HarnessOptions options) {
     platform::UseGpsTrack({}, false);
-    camera_ = std::make_unique<sim::Camcorder>(options.camera);
-    if (!camera_->Start() || !camera_->LinkAsDevice("COM4")) {
-        return;
+    if (options.externalLine.empty()) {
+        camera_ = std::make_unique<sim::Camcorder>(options.camera);
+        if (!camera_->Start() || !camera_->LinkAsDevice("COM4")) {
+            return;
+        }
+    } else {
+        std::error_code error;
+        std::filesystem::create_directories(root_.Host("dev"), error);
+        std::filesystem::create_symlink(options.externalLine, root_.Host("dev/COM4"), error);
+        if (error) {
+            return;
+        }
     }
     const platform::PortHandle port = platform::SerialPort::Open(u"COM4:");
     if (port == nullptr) {
@@ -61,7 +71,9 @@ MainScreenHarness::~MainScreenHarness() {
     // Later messages from this harness's workers find no window; the camera
     // stops, so its engine's reads fail quietly (the engine never left the
     // connecting state).
-    camera_->Stop();
+    if (camera_ != nullptr) {
+        camera_->Stop();
+    }
 }
 
 int MainScreenHarness::Run(const std::function<void()>& script) {
@@ -94,6 +106,9 @@ bool MainScreenHarness::PumpUntil(const std::function<bool()>& done,
 }
 
 bool MainScreenHarness::WaitForCameraStatus(std::chrono::milliseconds limit) {
+    if (camera_ == nullptr) {
+        return PumpUntil([this] { return screen_->BatteryIndicator() == 0; }, limit);
+    }
     return PumpUntil(
         [this] {
             const sim::CameraStatus s = camera_->Status();
@@ -167,7 +182,7 @@ QImage MainScreenHarness::GrabPanel() {
 }
 
 size_t MainScreenHarness::KeyFrames() const {
-    return camera_->CountReceived(sim::CTP_CAMCMD);
+    return camera_ != nullptr ? camera_->CountReceived(sim::CTP_CAMCMD) : 0;
 }
 
 QImage SkinImage(uint32_t id) {

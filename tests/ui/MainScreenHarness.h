@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "app/CameraState.h"
 #include "app/ConfigStore.h"
@@ -45,6 +46,9 @@ struct HarnessOptions {
     sim::Options camera;
     // The command controller's and the others' reply time-out, seconds.
     int timeOutSeconds = 2;
+    // A camera running elsewhere (camora-camsim in a process of its own):
+    // the line it serves. Without it the camera runs in this process.
+    std::string externalLine;
 };
 
 class MainScreenHarness {
@@ -80,6 +84,7 @@ public:
     // The part of a grab that is the panel (480 x 588 layout pixels).
     QImage GrabPanel();
 
+    // The camera in this process (not with an external line).
     sim::Camcorder& camera() const { return *camera_; }
     CEstablishDialog& screen() { return *screen_; }
     CCameraState& state() { return *state_; }

@@ -107,12 +107,11 @@ const Look kLooks[] = {
      }},
 };
 
-INSTANTIATE_TEST_SUITE_P(Looks, MainScreenLookTest, ::testing::ValuesIn(kLooks),
-                         [](const auto& p) {
-                             std::string name = p.param.name;
-                             std::erase(name, '-');
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Looks, MainScreenLookTest, ::testing::ValuesIn(kLooks), [](const auto& p) {
+    std::string name = p.param.name;
+    std::erase(name, '-');
+    return name;
+});
 
 TEST(MainScreenLiveLookTest, LiveViewFillsThePreviewWithTheCamerasPicture) {
     MainScreenHarness h;
