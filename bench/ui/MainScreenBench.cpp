@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
@@ -135,6 +136,23 @@ Spread MeasureKeyPress(int presses) {
 
 // ---- repaint ---------------------------------------------------------------------
 
+// Counts the paints a widget receives.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget) : widget_(widget) { widget_->installEventFilter(this); }
+    ~PaintCounter() override { widget_->removeEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        count += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+
+private:
+    QWidget* widget_;
+};
+
 Spread MeasureRepaint(int repaints) {
     MainScreenHarness h;
     if (!h.Ready()) {
@@ -155,12 +173,19 @@ Spread MeasureRepaint(int repaints) {
         h.screen().SetFrame(image, static_cast<uint32_t>(jpeg.size()));
         h.screen().SetPreviewState(CEstablishDialog::kPreviewImage);
         QWidget* window = h.widget();
+        // Every repaint must reach the screen's paint, or nothing was measured.
+        PaintCounter paints(window);
+        RunEventLoopFor(200ms);
+        paints.count = 0;
         for (int i = 0; i < repaints + 20; ++i) {
             const auto start = Clock::now();
             window->repaint();  // paints at once: compose, decode, present
             if (i >= 20) {      // the first ones warm the caches
                 ms.push_back(MsOf(Clock::now() - start));
             }
+        }
+        if (paints.count != repaints + 20) {
+            Die("a repaint did not paint");
         }
         h.state().SetMonitorActive(0);
     });
