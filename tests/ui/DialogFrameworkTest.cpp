@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
@@ -20,6 +21,7 @@
 #include "platform/ui/Dialog.h"
 #include "platform/ui/Display.h"
 #include "platform/ui/MessageBox.h"
+#include "tests/support/TempDeviceRoot.h"
 #include "ui/BackgroundDialog.h"
 #include "ui/DialogBase.h"
 #include "ui/resources/Dialogs.h"
@@ -257,6 +259,83 @@ TEST_F(DialogFrameworkTest, WorkersSendsCompleteInOrderWhileABoxAndANestedDialog
     EXPECT_GE(handledDuringNested, 20) << "thread 2 was served inside the nested dialog";
 }
 
+TEST_F(DialogFrameworkTest, ControlsBehaveAsTheScreensExpect) {
+    std::vector<std::pair<int, int>> commands;
+    int selectionAtNotice = -2;
+    bool okEnabledAtStart = true;
+    std::vector<intptr_t> positions;
+    Recorder recorder([&](WindowHandle w, uint32_t m, uintptr_t wp, intptr_t) -> intptr_t {
+        if (m == kMsgInitDialog) {
+            const WindowHandle list = GetControl(w, static_cast<int>(ui::res::kCtlDeviceList));
+            const WindowHandle ok = GetControl(w, static_cast<int>(ui::res::kCtlOk));
+            EXPECT_TRUE(list);
+            EXPECT_FALSE(GetControl(w, 4242)) << "no such control";
+            okEnabledAtStart = IsControlEnabled(ok);
+            EXPECT_EQ(ListBoxAddString(list, u"B"), 0);
+            EXPECT_EQ(ListBoxAddString(list, u"A"), 1) << "inserted at the end, not sorted";
+            EXPECT_EQ(ListBoxGetSelection(list), -1);
+            EXPECT_EQ(ListBoxGetText(list, 1), u"A");
+            EXPECT_EQ(ListBoxGetText(list, 2), u"");
+            EXPECT_TRUE(
+                SetControlText(w, static_cast<int>(ui::res::kCtlSelectLabel), u"TWO\r\nLINES"));
+            EXPECT_EQ(GetWindowText(GetControl(w, static_cast<int>(ui::res::kCtlSelectLabel))),
+                      u"TWO\r\nLINES");
+            QTimer::singleShot(0, [list] { ListBoxSelect(list, 1); });
+        } else if (m == kMsgCommand) {
+            commands.emplace_back(CommandId(wp), CommandCode(wp));
+            if (CommandId(wp) == static_cast<int>(ui::res::kCtlDeviceList) &&
+                CommandCode(wp) == kNotifySelectionChanged) {
+                const WindowHandle list = GetControl(w, static_cast<int>(ui::res::kCtlDeviceList));
+                selectionAtNotice = ListBoxGetSelection(list);
+                EnableControl(GetControl(w, static_cast<int>(ui::res::kCtlOk)), true);
+                QTimer::singleShot(0, [] {
+                    // The user presses the default button, now enabled: OK.
+                    for (QAbstractButton* b :
+                         QApplication::activeModalWidget()->findChildren<QAbstractButton*>()) {
+                        if (b->isEnabled() && qobject_cast<QPushButton*>(b) != nullptr &&
+                            qobject_cast<QPushButton*>(b)->isDefault()) {
+                            b->click();
+                        }
+                    }
+                });
+            } else if (CommandId(wp) == static_cast<int>(ui::res::kCtlOk)) {
+                EndDialog(w, 1);
+                return 1;
+            }
+        }
+        return 0;
+    });
+    EXPECT_EQ(RunModalDialog(ui::ProgramModule(), ui::res::kDlgSelect, &Recorder::Procedure), 1);
+    EXPECT_FALSE(okEnabledAtStart) << "OK is disabled until a device is chosen";
+    EXPECT_EQ(selectionAtNotice, 1);
+    EXPECT_EQ(commands, (std::vector<std::pair<int, int>>{{1007, 1}, {1, 0}}));
+
+    // The progress bar, stepped from a worker through synchronous sends.
+    std::thread job;
+    Recorder progress([&](WindowHandle w, uint32_t m, uintptr_t, intptr_t) -> intptr_t {
+        if (m == kMsgInitDialog) {
+            const WindowHandle bar =
+                GetControl(w, static_cast<int>(ui::res::kCtlCaptureProgressBar));
+            job = std::thread([&, w, bar] {
+                SendWindowMessage(bar, kMsgProgressSetRange, 0, 3);
+                SendWindowMessage(bar, kMsgProgressSetStep, 1);
+                for (int i = 0; i < 3; ++i) {
+                    SendWindowMessage(bar, kMsgProgressStep);
+                    positions.push_back(SendWindowMessage(bar, kMsgProgressGetPosition));
+                }
+                SendWindowMessage(w, kMsgApplication + 201);
+            });
+        } else if (m == kMsgApplication + 201) {
+            EndDialog(w, 1);
+        }
+        return 0;
+    });
+    EXPECT_EQ(
+        RunModalDialog(ui::ProgramModule(), ui::res::kDlgCaptureProgress, &Recorder::Procedure), 1);
+    job.join();
+    EXPECT_EQ(positions, (std::vector<intptr_t>{1, 2, 3}));
+}
+
 TEST_F(DialogFrameworkTest, ASendToAnEndedDialogReturnsZeroAtOnce) {
     WindowHandle ended;
     Recorder recorder([&](WindowHandle w, uint32_t m, uintptr_t, intptr_t) -> intptr_t {
@@ -483,6 +562,66 @@ TEST_F(DialogFrameworkTest, ClosingTheBackdropTwiceEndsItOnce) {
     EXPECT_EQ(ends.load(), 1);
     AppRegistry.backdropScreen = nullptr;
 }
+
+TEST_F(DialogFrameworkTest, ASecondStartFindsTheFirstInstancesWindowByItsExactTitle) {
+    testsupport::TempDeviceRoot root;  // the socket's name follows the device root
+    ASSERT_TRUE(ListenForOtherInstances());
+    std::future<bool> exact, partial;
+    bool raised = false;
+    Recorder recorder([&](WindowHandle w, uint32_t m, uintptr_t, intptr_t) -> intptr_t {
+        if (m == kMsgInitDialog) {
+            SetWindowText(w, u"Camora Controller");
+            QTimer::singleShot(0, [&, w] {
+                QWidget* dialog = QApplication::activeModalWidget();
+                ASSERT_NE(dialog, nullptr);
+                dialog->showMinimized();
+                // Another program's start-up: it asks, and this window comes forward.
+                exact = std::async(std::launch::async, [] {
+                    return FindOtherInstanceWindow(u"Camora Controller", true);
+                });
+                partial = std::async(std::launch::async,
+                                     [] { return FindOtherInstanceWindow(u"Camora", false); });
+                EXPECT_TRUE(PumpUntil([&] {
+                    return exact.wait_for(0s) == std::future_status::ready &&
+                           partial.wait_for(0s) == std::future_status::ready;
+                }));
+                raised = !dialog->isMinimized();
+                EndDialog(w, 1);
+            });
+        }
+        return 0;
+    });
+    EXPECT_EQ(RunModalDialog(ui::ProgramModule(), ui::res::kDlgMain, &Recorder::Procedure), 1);
+    EXPECT_TRUE(exact.get());
+    EXPECT_FALSE(partial.get()) << "only the exact title counts";
+    EXPECT_TRUE(raised);
+}
+
+#ifndef NDEBUG
+TEST_F(DialogFrameworkTest, TheGuiThreadWaitingForAWorkerFailsLoudlyInDebugBuilds) {
+    EXPECT_DEATH(
+        {
+            auto never = Event::Create(ResetMode::Auto, false);
+            never->Wait(kWaitForever);
+        },
+        "GUI thread blocked on an event wait without time-out");
+    EXPECT_DEATH(
+        {
+            std::atomic<uint64_t> id{0};
+            std::thread owner([&] {
+                id = CreateMessageWindow([](WindowHandle, uint32_t, uintptr_t, intptr_t) {
+                         return intptr_t{0};
+                     }).id;
+                PumpWindowMessages(kWaitForever);
+            });
+            while (id.load() == 0) {
+                std::this_thread::yield();
+            }
+            SendWindowMessage(WindowHandle{id.load()}, kMsgApplication);
+        },
+        "GUI thread blocked on a send to a window of another thread");
+}
+#endif
 
 TEST_F(DialogFrameworkTest, AWorkerEndsTheProcessCleanlyWhileADialogIsOpen) {
     EXPECT_EXIT(
