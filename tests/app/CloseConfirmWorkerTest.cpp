@@ -17,8 +17,8 @@
 #include "link/LinkLoader.h"
 #include "platform/btsdk/SimulatedStack.h"
 #include "platform/ui/MessageBox.h"
-#include "tests/support/PumpUntil.h"
 #include "tests/support/PtyPair.h"
+#include "tests/support/PumpUntil.h"
 #include "tests/support/TempDeviceRoot.h"
 
 namespace {
