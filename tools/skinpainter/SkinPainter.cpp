@@ -1,6 +1,7 @@
 #include "tools/skinpainter/SkinPainter.h"
 
 #include <QFont>
+#include <QFontMetricsF>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -206,20 +207,28 @@ QPainterPath Triangle(QPointF tip, double w, double h, bool right) {
 
 void DrawChevron(QPainter& p, QPointF c, double s, bool up, const QColor& color) {
     const double dir = up ? -1 : 1;
-    p.setPen(RoundPen(color, 5 * s));
+    p.setPen(RoundPen(color, 5.5 * s));
     p.setBrush(Qt::NoBrush);
     QPainterPath path;
-    path.moveTo(c.x() - 9 * s, c.y() - dir * 5 * s);
-    path.lineTo(c.x(), c.y() + dir * 5 * s);
-    path.lineTo(c.x() + 9 * s, c.y() - dir * 5 * s);
+    path.moveTo(c.x() - 10 * s, c.y() - dir * 6 * s);
+    path.lineTo(c.x(), c.y() + dir * 6 * s);
+    path.lineTo(c.x() + 10 * s, c.y() - dir * 6 * s);
     p.drawPath(path);
 }
 
+// The zoom letter with its chevron beside it, centred as one group.
 void DrawZoom(QPainter& p, QPointF c, const QString& letter, bool up, const QColor& color) {
+    const QFont font = Font(42, true);
+    const QFontMetricsF metrics(font);
+    const QRectF ink = metrics.tightBoundingRect(letter);
+    constexpr double kGap = 9;
+    constexpr double kChevron = 20;
+    const double left = c.x() - (ink.width() + kGap + kChevron) / 2;
     p.setPen(color);
-    p.setFont(Font(40, true));
-    p.drawText(QRectF(c.x() - 40, c.y() - 26, 50, 52), Qt::AlignCenter, letter);
-    DrawChevron(p, QPointF(c.x() + 24, c.y() + (up ? -1 : 1)), 1.0, up, color);
+    p.setFont(font);
+    // Place the letter by its ink, so that caps sit in the middle of the key.
+    p.drawText(QPointF(left - ink.left(), c.y() - ink.top() - ink.height() / 2), letter);
+    DrawChevron(p, QPointF(left + ink.width() + kGap + kChevron / 2, c.y()), 1.0, up, color);
 }
 
 // A satellite: body and two solar wings on the diagonal, its dish turned to
@@ -364,12 +373,12 @@ void DrawKeyShape(QPainter& p, const QRectF& key, double radius, KeyLook look) {
     p.drawRoundedRect(key, radius, radius);
     p.setBrush(Qt::NoBrush);
     if (look == KeyLook::Rest) {
-        // Light catches the upper rim.
-        p.setPen(QPen(QColor(0x6e, 0x75, 0x80), 1.2));
-        p.save();
-        p.setClipRect(QRectF(key.left(), key.top(), key.width(), key.height() * 0.5));
+        // Light catches the upper rim and fades down the sides.
+        QLinearGradient fade(0, key.top(), 0, key.top() + key.height() * 0.6);
+        fade.setColorAt(0, QColor(0x78, 0x80, 0x8b));
+        fade.setColorAt(1, QColor(0x78, 0x80, 0x8b, 0));
+        p.setPen(QPen(QBrush(fade), 1.2));
         p.drawRoundedRect(key.adjusted(1.2, 1.2, -1.2, -1.2), radius - 1, radius - 1);
-        p.restore();
     } else if (look == KeyLook::Pressed) {
         // Inner shadow along the top, and a lit rim: the key is held down.
         p.save();
@@ -484,6 +493,13 @@ void DrawLiveViewButton(QPainter& p, bool pressed) {
                QStringLiteral("LIVE"));
     p.drawText(QRectF(c.x() - 20, c.y() - 4, 140, 40), Qt::AlignLeft | Qt::AlignVCenter,
                QStringLiteral("VIEW"));
+    // A round play mark: the picture starts moving.
+    const QPointF play(c.x() + 110, c.y() - 4);
+    p.setPen(QPen(pressed ? QColor(0x1e, 0x6f, 0x96) : kAccent, 3));
+    p.setBrush(pressed ? QBrush(kAccent) : QBrush(Qt::NoBrush));
+    p.drawEllipse(play, 19, 19);
+    FillPath(p, Triangle(play + QPointF(10, 0), 17, 20, true),
+             pressed ? QColor(0x1a, 0x1d, 0x21) : kAccent);
     p.setPen(pressed ? QColor(0x1e, 0x6f, 0x96) : kLabelDim);
     p.setFont(Font(12, false));
     p.drawText(QRectF(key.left(), key.bottom() - 26, key.width(), 18), Qt::AlignCenter,
@@ -784,6 +800,46 @@ QImage DrawIcon(int size) {
     return icon;
 }
 
+QString IconSvg() {
+    // The geometry of DrawIcon at 64 units, with CamcorderPath written out.
+    const double k = 0.78;
+    const double cx = 32;
+    const double cy = 34;
+    const auto x = [&](double v) { return QString::number(cx + v * k, 'f', 2); };
+    const auto y = [&](double v) { return QString::number(cy + v * k, 'f', 2); };
+    const auto len = [&](double v) { return QString::number(v * k, 'f', 2); };
+    QString svg;
+    svg += QStringLiteral(
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"64\" height=\"64\" "
+        "viewBox=\"0 0 64 64\">\n"
+        "  <defs>\n"
+        "    <linearGradient id=\"tile\" x1=\"0\" y1=\"0\" x2=\"0\" y2=\"1\">\n"
+        "      <stop offset=\"0\" stop-color=\"#4a5059\"/>\n"
+        "      <stop offset=\"1\" stop-color=\"#1c1f23\"/>\n"
+        "    </linearGradient>\n"
+        "    <linearGradient id=\"rim\" x1=\"0\" y1=\"0\" x2=\"0\" y2=\"1\">\n"
+        "      <stop offset=\"0\" stop-color=\"#868e99\"/>\n"
+        "      <stop offset=\"0.5\" stop-color=\"#868e99\" stop-opacity=\"0\"/>\n"
+        "    </linearGradient>\n"
+        "  </defs>\n"
+        "  <rect x=\"1.5\" y=\"1.5\" width=\"61\" height=\"61\" rx=\"13\" "
+        "fill=\"url(#tile)\" stroke=\"#0c0d0f\" stroke-width=\"1.2\"/>\n"
+        "  <rect x=\"2.7\" y=\"2.7\" width=\"58.6\" height=\"58.6\" rx=\"12\" "
+        "fill=\"none\" stroke=\"url(#rim)\" stroke-width=\"0.9\"/>\n");
+    svg += QStringLiteral("  <g fill=\"#eef0f3\">\n");
+    svg += QStringLiteral("    <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" rx=\"%5\"/>\n")
+               .arg(x(-28), y(-14), len(38), len(28), len(5));
+    svg += QStringLiteral("    <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" rx=\"%5\"/>\n")
+               .arg(x(-24), y(-21), len(14), len(9), len(2));
+    svg += QStringLiteral("    <polygon points=\"%1,%2 %3,%4 %5,%6 %7,%8\"/>\n")
+               .arg(x(12), y(-5), x(28), y(-14), x(28), y(14), x(12), y(5));
+    svg += QStringLiteral("  </g>\n");
+    svg += QStringLiteral("  <circle cx=\"%1\" cy=\"%2\" r=\"%3\" fill=\"#e53935\"/>\n")
+               .arg(x(-19), y(-5), len(3.6));
+    svg += QStringLiteral("</svg>\n");
+    return svg;
+}
+
 std::vector<SkinBitmap> DrawSkin() {
     std::vector<SkinBitmap> out;
     const auto add = [&out](int id, QImage image, const char* what) {
@@ -864,9 +920,9 @@ std::vector<SkinBitmap> DrawSkin() {
         "battery full");
 
     add(227, Cut(kGps, OnBody([](QPainter& p) { DrawGpsIndicator(p, true); })),
-        "GPS sending, position");
+        "GPS, with position");
     add(226, Cut(kGps, OnBody([](QPainter& p) { DrawGpsIndicator(p, false); })),
-        "GPS sending, no position");
+        "GPS, no position");
 
     add(233, DrawIcon(64), "program icon");
 

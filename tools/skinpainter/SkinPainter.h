@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <QRect>
+#include <QString>
 #include <vector>
 
 namespace skinpainter {
@@ -21,6 +22,9 @@ std::vector<SkinBitmap> DrawSkin();
 // The program icon (a camcorder on a dark rounded tile) drawn for `size`
 // pixels square, with alpha.
 QImage DrawIcon(int size);
+
+// The same icon as scalable vector graphics, for the desktop's hicolor theme.
+QString IconSvg();
 
 // The panel as the main screen shows it in one state, for checking the
 // artwork: `pressedId` pressed, the given indicators and preview picture.

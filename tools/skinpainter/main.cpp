@@ -2,6 +2,7 @@
 // program icons into ROOT/ui/resources/icons and the contact sheet and example
 // screens into ROOT/docs/screenshots.
 #include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -178,6 +179,18 @@ int main(int argc, char** argv) {
                        .arg(size));
     }
     ok &= CheckSeams(skin);
+    {
+        const QString path =
+            root +
+            QStringLiteral("/ui/resources/icons/hicolor/scalable/apps/camora-controller.svg");
+        QDir().mkpath(QFileInfo(path).path());
+        QFile svg(path);
+        if (!svg.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            svg.write(skinpainter::IconSvg().toUtf8()) < 0) {
+            std::fprintf(stderr, "skinpainter: cannot write %s\n", qPrintable(path));
+            ok = false;
+        }
+    }
     const QString shots = root + QStringLiteral("/docs/screenshots/");
     ok &= Save(ContactSheet(skin), shots + QStringLiteral("skin-contact-sheet.png"));
     // Three screens that put every overlay where the main screen puts it.
