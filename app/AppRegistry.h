@@ -22,6 +22,10 @@ class CEstablishDialog;
 class CVersionDialog;
 class CCaptureDialog;
 class CCaptureConfirmDialog;
+class CScreenFitter;
+namespace platform {
+class Bitmap;
+}
 
 struct AppRegistryTable {
     CConfigStore* configStore = nullptr;
@@ -39,6 +43,10 @@ struct AppRegistryTable {
     CDeviceSelectDialog* selectScreen = nullptr;
     CDeviceConnectDialog* connectScreen = nullptr;
     CEstablishDialog* mainScreen = nullptr;
+    // The main screen's skin bitmap and presentation geometry, set at its
+    // initialisation; the screen owns both.
+    platform::Bitmap* mainSkin = nullptr;
+    CScreenFitter* screenFitter = nullptr;
     CVersionDialog* versionScreen = nullptr;
     CCaptureDialog* captureProgressScreen = nullptr;
     CCaptureConfirmDialog* captureConfirmScreen = nullptr;
