@@ -263,10 +263,7 @@ void CCtpEngine::WriteFrame(CtpRequest& request) {
     if (length > 0) {
         // Not under portMutex: only this thread writes. A failed write shows
         // as the caller's time-out.
-        if (const platform::PortHandle target = CurrentPort()) {
-            uint32_t written = 0;
-            target->Write(sendBuffer, length, &written);
-        }
+        WritePort(sendBuffer, length);
     }
     delete request.packet;
     request.packet = nullptr;
@@ -277,6 +274,13 @@ uint32_t CCtpEngine::ReceiverProc(void* engine) {
     while (self->ReceiveOneFrame()) {
     }
     return 0;
+}
+
+void CCtpEngine::WritePort(const uint8_t* frame, uint32_t length) {
+    if (const platform::PortHandle target = CurrentPort()) {
+        uint32_t written = 0;
+        target->Write(frame, length, &written);
+    }
 }
 
 bool CCtpEngine::ReadPort(uint8_t* dest, uint32_t count, uint32_t* got) {

@@ -66,6 +66,10 @@ protected:
     // called with portMutex held. True with *got == 0 when nothing came in
     // time, false when the read failed.
     virtual bool ReadPort(uint8_t* dest, uint32_t count, uint32_t* got);
+    // The send path's only byte sink: one whole frame, written by the sender
+    // thread alone; the result is not looked at (a lost write shows as the
+    // caller's time-out).
+    virtual void WritePort(const uint8_t* frame, uint32_t length);
 
     // Creates whichever events and mutexes do not exist yet; false when one
     // cannot be created.
