@@ -75,6 +75,12 @@ int WaitFailed(RemoteSession& s, Wait w, const char* what) {
     return kExitOk;
 }
 
+// A lost link that was not mended: the user's interrupt while reconnecting
+// ends the command normally.
+int LinkLostEnd() {
+    return RemoteSession::Interrupted() ? kExitOk : kExitLinkLost;
+}
+
 int WrongMode(RemoteSession& s, const char* command, const char* needs) {
     const CameraStateSnapshot st = Snapshot(s);
     if (st.operationState == 2) {
@@ -158,11 +164,14 @@ int Status(RemoteSession& s, const RemoteOptions& o) {
     PrintStatus(Report(s, gpsDevice), o.json);
     last = Snapshot(s);
     printed = true;
-    s.Mode()->SetWindow(s.Window());
+    s.StartModePolling();
     for (;;) {
         const Wait w = s.PumpUntil([] { return false; });
-        if (w == Wait::LinkLost && s.HandleLinkLost(o.reconnect)) {
-            continue;
+        if (w == Wait::LinkLost) {
+            if (s.HandleLinkLost(o.reconnect)) {
+                continue;
+            }
+            return LinkLostEnd();
         }
         return WaitFailed(s, w, "");
     }
@@ -282,7 +291,7 @@ int LiveView(RemoteSession& s, const RemoteOptions& o) {
             if (s.HandleLinkLost(o.reconnect)) {
                 continue;  // the run starts its next image by itself
             }
-            return kExitLinkLost;
+            return LinkLostEnd();
         }
         break;
     }
@@ -473,7 +482,7 @@ int Gps(RemoteSession& s, const RemoteOptions& o) {
             if (s.HandleLinkLost(o.reconnect)) {
                 continue;
             }
-            return kExitLinkLost;
+            return LinkLostEnd();
         }
         break;  // time is up, or interrupted
     }

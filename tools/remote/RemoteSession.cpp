@@ -16,6 +16,8 @@
 #include "controllers/CamModeController.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
+#include "ctp/CtpDataFactory.h"
+#include "ctp/CtpOpcodes.h"
 #include "link/Bluetooth.h"
 #include "link/LinkLoader.h"
 #include "platform/sys/Syscall.h"
@@ -39,6 +41,7 @@ constexpr auto kFirstRetry = 250ms;
 constexpr auto kLongestRetry = 8s;
 // How long a reconnection's handshake may take (the handshake's own 3 s and margin).
 constexpr auto kHandshakeLimit = 5s;
+constexpr int kModeChannel = 1;
 
 void OnSignal(int) {
     g_interrupted = true;
@@ -300,18 +303,23 @@ ExitCode RemoteSession::ConnectSelected(bool again) {
             return answered == 0 ? kExitTimedOut : kExitRefused;
         }
     } else {
-        // The mode worker may be waiting on channel 1 as well: whichever of
-        // the two takes the answer, an answer on channel 1 is the handshake.
-        static std::atomic<bool> handshaking{false};
-        if (PumpUntil([] { return !handshaking.load(); }, 10s) != Wait::Done) {
-            return kExitTimedOut;
-        }
         const size_t before = answers_.Count(1);
-        handshaking = true;
-        std::thread([this] {
-            mode_->QueryMode();
-            handshaking = false;
-        }).detach();
+        if (modeWorker_) {
+            // The mode worker waits without limit for the answer to a poll
+            // the old line lost: a new poll on its behalf lets it go on, and
+            // its answer is the handshake.
+            engine_->Send(CCtpDataFactory::Create(CTP_MODE_POLL), kModeChannel);
+        } else {
+            static std::atomic<bool> handshaking{false};
+            if (PumpUntil([] { return !handshaking.load(); }, 10s) != Wait::Done) {
+                return kExitTimedOut;
+            }
+            handshaking = true;
+            std::thread([this] {
+                mode_->QueryMode();
+                handshaking = false;
+            }).detach();
+        }
         // The link is still counted as lost here, so wait on the answers alone.
         const auto deadline = Clock::now() + kHandshakeLimit;
         while (!AnsweredSince(before)) {
@@ -323,6 +331,11 @@ ExitCode RemoteSession::ConnectSelected(bool again) {
     }
     engine_->SetConnecting(0);
     return kExitOk;
+}
+
+void RemoteSession::StartModePolling() {
+    mode_->SetWindow(Window());
+    modeWorker_ = true;
 }
 
 bool RemoteSession::AnsweredSince(size_t before) {
@@ -366,8 +379,7 @@ RemoteSession::Wait RemoteSession::PumpUntil(const std::function<bool()>& done,
 
 bool RemoteSession::HandleLinkLost(bool reconnect) {
     if (!reconnect) {
-        Complain("link lost: \"%s\" went away (%s)", device_.c_str(),
-                 Text(ui::res::kStrBluetoothDisconnected).c_str());
+        Complain("link lost: \"%s\" went away", device_.c_str());
         return false;
     }
     Complain("link lost: \"%s\" went away; reconnecting", device_.c_str());

@@ -85,6 +85,8 @@ public:
     // The main screen's stand-in: created on first use.
     platform::WindowHandle Window();
     void SetMessageHandler(MessageHandler handler) { handler_ = std::move(handler); }
+    // Lets the mode controller's worker poll the camera, as the main screen does.
+    void StartModePolling();
 
     // Runs the window's messages until `done` holds, the link is lost, the
     // user interrupts or `limit` passes (zero: no limit).
@@ -126,6 +128,7 @@ private:
     MessageHandler handler_;
     platform::WindowHandle window_{};
     bool windowMade_ = false;
+    bool modeWorker_ = false;  // the mode worker polls (it owns channel 1)
     // Never freed: their threads run until the process ends.
     CConfigStore* config_ = nullptr;
     CCameraState* state_ = nullptr;
