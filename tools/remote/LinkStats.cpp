@@ -17,12 +17,17 @@ uint16_t Word(std::span<const uint8_t> b, size_t at) {
 void LinkStats::NoteSent(std::span<const uint8_t> frame, Clock::time_point at) {
     const uint16_t channel = Word(frame, 0);
     const uint16_t opcode = Word(frame, 4);
-    // An error report gets no answer, and a mode poll is answered at the
-    // camera's pace, not the link's: neither is a round trip of the link.
-    if (channel < 1 || channel > 4 || opcode == CTP_ERROR_REPORT || opcode == CTP_MODE_POLL) {
+    if (channel < 1 || channel > 4) {
         return;
     }
     std::lock_guard hold(lock_);
+    ++traffic_[channel - 1].sentFrames;
+    traffic_[channel - 1].sentBytes += frame.size();
+    // An error report gets no answer, and a mode poll is answered at the
+    // camera's pace, not the link's: neither is a round trip of the link.
+    if (opcode == CTP_ERROR_REPORT || opcode == CTP_MODE_POLL) {
+        return;
+    }
     waiting_[channel - 1] = true;
     sentAt_[channel - 1] = at;
 }
@@ -33,12 +38,18 @@ void LinkStats::NoteReceived(std::span<const uint8_t> frame, Clock::time_point a
         return;
     }
     std::lock_guard hold(lock_);
+    traffic_[channel - 1].receivedBytes += frame.size();
     if (!waiting_[channel - 1]) {
         return;
     }
     waiting_[channel - 1] = false;
     roundTripsMs_[channel - 1].push_back(
         std::chrono::duration<double, std::milli>(at - sentAt_[channel - 1]).count());
+}
+
+LinkStats::Traffic LinkStats::Totals(int channel) const {
+    std::lock_guard hold(lock_);
+    return traffic_[static_cast<size_t>(channel - 1)];
 }
 
 LinkStats::Summary LinkStats::RoundTrips(int channel) const {

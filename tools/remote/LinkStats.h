@@ -28,6 +28,14 @@ public:
     // Channel 1 to 4.
     Summary RoundTrips(int channel) const;
 
+    // What crossed the link on one channel so far.
+    struct Traffic {
+        uint64_t sentFrames = 0;
+        uint64_t sentBytes = 0;
+        uint64_t receivedBytes = 0;
+    };
+    Traffic Totals(int channel) const;
+
     // The value at quantile q (0..1) of `values`, nearest rank; 0 for none.
     static double Quantile(std::vector<double> values, double q);
 
@@ -36,6 +44,7 @@ private:
     std::array<bool, 4> waiting_{};
     std::array<Clock::time_point, 4> sentAt_{};
     std::array<std::vector<double>, 4> roundTripsMs_{};
+    std::array<Traffic, 4> traffic_{};
 };
 
 }  // namespace remote

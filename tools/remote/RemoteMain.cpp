@@ -519,6 +519,9 @@ int Stats(RemoteSession& s, const RemoteOptions& o) {
     double seconds = 0;
     uint64_t bytesAfterFirst = 0;
     uint64_t bytesAll = 0;
+    // Channel 4's traffic between the first image and the last.
+    LinkStats::Traffic atFirst;
+    LinkStats::Traffic atLast;
     if (s.State()->IsActionAllowed(ActionMonitor)) {
         Clock::time_point first{};
         Clock::time_point last{};
@@ -538,8 +541,10 @@ int Stats(RemoteSession& s, const RemoteOptions& o) {
             }
             std::free(image);
             last = Clock::now();
+            atLast = s.Stats().Totals(4);
             if (frames++ == 0) {
                 first = last;
+                atFirst = atLast;
             } else {
                 bytesAfterFirst += size;
             }
@@ -579,17 +584,22 @@ int Stats(RemoteSession& s, const RemoteOptions& o) {
                         r.samples, r.medianMs, r.p99Ms);
         }
     }
-    if (o.linkRate > 0 && frames > 0) {
-        // Stop and wait: each exchange costs both frames' time on the link
-        // and the latency both ways. Start (10 B, answer 8 B), size (6 B,
-        // answer 12 B), and per block 8 B out and 10248 B back.
-        const double image = static_cast<double>(bytesAll) / frames;
-        const double blocks = std::ceil(image / 10240.0);
-        const double bytes = 10 + 8 + 6 + 12 + blocks * (8 + 10248);
-        const double exchanges = 2 + blocks;
+    if (o.linkRate > 0 && frames > 1) {
+        // Stop and wait: every exchange of an image waits for the request to
+        // cross, the latency, the answer to cross and the latency again. The
+        // frames and bytes are those the images above took on the link.
+        const double images = frames - 1;
+        const double bytes = static_cast<double>(atLast.sentBytes - atFirst.sentBytes +
+                                                 atLast.receivedBytes - atFirst.receivedBytes) /
+                             images;
+        const double exchanges =
+            static_cast<double>(atLast.sentFrames - atFirst.sentFrames) / images;
         const double perImage = bytes / o.linkRate + exchanges * 2 * o.linkLatencyMs / 1000.0;
-        std::printf("stop-and-wait bound at %d B/s and %d ms: %.2f images/s, %.1f kB/s payload\n",
-                    o.linkRate, o.linkLatencyMs, 1 / perImage, image / perImage / 1000.0);
+        std::printf(
+            "stop-and-wait bound at %d B/s and %d ms (%.1f exchanges, %.0f bytes per image): "
+            "%.2f images/s, %.1f kB/s payload\n",
+            o.linkRate, o.linkLatencyMs, exchanges, bytes, 1 / perImage,
+            static_cast<double>(bytesAfterFirst) / images / perImage / 1000.0);
     }
     return kExitOk;
 }
