@@ -558,6 +558,10 @@ TEST_F(RemoteTool, LiveViewReconnectsAcrossADroppedLinkAndGoesOn) {
     ASSERT_TRUE(Eventually([&] { return JpegFiles(dir) >= before + 3; })) << t.Diagnose();
     t.Interrupt();
     EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
+    // Interrupted, it still ends the camera's live view.
+    const auto commands = ReceivedWith(sim::CTP_IMAGE_CMD);
+    ASSERT_FALSE(commands.empty());
+    EXPECT_EQ(commands.back()[7], 1);
 }
 
 // ---- capture --------------------------------------------------------------------
@@ -643,6 +647,25 @@ TEST_F(RemoteTool, GpsOffAndARefusedFeed) {
     cam_.SetMode(3);
     Tool playback(root_, {"gps", "on", "--for", "1"});
     EXPECT_EQ(playback.Wait(), 7) << playback.Diagnose();
+}
+
+TEST_F(RemoteTool, GpsFeedGoesOnAfterTheLinkComesBack) {
+    Tool t(root_, {"gps", "on", "--reconnect"});
+    ASSERT_TRUE(Eventually([&] { return !cam_.GpsSentences().empty(); })) << t.Diagnose();
+    cam_.DropLink();
+    ASSERT_TRUE(Eventually([&] { return t.Err().find("reconnecting") != std::string::npos; }))
+        << t.Diagnose();
+    const size_t before = cam_.GpsSentences().size();
+    ASSERT_TRUE(cam_.RestoreLink());
+    ASSERT_TRUE(Eventually([&] { return cam_.GpsSentences().size() >= before + 2; }))
+        << t.Diagnose();
+    t.Interrupt();
+    EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
+    // Interrupted, it still switches the camera's feed off.
+    const auto switches = ReceivedWith(sim::CTP_GPS_CMD);
+    ASSERT_FALSE(switches.empty());
+    EXPECT_EQ(switches.back()[7], 1);
+    EXPECT_FALSE(cam_.GpsFeedOn());
 }
 
 // ---- stats ----------------------------------------------------------------------------

@@ -242,9 +242,12 @@ int LiveView(RemoteSession& s, const RemoteOptions& o) {
     int taken = 0;
     int result = -1;  // set when a frame could not be written
     size_t stopped = 0;
+    size_t answeredAtStop = 0;
     s.SetMessageHandler([&](uint32_t message) {
         if (message == WM_MONITOR_STOPPED) {
+            // The run's own end comes before its end command to the camera.
             ++stopped;
+            answeredAtStop = s.Answers().Count(4);
             return;
         }
         if (message != WM_MONITOR_FRAME || result >= 0) {
@@ -296,10 +299,10 @@ int LiveView(RemoteSession& s, const RemoteOptions& o) {
         break;
     }
     // Off, and wait for the run's own end and the camera's answer to it.
-    const size_t answeredBefore = s.Answers().Count(4);
     s.Monitor()->Request(window);
-    const Wait w = s.PumpUntil(
-        [&] { return stopped >= 2 && s.Answers().Count(4) > answeredBefore; }, ReplyLimit(s));
+    const Wait w =
+        s.PumpUntil([&] { return stopped >= 2 && s.Answers().Count(4) > answeredAtStop; },
+                    ReplyLimit(s), RemoteSession::Interruptible::No);
     if (w == Wait::LinkLost) {
         return WaitFailed(s, w, "");
     }
@@ -450,9 +453,11 @@ int Gps(RemoteSession& s, const RemoteOptions& o) {
     }
     AnswerLog& answers = s.Answers();
     const platform::WindowHandle window = s.Window();
-    size_t before = answers.Count(2);
+    const size_t before = answers.GpsSwitchesSent();
     s.Gps()->Request(window);  // on
-    Wait w = s.PumpUntil([&] { return answers.Count(2) > before; }, ReplyLimit(s));
+    Wait w = s.PumpUntil(
+        [&] { return answers.GpsSwitchesSent() > before && answers.GpsSwitchAnswered(); },
+        ReplyLimit(s));
     if (w != Wait::Done) {
         return WaitFailed(s, w, "the camera's answer to GPS on");
     }
@@ -486,16 +491,13 @@ int Gps(RemoteSession& s, const RemoteOptions& o) {
         }
         break;  // time is up, or interrupted
     }
-    before = answers.Count(2);
+    const size_t switches = answers.GpsSwitchesSent();
     s.Gps()->Request(window);  // off
     // A sentence under way is answered first; the switch follows it.
     w = s.PumpUntil(
-        [&] {
-            CameraStateSnapshot st = Snapshot(s);
-            return answers.Count(2) > before && st.gpsStatus == 0;
-        },
-        ReplyLimit(s) * 2);
-    if (w != Wait::Done && w != Wait::Interrupted) {
+        [&] { return answers.GpsSwitchesSent() > switches && answers.GpsSwitchAnswered(); },
+        ReplyLimit(s) * 2, RemoteSession::Interruptible::No);
+    if (w != Wait::Done) {
         return WaitFailed(s, w, "the camera's answer to GPS off");
     }
     std::printf("gps: off after %zu sentence%s\n", sentences, sentences == 1 ? "" : "s");
@@ -526,9 +528,11 @@ int Stats(RemoteSession& s, const RemoteOptions& o) {
         Clock::time_point first{};
         Clock::time_point last{};
         size_t stopped = 0;
+        size_t answeredAtStop = 0;
         s.SetMessageHandler([&](uint32_t message) {
             if (message == WM_MONITOR_STOPPED) {
                 ++stopped;
+                answeredAtStop = s.Answers().Count(4);
             }
             if (message != WM_MONITOR_FRAME) {
                 return;
@@ -553,11 +557,10 @@ int Stats(RemoteSession& s, const RemoteOptions& o) {
         const platform::WindowHandle window = s.Window();
         s.Monitor()->Request(window);
         Wait w = s.PumpUntil([&] { return frames >= o.frames; });
-        const size_t answeredBefore = s.Answers().Count(4);
         s.Monitor()->Request(window);
-        if (w == Wait::Done) {
-            w = s.PumpUntil([&] { return stopped >= 2 && s.Answers().Count(4) > answeredBefore; },
-                            ReplyLimit(s));
+        if (w == Wait::Done || w == Wait::Interrupted) {
+            w = s.PumpUntil([&] { return stopped >= 2 && s.Answers().Count(4) > answeredAtStop; },
+                            ReplyLimit(s), RemoteSession::Interruptible::No);
         }
         if (w == Wait::LinkLost) {
             return WaitFailed(s, w, "");

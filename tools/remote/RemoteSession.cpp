@@ -165,6 +165,13 @@ void AnswerLog::Note(std::span<const uint8_t> frame) {
     ++count_[channel - 1];
 }
 
+void AnswerLog::NoteSent(std::span<const uint8_t> frame) {
+    if (frame.size() >= 6 && (frame[4] << 8 | frame[5]) == CTP_GPS_CMD) {
+        gpsSwitchMark_ = Count(2);
+        ++gpsSwitches_;
+    }
+}
+
 RemoteSession::RemoteSession() = default;
 
 bool RemoteSession::Interrupted() {
@@ -190,7 +197,10 @@ bool RemoteSession::Build() {
             answers_.Note(f);
             stats_.NoteReceived(f);
         },
-        [this](std::span<const uint8_t> f) { stats_.NoteSent(f); });
+        [this](std::span<const uint8_t> f) {
+            answers_.NoteSent(f);
+            stats_.NoteSent(f);
+        });
     // A lost link is this tool's to report or mend, not the end of the process.
     engine_->SetLinkLostHandler([this] {
         if (!linkLost_.exchange(true)) {
@@ -358,7 +368,8 @@ platform::WindowHandle RemoteSession::Window() {
 }
 
 RemoteSession::Wait RemoteSession::PumpUntil(const std::function<bool()>& done,
-                                             std::chrono::milliseconds limit) {
+                                             std::chrono::milliseconds limit,
+                                             Interruptible interruptible) {
     const auto deadline = Clock::now() + limit;
     for (;;) {
         if (done()) {
@@ -367,7 +378,7 @@ RemoteSession::Wait RemoteSession::PumpUntil(const std::function<bool()>& done,
         if (linkLost_.load()) {
             return Wait::LinkLost;
         }
-        if (Interrupted()) {
+        if (interruptible == Interruptible::Yes && Interrupted()) {
             return Wait::Interrupted;
         }
         if (limit != std::chrono::milliseconds::zero() && Clock::now() >= deadline) {

@@ -57,6 +57,12 @@ public:
     size_t Count(int channel) const { return count_[channel - 1].load(); }
     // The first body word of the last answer on the channel: a reply's status.
     uint16_t LastStatus(int channel) const { return status_[channel - 1].load(); }
+    // Sender thread: a frame about to go out.
+    void NoteSent(std::span<const uint8_t> frame);
+    // GPS switch requests sent so far, and whether the last one has its answer
+    // (channel 2 carries one exchange at a time, so the next answer is its).
+    size_t GpsSwitchesSent() const { return gpsSwitches_.load(); }
+    bool GpsSwitchAnswered() const { return Count(2) > gpsSwitchMark_.load(); }
     // Lets the held key go when the next answer on channel 3 comes.
     void ReleaseOnAnswer(CCamCmdController* controller) { releaseOnAnswer_ = controller; }
 
@@ -64,6 +70,8 @@ private:
     std::atomic<CCamCmdController*> releaseOnAnswer_{nullptr};
     std::atomic<size_t> count_[4] = {};
     std::atomic<uint16_t> status_[4] = {};
+    std::atomic<size_t> gpsSwitches_{0};
+    std::atomic<size_t> gpsSwitchMark_{0};  // channel 2's answers when the last switch went out
 };
 
 class RemoteSession {
@@ -90,8 +98,12 @@ public:
 
     // Runs the window's messages until `done` holds, the link is lost, the
     // user interrupts or `limit` passes (zero: no limit).
+    // A clean-up after an interrupt (live view or GPS off) waits with
+    // Interruptible::No, bounded by its limit.
+    enum class Interruptible { Yes, No };
     Wait PumpUntil(const std::function<bool()>& done,
-                   std::chrono::milliseconds limit = std::chrono::milliseconds::zero());
+                   std::chrono::milliseconds limit = std::chrono::milliseconds::zero(),
+                   Interruptible interruptible = Interruptible::Yes);
     // Without --reconnect: the lost-link message, then false. With it:
     // reconnects (retrying with back-off until it works or the user
     // interrupts); true once the link is back.
