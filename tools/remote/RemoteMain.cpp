@@ -188,40 +188,36 @@ int Press(RemoteSession& s, const RemoteOptions& o) {
     }
     const CamCmdRecord record = CCamCmdController::MakeCommand(kKeyButtons[index]);
     AnswerLog& answers = s.Answers();
-    const size_t before = answers.Count(3);
+    const size_t answeredBefore = answers.Count(3);
+    const uint64_t sentBefore = s.Stats().Totals(3).sentFrames;
     const auto started = Clock::now();
+    // The key is let go with the camera's next answer, on the engine's
+    // receiving thread: the worker sees it up as soon as that answer reaches
+    // it, so that exchange is the last one. Without --hold, the first one.
     if (o.holdMs == 0) {
         answers.ReleaseOnAnswer(s.Commands());
-        s.Commands()->Request(&record);
-        const Wait w = s.PumpUntil([&] { return answers.Count(3) > before; }, ReplyLimit(s));
-        if (w != Wait::Done) {
-            s.Commands()->Request(nullptr);
-            return w == Wait::Interrupted ? kExitOk : WaitFailed(s, w, "the camera's answer");
-        }
-    } else {
-        s.Commands()->Request(&record);
-        const Wait w = s.PumpUntil([] { return false; }, std::chrono::milliseconds(o.holdMs));
-        s.Commands()->Request(nullptr);
-        if (w == Wait::LinkLost) {
-            return WaitFailed(s, w, "");
-        }
     }
-    // The worker sends no more once the key is up; its last send is answered
-    // (or timed out) before it looks at the key again.
-    LinkStats::Summary sent = s.Stats().RoundTrips(3);
-    const Wait w = s.PumpUntil(
-        [&] {
-            sent = s.Stats().RoundTrips(3);
-            return answers.Count(3) - before >= sent.samples && answers.Count(3) > before;
-        },
-        ReplyLimit(s));
+    s.Commands()->Request(&record);
+    if (o.holdMs > 0) {
+        const Wait held = s.PumpUntil([] { return false; }, std::chrono::milliseconds(o.holdMs));
+        if (held == Wait::LinkLost) {
+            s.Commands()->Request(nullptr);
+            return WaitFailed(s, held, "");
+        }
+        answers.ReleaseOnAnswer(s.Commands());
+    }
+    const Wait w = s.PumpUntil([&] { return !answers.ReleasePending(); }, ReplyLimit(s),
+                               RemoteSession::Interruptible::No);
     if (w != Wait::Done) {
+        answers.ReleaseOnAnswer(nullptr);
+        s.Commands()->Request(nullptr);
         return WaitFailed(s, w, "the camera's answer to the key");
     }
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
-    std::printf("%s: sent %zu time%s in %.0f ms; the camera answered status %u\n", o.key.c_str(),
-                answers.Count(3) - before, answers.Count(3) - before == 1 ? "" : "s", ms,
-                answers.LastStatus(3));
+    const uint64_t sent = s.Stats().Totals(3).sentFrames - sentBefore;
+    std::printf("%s: sent %llu time%s in %.0f ms, %zu answered; the last answer's status %u\n",
+                o.key.c_str(), static_cast<unsigned long long>(sent), sent == 1 ? "" : "s", ms,
+                answers.Count(3) - answeredBefore, answers.LastStatus(3));
     return kExitOk;
 }
 

@@ -65,6 +65,7 @@ public:
     bool GpsSwitchAnswered() const { return Count(2) > gpsSwitchMark_.load(); }
     // Lets the held key go when the next answer on channel 3 comes.
     void ReleaseOnAnswer(CCamCmdController* controller) { releaseOnAnswer_ = controller; }
+    bool ReleasePending() const { return releaseOnAnswer_.load() != nullptr; }
 
 private:
     std::atomic<CCamCmdController*> releaseOnAnswer_{nullptr};
