@@ -77,6 +77,7 @@ int CCtpEngine::Start(const platform::PortHandle& newPort) {
         MutexLock lock(*portMutex);
         std::lock_guard handle(portHandleLock);
         port = newPort;
+        ++portGeneration;
     } else {
         {
             std::lock_guard handle(portHandleLock);
@@ -270,6 +271,10 @@ bool CCtpEngine::ReadPort(uint8_t* dest, uint32_t count, uint32_t* got) {
 
 bool CCtpEngine::ReceiveOneFrame() {
     bool proceed = true;
+    {
+        MutexLock lock(*portMutex);
+        frameGeneration = portGeneration;
+    }
     try {
         std::memset(receiveBuffer, 0, sizeof receiveBuffer);
         int result = ReadExact(receiveBuffer, kCtpHeaderSize);
@@ -314,6 +319,11 @@ int CCtpEngine::ReadExact(uint8_t* dest, uint32_t count) {
         bool ok = false;
         {
             MutexLock lock(*portMutex);
+            if (portGeneration != frameGeneration) {
+                // A frame never spans two ports: what came of it on the old
+                // one is dropped, and the new port's bytes start a new frame.
+                return -1;
+            }
             ok = ReadPort(dest + done, wanted, &n);
         }
         if (n > wanted) {

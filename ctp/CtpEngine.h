@@ -114,6 +114,10 @@ private:
     platform::Protected<std::deque<CtpRequest>> queue;
     platform::Protected<ReplySlots> replySlot;
     std::atomic<int> connecting{1};
+    // Counts the port exchanges of later Starts; guarded by portMutex. The
+    // receiver notes it at the start of each frame (frameGeneration is its own).
+    uint32_t portGeneration = 0;
+    uint32_t frameGeneration = 0;
     std::function<void()> linkLost;
     // Set once every event and mutex exists; Send and Receive refuse before.
     std::atomic<bool> ready{false};

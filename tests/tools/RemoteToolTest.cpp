@@ -24,7 +24,7 @@
 #include "platform/fs/InstanceLock.h"
 #include "sim/Camcorder.h"
 #include "sim/TestPicture.h"
-#include "tests/support/Eventually.h"
+#include "tests/support/PumpUntil.h"
 #include "tests/support/TempDeviceRoot.h"
 
 extern char** environ;
@@ -33,7 +33,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
-using testsupport::Eventually;
+using testsupport::PumpUntil;
 
 const std::string kBt = "registry/HKLM/Software/Microsoft/Bluetooth/";
 const std::string kSpp = "00001101-0000-1000-8000-00805f9b34fb";
@@ -395,13 +395,12 @@ TEST_F(RemoteTool, StatusReportsTheCameraAsJsonAndText) {
 
 TEST_F(RemoteTool, StatusWatchPrintsEachChangeUntilInterrupted) {
     Tool t(root_, {"status", "--watch", "--json"});
-    ASSERT_TRUE(Eventually([&] { return t.Out().find('\n') != std::string::npos; }));
+    ASSERT_TRUE(PumpUntil([&] { return t.Out().find('\n') != std::string::npos; }));
     cam_.SetBatteryLevel(2);
-    ASSERT_TRUE(Eventually([&] {
-        return t.Out().find("\"battery_level\":2") != std::string::npos;
-    })) << t.Diagnose();
+    ASSERT_TRUE(PumpUntil([&] { return t.Out().find("\"battery_level\":2") != std::string::npos; }))
+        << t.Diagnose();
     cam_.SetMode(1);
-    ASSERT_TRUE(Eventually([&] { return t.Out().find("\"mode_code\":1") != std::string::npos; }))
+    ASSERT_TRUE(PumpUntil([&] { return t.Out().find("\"mode_code\":1") != std::string::npos; }))
         << t.Diagnose();
     t.Interrupt();
     EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
@@ -416,7 +415,7 @@ TEST_F(RemoteTool, StatusWatchPrintsEachChangeUntilInterrupted) {
 
 TEST_F(RemoteTool, ALostLinkEndsAWatchWithoutReconnect) {
     Tool t(root_, {"status", "--watch"});
-    ASSERT_TRUE(Eventually([&] { return cam_.CountReceived(sim::CTP_MODE_POLL) >= 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return cam_.CountReceived(sim::CTP_MODE_POLL) >= 1; }));
     cam_.DropLink();
     EXPECT_EQ(t.Wait(), 8) << t.Diagnose();
     EXPECT_NE(t.Err().find("link lost: \"CAMORA HD\" went away"), std::string::npos) << t.Err();
@@ -424,18 +423,17 @@ TEST_F(RemoteTool, ALostLinkEndsAWatchWithoutReconnect) {
 
 TEST_F(RemoteTool, StatusWatchReconnectsAcrossADroppedLink) {
     Tool t(root_, {"status", "--watch", "--json", "--reconnect"});
-    ASSERT_TRUE(Eventually([&] { return cam_.CountReceived(sim::CTP_MODE_POLL) >= 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return cam_.CountReceived(sim::CTP_MODE_POLL) >= 1; }));
     cam_.DropLink();
-    ASSERT_TRUE(Eventually([&] { return t.Err().find("reconnecting") != std::string::npos; }))
+    ASSERT_TRUE(PumpUntil([&] { return t.Err().find("reconnecting") != std::string::npos; }))
         << t.Diagnose();
     ASSERT_TRUE(cam_.RestoreLink());
-    ASSERT_TRUE(Eventually([&] { return t.Err().find("link back") != std::string::npos; }))
+    ASSERT_TRUE(PumpUntil([&] { return t.Err().find("link back") != std::string::npos; }))
         << t.Diagnose();
     // The polling goes on over the new line: a change is seen.
     cam_.SetBatteryLevel(1);
-    ASSERT_TRUE(Eventually([&] {
-        return t.Out().find("\"battery_level\":1") != std::string::npos;
-    })) << t.Diagnose();
+    ASSERT_TRUE(PumpUntil([&] { return t.Out().find("\"battery_level\":1") != std::string::npos; }))
+        << t.Diagnose();
     t.Interrupt();
     EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
 }
@@ -550,15 +548,15 @@ TEST_F(RemoteTool, LiveViewIsRefusedInPlaybackAndForAFolderItCannotWrite) {
 TEST_F(RemoteTool, LiveViewReconnectsAcrossADroppedLinkAndGoesOn) {
     const std::string dir = root_.Host("frames");
     Tool t(root_, {"liveview", "--reconnect", "--out", dir});
-    ASSERT_TRUE(Eventually([&] { return JpegFiles(dir) >= 2; })) << t.Diagnose();
+    ASSERT_TRUE(PumpUntil([&] { return JpegFiles(dir) >= 2; })) << t.Diagnose();
     cam_.DropLink();
-    ASSERT_TRUE(Eventually([&] { return t.Err().find("reconnecting") != std::string::npos; }))
+    ASSERT_TRUE(PumpUntil([&] { return t.Err().find("reconnecting") != std::string::npos; }))
         << t.Diagnose();
     const size_t before = JpegFiles(dir);
     ASSERT_TRUE(cam_.RestoreLink());
-    ASSERT_TRUE(Eventually([&] { return t.Err().find("link back") != std::string::npos; }))
+    ASSERT_TRUE(PumpUntil([&] { return t.Err().find("link back") != std::string::npos; }))
         << t.Diagnose();
-    ASSERT_TRUE(Eventually([&] { return JpegFiles(dir) >= before + 3; })) << t.Diagnose();
+    ASSERT_TRUE(PumpUntil([&] { return JpegFiles(dir) >= before + 3; })) << t.Diagnose();
     t.Interrupt();
     EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
     // Interrupted, it still ends the camera's live view.
@@ -654,13 +652,13 @@ TEST_F(RemoteTool, GpsOffAndARefusedFeed) {
 
 TEST_F(RemoteTool, GpsFeedGoesOnAfterTheLinkComesBack) {
     Tool t(root_, {"gps", "on", "--reconnect"});
-    ASSERT_TRUE(Eventually([&] { return !cam_.GpsSentences().empty(); })) << t.Diagnose();
+    ASSERT_TRUE(PumpUntil([&] { return !cam_.GpsSentences().empty(); })) << t.Diagnose();
     cam_.DropLink();
-    ASSERT_TRUE(Eventually([&] { return t.Err().find("reconnecting") != std::string::npos; }))
+    ASSERT_TRUE(PumpUntil([&] { return t.Err().find("reconnecting") != std::string::npos; }))
         << t.Diagnose();
     const size_t before = cam_.GpsSentences().size();
     ASSERT_TRUE(cam_.RestoreLink());
-    ASSERT_TRUE(Eventually([&] { return cam_.GpsSentences().size() >= before + 2; }))
+    ASSERT_TRUE(PumpUntil([&] { return cam_.GpsSentences().size() >= before + 2; }))
         << t.Diagnose();
     t.Interrupt();
     EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
