@@ -20,6 +20,8 @@ class CDeviceSelectDialog;
 class CDeviceConnectDialog;
 class CEstablishDialog;
 class CVersionDialog;
+class CCaptureDialog;
+class CCaptureConfirmDialog;
 
 struct AppRegistryTable {
     CConfigStore* configStore = nullptr;
@@ -38,6 +40,8 @@ struct AppRegistryTable {
     CDeviceConnectDialog* connectScreen = nullptr;
     CEstablishDialog* mainScreen = nullptr;
     CVersionDialog* versionScreen = nullptr;
+    CCaptureDialog* captureProgressScreen = nullptr;
+    CCaptureConfirmDialog* captureConfirmScreen = nullptr;
     // The main remote-control screen's window once it runs; boxes that the
     // program shows over that screen are owned by it.
     platform::WindowHandle mainWindow;

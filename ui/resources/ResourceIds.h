@@ -70,6 +70,8 @@ inline constexpr uint32_t kCtlVersionProduct = 1054;
 inline constexpr uint32_t kCtlVersionLabel = 1055;
 inline constexpr uint32_t kCtlVersionNumber = 1056;
 inline constexpr uint32_t kCtlVersionCopyright = 1057;
+// A template control without an id (the version screen's icon).
+inline constexpr int kCtlNone = -1;
 
 // Skin bitmaps. The panel's buttons are identified by their pressed bitmap.
 inline constexpr uint32_t kBmpPanel = 200;
