@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -53,7 +54,7 @@ std::string ReadText(const std::string& path) {
 class Tool {
 public:
     Tool(const testsupport::TempDeviceRoot& root, std::vector<std::string> args,
-         bool errOnTerminal = false, const std::string& workDir = {})
+         bool errOnTerminal = false, const std::vector<std::string>& extraEnv = {})
         : out_(root.Host("tool-" + std::to_string(++runs_) + ".out")),
           err_(root.Host("tool-" + std::to_string(runs_) + ".err")) {
         args.insert(args.begin(), REMOTE_TOOL_PATH);
@@ -63,12 +64,18 @@ public:
         }
         argv.push_back(nullptr);
         std::vector<std::string> env;
+        std::vector<std::string> own = extraEnv;
+        own.push_back("CAMORA_DEVICE_ROOT=" + root.path());
         for (char** e = environ; *e != nullptr; ++e) {
-            if (!std::string(*e).starts_with("CAMORA_DEVICE_ROOT=")) {
-                env.emplace_back(*e);
+            const std::string entry = *e;
+            const bool replaced = std::any_of(own.begin(), own.end(), [&](const std::string& o) {
+                return entry.starts_with(o.substr(0, o.find('=') + 1));
+            });
+            if (!replaced) {
+                env.push_back(entry);
             }
         }
-        env.push_back("CAMORA_DEVICE_ROOT=" + root.path());
+        env.insert(env.end(), own.begin(), own.end());
         std::vector<char*> envp;
         for (std::string& e : env) {
             envp.push_back(e.data());
@@ -92,9 +99,6 @@ public:
         } else {
             posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(),
                                              O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        }
-        if (!workDir.empty()) {
-            posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
         }
         if (posix_spawn(&pid_, REMOTE_TOOL_PATH, &actions, nullptr, argv.data(), envp.data()) !=
             0) {
@@ -589,18 +593,20 @@ TEST_F(RemoteTool, CaptureSavesTheStillWithAProgressBarOnATerminal) {
 
 TEST_F(RemoteTool, CaptureNamesTheFileAsTheProgramDoes) {
     cam_.SetMode(1);
-    const std::string dir = root_.Host("pictures");
-    std::filesystem::create_directories(dir);
-    Tool first(root_, {"capture"}, false, dir);
+    // The user's pictures folder, where the program proposes the first still.
+    const std::vector<std::string> env = {"HOME=" + root_.Host("home"),
+                                          "XDG_CONFIG_HOME=" + root_.Host("config")};
+    Tool first(root_, {"capture"}, false, env);
     ASSERT_EQ(first.Wait(), 0) << first.Diagnose();
-    Tool second(root_, {"capture"}, false, dir);
+    Tool second(root_, {"capture"}, false, env);
     ASSERT_EQ(second.Wait(), 0) << second.Diagnose();
+    const std::string pictures = root_.Host("home/Pictures/");
     std::smatch m;
     const std::string a = first.Out();
-    const std::string b = second.Out();
-    ASSERT_TRUE(std::regex_match(a, m, std::regex("\\./J(\\d{6})001\\.jpg\n"))) << a;
-    EXPECT_EQ(b, "./J" + m[1].str() + "002.jpg\n");
-    const Bytes saved = ReadBytes(dir + "/" + b.substr(2, 14));
+    ASSERT_TRUE(std::regex_match(a, m, std::regex(pictures + "J(\\d{6})001\\.jpg\n"))) << a;
+    // The program's setting now names that folder, so the next one counts on.
+    EXPECT_EQ(second.Out(), pictures + "J" + m[1].str() + "002.jpg\n");
+    const Bytes saved = ReadBytes(second.Out().substr(0, second.Out().size() - 1));
     EXPECT_EQ(saved.size(), AnnouncedSize());
     EXPECT_EQ(sim::CheckJpeg(saved).height, sim::CameraModel::kStillHeight);
 }
@@ -621,7 +627,7 @@ TEST_F(RemoteTool, CaptureIsRefusedInRecordingAndForAFileItCannotWrite) {
 // ---- gps ----------------------------------------------------------------------------
 
 TEST_F(RemoteTool, GpsFeedsSentencesForTheTimeAndSwitchesOff) {
-    Tool t(root_, {"gps", "on", "--for", "3"});
+    Tool t(root_, {"gps", "on", "--for", "5"});
     ASSERT_EQ(t.Wait(), 0) << t.Diagnose();
     const auto switches = ReceivedWith(sim::CTP_GPS_CMD);
     ASSERT_EQ(switches.size(), 2u);

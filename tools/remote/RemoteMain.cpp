@@ -18,14 +18,16 @@
 #include "app/ConfigStore.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
+#include "controllers/CaptureContller.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
 #include "ctp/CtpData.h"
+#include "platform/fs/FileSystem.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/sys/Syscall.h"
 #include "platform/ui/WindowMessages.h"
 #include "tools/TappedEngine.h"
-#include "tools/remote/CaptureJob.h"
+#include "tools/remote/CaptureScreens.h"
 #include "tools/remote/ExitCode.h"
 #include "tools/remote/Mjpeg.h"
 #include "tools/remote/RemoteOptions.h"
@@ -311,37 +313,12 @@ int LiveView(RemoteSession& s, const RemoteOptions& o) {
 
 // ---- capture -----------------------------------------------------------------
 
-// "J", yyMMdd and a three-digit number one above the highest of that date in
-// `folder` (999 stays 999), as the program proposes it.
-std::string DesignFileName(const std::string& folder) {
-    const platform::LocalDate d = platform::GetLocalDate();
-    char date[16];
-    std::snprintf(date, sizeof date, "J%02d%02d%02d", d.year % 100, d.month, d.day);
-    int highest = 0;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() != 14 || !name.ends_with(".jpg") || name.compare(0, 7, date) != 0) {
-            continue;
-        }
-        int n = 0;
-        for (size_t i = 7; i < 10 && name[i] >= '0' && name[i] <= '9'; ++i) {
-            n = n * 10 + (name[i] - '0');
-        }
-        highest = std::max(highest, n);
-    }
-    char out[32];
-    std::snprintf(out, sizeof out, "%s%03d.jpg", date, std::min(highest + 1, 999));
-    return (std::filesystem::path(folder) / out).string();
-}
-
-void DrawProgress(uint32_t done, uint32_t total) {
-    constexpr int kWidth = 30;
-    const int filled = total == 0 ? 0 : static_cast<int>(done * kWidth / total);
-    std::string bar(static_cast<size_t>(filled), '#');
-    bar.append(static_cast<size_t>(kWidth - filled), '-');
-    std::fprintf(stderr, "\r[%s] %u/%u blocks", bar.c_str(), done, total);
-    std::fflush(stderr);
+// Where the program proposes to save a still: its file name ("J", yyMMdd and
+// a three-digit number) in its folder, on this computer.
+void ProposedFile(RemoteSession& s, std::string* hostPath, std::u16string* folder) {
+    std::u16string name;
+    s.Capture()->MakeFileName(&name, folder);
+    *hostPath = platform::HostPathFor(*folder + name + u".jpg");
 }
 
 int Capture(RemoteSession& s, const RemoteOptions& o) {
@@ -349,7 +326,13 @@ int Capture(RemoteSession& s, const RemoteOptions& o) {
         return WrongMode(s, "capture", "video playback or still playback");
     }
     const bool named = !o.outFile.empty();
-    const std::string path = named ? o.outFile : DesignFileName(".");
+    std::string path = o.outFile;
+    std::u16string folder;
+    if (!named) {
+        ProposedFile(s, &path, &folder);
+        std::error_code ec;
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    }
     // The file first: a path that cannot be written fails before the transfer.
     const platform::sys::Outcome opened = platform::sys::Call("open", [&] {
         return ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (named ? O_TRUNC : O_EXCL),
@@ -364,45 +347,38 @@ int Capture(RemoteSession& s, const RemoteOptions& o) {
         ::close(fd);
         ::unlink(path.c_str());
     };
-    const bool bar = ::isatty(2) == 1;
-    CaptureJob job(s.Monitor(), s.State());
-    job.Start();
-    uint32_t shown = UINT32_MAX;
-    const Wait w = s.PumpUntil([&] {
-        if (bar && job.BlocksTotal() > 0 && job.BlocksDone() != shown) {
-            shown = job.BlocksDone();
-            DrawProgress(shown, job.BlocksTotal());
-        }
-        return job.Result() != CaptureJob::Outcome::Running;
-    });
-    if (w != Wait::Done) {
-        job.Cancel();  // the job ends at its next step and tells the camera
-    }
-    while (job.Result() == CaptureJob::Outcome::Running) {
-        platform::PumpWindowMessages(10);
-    }
-    if (bar && shown != UINT32_MAX) {
-        DrawProgress(job.BlocksDone(), job.BlocksTotal());
-        std::fprintf(stderr, "\n");
-    }
-    if (w == Wait::LinkLost || s.LinkLost()) {
+    // The controller's own job and dialog flow, with screens that need no screen.
+    HeadlessCaptureScreens screens(s, ::isatty(2) == 1);
+    s.Capture()->SetScreens(&screens);
+    s.Capture()->Request(s.Window());
+    s.Capture()->SetScreens(nullptr);
+    // The job tells the camera that capture ended after the flow has its
+    // image; it clears captureActive once the camera has answered that.
+    s.PumpUntil([&] { return Snapshot(s).captureActive == 0; }, ReplyLimit(s),
+                RemoteSession::Interruptible::No);
+    if (s.LinkLost()) {
         discard();
         s.HandleLinkLost(false);
         return kExitLinkLost;
     }
-    if (job.Result() != CaptureJob::Outcome::Done) {
+    if (screens.Abandoned()) {
         discard();
-        if (job.Result() == CaptureJob::Outcome::Cancelled) {
-            return kExitOk;
-        }
-        Complain("IMAGE ACQUISITION FAILED: the camera did not hand over its still");
+        return kExitOk;  // interrupted
+    }
+    const std::vector<uint8_t>& image = screens.Image();
+    if (image.empty()) {
+        discard();  // the flow has said "IMAGE ACQUISITION FAILED"
         return kExitFailed;
     }
-    const std::vector<uint8_t>& image = job.Image();
     if (!WriteFd(fd, image.data(), image.size()) || ::close(fd) != 0) {
         ::unlink(path.c_str());
         Complain("cannot write %s", path.c_str());
         return kExitNotWritable;
+    }
+    if (!named) {
+        // As the save flow does: the next proposal counts in this folder.
+        s.Config()->SetPath(folder.c_str());
+        s.Config()->Save();
     }
     std::printf("%s\n", path.c_str());
     std::fprintf(stderr, "%zu bytes saved as %s\n", image.size(), path.c_str());

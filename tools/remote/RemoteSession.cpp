@@ -14,6 +14,7 @@
 #include "app/ConfigStore.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
+#include "controllers/CaptureContller.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
 #include "ctp/CtpDataFactory.h"
@@ -24,6 +25,7 @@
 #include "platform/text/Text.h"
 #include "platform/ui/WindowMessages.h"
 #include "tools/TappedEngine.h"
+#include "ui/resources/Dialogs.h"
 #include "ui/resources/ResourceIds.h"
 #include "ui/resources/Strings.h"
 
@@ -212,6 +214,8 @@ bool RemoteSession::Build() {
     command_ = new CCamCmdController(services);
     mode_ = new CCamModeController(services);
     monitor_ = new CMonitorController(services);
+    capture_ = new CCaptureContller(services);
+    capture_->SetInstance(ui::ProgramModule());
     AppRegistry.configStore = config_;
     AppRegistry.cameraState = state_;
     AppRegistry.ctpEngine = engine_;
@@ -219,8 +223,9 @@ bool RemoteSession::Build() {
     AppRegistry.commandController = command_;
     AppRegistry.modeController = mode_;
     AppRegistry.monitorController = monitor_;
+    AppRegistry.captureController = capture_;
     if (gps_->Start() != 1 || command_->Start() != 1 || mode_->Start() != 1 ||
-        monitor_->Start() != 1) {
+        monitor_->Start() != 1 || capture_->Start() != 1) {
         Complain("a controller could not start its worker");
         return false;
     }

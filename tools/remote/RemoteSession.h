@@ -27,6 +27,7 @@ class CGpsController;
 class CCamCmdController;
 class CCamModeController;
 class CMonitorController;
+class CCaptureContller;
 
 namespace remote {
 
@@ -121,6 +122,7 @@ public:
     CCamCmdController* Commands() const { return command_; }
     CCamModeController* Mode() const { return mode_; }
     CMonitorController* Monitor() const { return monitor_; }
+    CCaptureContller* Capture() const { return capture_; }
     AnswerLog& Answers() { return answers_; }
     LinkStats& Stats() { return stats_; }
 
@@ -150,6 +152,7 @@ private:
     CCamCmdController* command_ = nullptr;
     CCamModeController* mode_ = nullptr;
     CMonitorController* monitor_ = nullptr;
+    CCaptureContller* capture_ = nullptr;
 };
 
 // Diagnostics on standard error, prefixed with the tool's name.
