@@ -10,12 +10,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -38,6 +39,26 @@ using testsupport::PumpUntil;
 
 const std::string kBt = "registry/HKLM/Software/Microsoft/Bluetooth/";
 const std::string kSpp = "00001101-0000-1000-8000-00805f9b34fb";
+
+// The number written right after the first `marker` at or after `from`
+// (NaN when the marker is not there); *end, when given, is where it ends.
+double NumberAfter(const std::string& text, const std::string& marker, size_t from = 0,
+                   size_t* end = nullptr) {
+    const size_t at = text.find(marker, from);
+    if (at == std::string::npos) {
+        return std::nan("");
+    }
+    const char* start = text.c_str() + at + marker.size();
+    char* stop = nullptr;
+    const double value = std::strtod(start, &stop);
+    if (stop == start) {
+        return std::nan("");
+    }
+    if (end != nullptr) {
+        *end = static_cast<size_t>(stop - text.c_str());
+    }
+    return value;
+}
 
 Bytes ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -517,9 +538,9 @@ TEST_F(RemoteTool, LiveViewStreamsMjpegThatReadsBackFrameByFrame) {
         ASSERT_NE(headersEnd, std::string::npos);
         const std::string headers = stream.substr(at, headersEnd - at);
         EXPECT_NE(headers.find("Content-Type: image/jpeg"), std::string::npos) << headers;
-        std::smatch m;
-        ASSERT_TRUE(std::regex_search(headers, m, std::regex("Content-Length: (\\d+)")));
-        const size_t length = std::stoul(m[1]);
+        const double declared = NumberAfter(headers, "Content-Length: ");
+        ASSERT_FALSE(std::isnan(declared)) << headers;
+        const auto length = static_cast<size_t>(declared);
         const size_t body = headersEnd + 4;
         ASSERT_LE(body + length + 2, stream.size());
         frames.emplace_back(stream.begin() + static_cast<std::ptrdiff_t>(body),
@@ -601,11 +622,15 @@ TEST_F(RemoteTool, CaptureNamesTheFileAsTheProgramDoes) {
     Tool second(root_, {"capture"}, false, env);
     ASSERT_EQ(second.Wait(), 0) << second.Diagnose();
     const std::string pictures = root_.Host("home/Pictures/");
-    std::smatch m;
     const std::string a = first.Out();
-    ASSERT_TRUE(std::regex_match(a, m, std::regex(pictures + "J(\\d{6})001\\.jpg\n"))) << a;
+    // J, yyMMdd, 001.
+    ASSERT_EQ(a.size(), pictures.size() + 15) << a;
+    ASSERT_EQ(a.substr(0, pictures.size() + 1), pictures + "J") << a;
+    const std::string date = a.substr(pictures.size() + 1, 6);
+    EXPECT_EQ(date.find_first_not_of("0123456789"), std::string::npos) << a;
+    EXPECT_EQ(a.substr(pictures.size() + 7), "001.jpg\n");
     // The program's setting now names that folder, so the next one counts on.
-    EXPECT_EQ(second.Out(), pictures + "J" + m[1].str() + "002.jpg\n");
+    EXPECT_EQ(second.Out(), pictures + "J" + date + "002.jpg\n");
     const Bytes saved = ReadBytes(second.Out().substr(0, second.Out().size() - 1));
     EXPECT_EQ(saved.size(), AnnouncedSize());
     EXPECT_EQ(sim::CheckJpeg(saved).height, sim::CameraModel::kStillHeight);
@@ -683,28 +708,24 @@ TEST_F(RemoteTool, StatsMeasuresTheShapedLink) {
                    "--link-latency", "20"});
     ASSERT_EQ(t.Wait(), 0) << t.Diagnose();
     const std::string out = t.Out();
-    std::smatch m;
     // The handshake and five queries; every exchange waits the latency both ways.
-    ASSERT_TRUE(
-        std::regex_search(out, m, std::regex("channel 1: 6 exchanges, median ([0-9.]+) ms")))
-        << out;
-    EXPECT_GE(std::stod(m[1]), 40.0);
-    ASSERT_TRUE(std::regex_search(out, m,
-                                  std::regex("channel 4: (\\d+) exchanges, median "
-                                             "([0-9.]+) ms, p99 ([0-9.]+) ms")))
-        << out;
-    EXPECT_GE(std::stoi(m[1]), 5 * 3);
-    EXPECT_GE(std::stod(m[2]), 40.0);
-    EXPECT_GE(std::stod(m[3]), std::stod(m[2]));
-    ASSERT_TRUE(std::regex_search(out, m,
-                                  std::regex("live view: 5 images in [0-9.]+ s: ([0-9.]+) "
-                                             "images/s")))
-        << out;
-    const double measured = std::stod(m[1]);
-    ASSERT_TRUE(std::regex_search(out, m, std::regex("stop-and-wait bound .*: ([0-9.]+) images/s")))
-        << out;
+    size_t at = 0;
+    EXPECT_EQ(NumberAfter(out, "channel 1: ", 0, &at), 6) << out;
+    EXPECT_GE(NumberAfter(out, "median ", at), 40.0) << out;
+    const double exchanges4 = NumberAfter(out, "channel 4: ", 0, &at);
+    EXPECT_GE(exchanges4, 5 * 3) << out;
+    const double median4 = NumberAfter(out, "median ", at, &at);
+    EXPECT_GE(median4, 40.0) << out;
+    EXPECT_GE(NumberAfter(out, "p99 ", at), median4) << out;
+    const size_t images = out.find("live view: 5 images in ");
+    ASSERT_NE(images, std::string::npos) << out;
+    const double measured = NumberAfter(out, " s: ", images);
+    const size_t bound = out.find("stop-and-wait bound");
+    ASSERT_NE(bound, std::string::npos) << out;
+    const double limit = NumberAfter(out, "): ", bound);
     // Stop and wait cannot beat its own bound (a little slack for rounding).
-    EXPECT_LE(measured, std::stod(m[1]) * 1.05) << out;
+    EXPECT_GT(measured, 0) << out;
+    EXPECT_LE(measured, limit * 1.05) << out;
     EXPECT_NE(out.find("channel 3: no exchanges"), std::string::npos) << out;
 }
 
