@@ -30,7 +30,7 @@
 #include "platform/text/Text.h"
 #include "platform/ui/FileDialog.h"
 #include "tests/controllers/ControllerFixture.h"
-#include "tests/support/Eventually.h"
+#include "tests/support/PumpUntil.h"
 #include "ui/CaptureScreenSet.h"
 #include "ui/resources/Dialogs.h"
 
@@ -307,7 +307,7 @@ TEST_P(CaptureBlocksTest, StillIsFetchedInBlocksConfirmedAndSavedByteForByte) {
     expected.push_back(ImageCommand(3, kStillPlayback));
     ASSERT_TRUE(cam_.WaitFor([&] { return EndCommands() == 1; }, 10s));
     EXPECT_EQ(ReceivedOn(4), expected);
-    EXPECT_TRUE(testsupport::Eventually([&] { return !CaptureActive(); }));
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return !CaptureActive(); }));
     EXPECT_EQ(barMax, c.blocks) << "range 0..count";
     EXPECT_EQ(barValueAtFirstBlock, 0) << "no step before the first block";
 
@@ -375,7 +375,7 @@ TEST_F(CaptureFlowTest, CancelDuringBlockTwoOfThreeStopsBeforeTheNextBlockWithou
     // The exchange under way completes; then the job stops.
     AnswerBlock(cam_, 2, still);
     ASSERT_TRUE(cam_.WaitFor([&] { return EndCommands() == 1; }, 10s));
-    EXPECT_TRUE(testsupport::Eventually([&] { return !CaptureActive(); }));
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return !CaptureActive(); }));
     EXPECT_EQ(ReceivedOn(4),
               (std::vector<Bytes>{ImageCommand(2, kStillPlayback), kGetDataInfo, GetBlock(1),
                                   GetBlock(2), ImageCommand(3, kStillPlayback)}));
@@ -418,7 +418,7 @@ TEST_F(CaptureFlowTest, ADataCountOfZeroWithASizeFails) {
     EXPECT_TRUE(driver.Done());
     EXPECT_EQ(driver.boxes(), std::vector<Box>{kAcquisitionFailed});
     ASSERT_TRUE(cam_.WaitFor([&] { return EndCommands() == 1; }, 10s));
-    EXPECT_TRUE(testsupport::Eventually([&] { return !CaptureActive(); }));
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return !CaptureActive(); }));
     EXPECT_EQ(ReceivedWith(CTP_GET_IMAGE_DATA).size(), 0u);
 }
 
@@ -431,7 +431,7 @@ TEST_F(CaptureFlowTest, InVideoRecordingModeTheStartIsNeverSent) {
     EXPECT_TRUE(driver.Done());
     EXPECT_EQ(driver.boxes(), std::vector<Box>{kAcquisitionFailed});
     // The job's end clears the flag last; nothing may follow it.
-    ASSERT_TRUE(testsupport::Eventually([&] { return !CaptureActive(); }));
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return !CaptureActive(); }));
     EXPECT_TRUE(ReceivedOn(4).empty());
 }
 
@@ -443,7 +443,7 @@ TEST_F(CaptureFlowTest, AReplyTimeOutSendsTheErrorReportOnChannelFour) {
     controller_->Request(window_);
     EXPECT_TRUE(driver.Done());
     EXPECT_EQ(driver.boxes(), std::vector<Box>{kAcquisitionFailed});
-    ASSERT_TRUE(testsupport::Eventually([&] { return !CaptureActive(); }));
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return !CaptureActive(); }));
     // No capture end after a failed start.
     EXPECT_EQ(ReceivedOn(4),
               (std::vector<Bytes>{ImageCommand(2, kStillPlayback), kErrorReportOn4}));
@@ -491,7 +491,7 @@ TEST_F(CaptureFlowTest, LiveViewPausesWhileACaptureRuns) {
     driver.ClickOnScreen(QStringLiteral("NO"));
     controller_->Request(window_);
     EXPECT_TRUE(driver.Done());
-    ASSERT_TRUE(testsupport::Eventually([&] { return !CaptureActive(); }));
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return !CaptureActive(); }));
     // Once the capture has ended, live view goes on by itself.
     EXPECT_TRUE(cam_.WaitFor([&] { return liveCommands() > 0; }, 10s));
     monitor->Request(window_);
