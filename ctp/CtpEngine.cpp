@@ -77,6 +77,7 @@ int CCtpEngine::Start(const platform::PortHandle& newPort) {
         MutexLock lock(*portMutex);
         std::lock_guard handle(portHandleLock);
         port = newPort;
+        ++portGeneration;
     } else {
         {
             std::lock_guard handle(portHandleLock);
@@ -245,10 +246,7 @@ void CCtpEngine::WriteFrame(const CtpRequest& request) {
     if (length > 0) {
         // Not under portMutex: only this thread writes. A failed write shows
         // as the caller's time-out.
-        if (const platform::PortHandle target = CurrentPort()) {
-            uint32_t written = 0;
-            target->Write(sendBuffer, length, &written);
-        }
+        WritePort(sendBuffer, length);
     }
 }
 
@@ -259,6 +257,13 @@ uint32_t CCtpEngine::ReceiverProc(void* engine) {
     return 0;
 }
 
+void CCtpEngine::WritePort(const uint8_t* frame, uint32_t length) {
+    if (const platform::PortHandle target = CurrentPort()) {
+        uint32_t written = 0;
+        target->Write(frame, length, &written);
+    }
+}
+
 bool CCtpEngine::ReadPort(uint8_t* dest, uint32_t count, uint32_t* got) {
     *got = 0;
     return port != nullptr && port->Read(dest, count, got);
@@ -266,6 +271,10 @@ bool CCtpEngine::ReadPort(uint8_t* dest, uint32_t count, uint32_t* got) {
 
 bool CCtpEngine::ReceiveOneFrame() {
     bool proceed = true;
+    {
+        MutexLock lock(*portMutex);
+        frameGeneration = portGeneration;
+    }
     try {
         std::memset(receiveBuffer, 0, sizeof receiveBuffer);
         int result = ReadExact(receiveBuffer, kCtpHeaderSize);
@@ -310,6 +319,11 @@ int CCtpEngine::ReadExact(uint8_t* dest, uint32_t count) {
         bool ok = false;
         {
             MutexLock lock(*portMutex);
+            if (portGeneration != frameGeneration) {
+                // A frame never spans two ports: what came of it on the old
+                // one is dropped, and the new port's bytes start a new frame.
+                return -1;
+            }
             ok = ReadPort(dest + done, wanted, &n);
         }
         if (n > wanted) {

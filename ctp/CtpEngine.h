@@ -67,6 +67,10 @@ protected:
     // called with portMutex held. True with *got == 0 when nothing came in
     // time, false when the read failed.
     virtual bool ReadPort(uint8_t* dest, uint32_t count, uint32_t* got);
+    // The send path's only byte sink: one whole frame, written by the sender
+    // thread alone; the result is not looked at (a lost write shows as the
+    // caller's time-out).
+    virtual void WritePort(const uint8_t* frame, uint32_t length);
 
     // Creates whichever events and mutexes do not exist yet; false when one
     // cannot be created.
@@ -110,6 +114,10 @@ private:
     platform::Protected<std::deque<CtpRequest>> queue;
     platform::Protected<ReplySlots> replySlot;
     std::atomic<int> connecting{1};
+    // Counts the port exchanges of later Starts; guarded by portMutex. The
+    // receiver notes it at the start of each frame (frameGeneration is its own).
+    uint32_t portGeneration = 0;
+    uint32_t frameGeneration = 0;
     std::function<void()> linkLost;
     // Set once every event and mutex exists; Send and Receive refuse before.
     std::atomic<bool> ready{false};

@@ -51,42 +51,15 @@ bool Camcorder::Start() {
     if (options_.fd >= 0) {
         end_ = options_.fd;
         options_.fd = -1;
-    } else {
-        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0) {
+        servesGivenFd_ = true;
+        const int flags = ::fcntl(end_, F_GETFL);
+        ::fcntl(end_, F_SETFL, flags | O_NONBLOCK);
+        if (::pipe2(hangUpPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+            ::close(end_);
+            end_ = -1;
             return false;
         }
-        // ptsname_r: several simulators may start at once in one test process.
-        char name[128];
-        if (::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
-            ::ptsname_r(master, name, sizeof name) != 0) {
-            ::close(master);
-            return false;
-        }
-        slavePath_ = name;
-        keepSlave_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (keepSlave_ < 0) {
-            ::close(master);
-            return false;
-        }
-        // Raw from the start: a program that opens the line before setting it
-        // up must not see its own bytes echoed or line endings translated.
-        termios tio{};
-        if (::tcgetattr(keepSlave_, &tio) == 0) {
-            ::cfmakeraw(&tio);
-            ::tcsetattr(keepSlave_, TCSANOW, &tio);
-        }
-        end_ = master;
-    }
-    const int flags = ::fcntl(end_, F_GETFL);
-    ::fcntl(end_, F_SETFL, flags | O_NONBLOCK);
-    if (::pipe2(hangUpPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
-        ::close(end_);
-        end_ = -1;
-        if (keepSlave_ >= 0) {
-            ::close(keepSlave_);
-            keepSlave_ = -1;
-        }
+    } else if (!OpenLineLocked()) {
         return false;
     }
     started_ = true;
@@ -101,7 +74,9 @@ bool Camcorder::Start() {
 
 void Camcorder::Stop() {
     {
-        std::lock_guard lock(mu_);
+        std::unique_lock lock(mu_);
+        // A restore under way owns the threads until it has started the new ones.
+        eventCv_.wait(lock, [&] { return !restoring_; });
         if (!started_ || stopping_) {
             return;
         }
@@ -134,6 +109,96 @@ void Camcorder::Stop() {
 std::string Camcorder::SlavePath() const {
     std::lock_guard lock(mu_);
     return slavePath_;
+}
+
+bool Camcorder::OpenLineLocked() {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0) {
+        return false;
+    }
+    // ptsname_r: several simulators may start at once in one test process.
+    char name[128];
+    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
+        ::ptsname_r(master, name, sizeof name) != 0) {
+        ::close(master);
+        return false;
+    }
+    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) {
+        ::close(master);
+        return false;
+    }
+    // Raw from the start: a program that opens the line before setting it
+    // up must not see its own bytes echoed or line endings translated.
+    termios tio{};
+    if (::tcgetattr(slave, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        ::tcsetattr(slave, TCSANOW, &tio);
+    }
+    const int flags = ::fcntl(master, F_GETFL);
+    ::fcntl(master, F_SETFL, flags | O_NONBLOCK);
+    int pipe[2] = {-1, -1};
+    if (::pipe2(pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        ::close(slave);
+        ::close(master);
+        return false;
+    }
+    for (int& fd : hangUpPipe_) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    hangUpPipe_[0] = pipe[0];
+    hangUpPipe_[1] = pipe[1];
+    slavePath_ = name;
+    keepSlave_ = slave;
+    end_ = master;
+    return true;
+}
+
+bool Camcorder::RestoreLink() {
+    {
+        std::lock_guard lock(mu_);
+        if (!started_ || stopping_ || servesGivenFd_ || restoring_) {
+            return false;
+        }
+        if (linkUp_ && !hangUpRequested_) {
+            return false;
+        }
+        restoring_ = true;
+        RequestHangUpLocked();  // a line that is still closing finishes now
+    }
+    // The old line's threads end on the hang-up; the reader closes the line.
+    if (reader_.joinable()) {
+        reader_.join();
+    }
+    if (writer_.joinable()) {
+        writer_.join();
+    }
+    std::unique_lock lock(mu_);
+    restoring_ = false;
+    if (stopping_ || !OpenLineLocked()) {
+        NoteEventLocked();
+        return false;
+    }
+    queue_.clear();
+    writerBusy_ = false;
+    hangUpRequested_ = false;
+    linkUp_ = true;
+    lastModeAnswer_.reset();
+    inboundFree_ = {};
+    outboundFree_ = {};
+    reader_ = std::thread([this] { ReaderLoop(); });
+    writer_ = std::thread([this] { WriterLoop(); });
+    bool linked = true;
+    for (const std::string& path : links_) {
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+        std::filesystem::create_symlink(slavePath_, path, ec);
+        linked = linked && !ec;
+    }
+    NoteEventLocked();
+    return linked;
 }
 
 bool Camcorder::LinkAs(const std::string& path) {

@@ -134,6 +134,12 @@ public:
     std::vector<Fault> Faults() const;
     // Closes the line now: the program's next read fails.
     void DropLink();
+    // After a drop (or a hang-up by the program): a new line on a new
+    // pseudo-terminal, and every link made with LinkAs pointed at it, as a
+    // camera that comes back into range. Answers not yet sent are lost with
+    // the old line. False when the line is up, the simulator serves a given
+    // descriptor, or the new line cannot be opened.
+    bool RestoreLink();
     // Unsolicited output, queued behind what is already waiting to go out.
     void SendRaw(std::span<const uint8_t> bytes);
     void SendFrame(uint16_t channel, uint16_t opcode, std::span<const uint8_t> body = {});
@@ -177,6 +183,8 @@ private:
         uint32_t cutAt = 0;  // 0: the whole frame; kCutHalf: half of it
     };
 
+    // Opens a pseudo-terminal as the line and the hang-up pipe; under mu_.
+    bool OpenLineLocked();
     void ReaderLoop();
     void WriterLoop();
     void HandleFrame(std::vector<uint8_t> frame, Clock::time_point readAt);
@@ -219,6 +227,8 @@ private:
     bool stopping_ = false;
     bool linkUp_ = false;
     bool hangUpRequested_ = false;
+    bool servesGivenFd_ = false;
+    bool restoring_ = false;        // RestoreLink is joining the old line's threads
     bool writerBusy_ = false;       // a write is under way outside the lock
     int end_ = -1;                  // our end of the line
     int keepSlave_ = -1;            // keeps the pty's slave open so the master never sees EIO early

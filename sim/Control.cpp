@@ -384,6 +384,7 @@ std::string ControlHelp() {
            "shape on [RATE [LATENCY_MS]] shape the link (default 100000 B/s, 20 ms)\n"
            "shape off\n"
            "drop                         close the line now\n"
+           "restore                      a new line after a drop, the links moved to it\n"
            "send HEX                     write raw bytes to the line\n"
            "frame CH OPCODE [HEX]        write one frame to the line\n"
            "frames [rx|tx]               the record of frames received (or sent)\n"
@@ -440,6 +441,12 @@ ControlReply RunControlCommand(Camcorder& cam, std::string_view line) {
     }
     if (cmd == "drop") {
         cam.DropLink();
+        return {Ok()};
+    }
+    if (cmd == "restore") {
+        if (!cam.RestoreLink()) {
+            return {Err("the line is up or cannot be opened again")};
+        }
         return {Ok()};
     }
     if (cmd == "send") {

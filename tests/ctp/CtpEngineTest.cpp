@@ -421,6 +421,27 @@ TEST_F(CtpEngineTest, FailedReadsWhileConnectingAreRetriedUntilANewPortComes) {
     EXPECT_EQ(boxes.load(), 0);
 }
 
+TEST_F(CtpEngineTest, AFrameCutByALostPortIsDroppedWhenTheNextPortComes) {
+    Link first;
+    ObservedEngine& engine = StartedEngine(first);
+    // Half an image block, then the line goes.
+    const Bytes image = Frame(Block(1, 0x20), 4);
+    DeliverAsOneRead(engine, first, Bytes(image.begin(), image.begin() + 500));
+    first.pty->HangUp();
+    engine.OpenGate();
+    ASSERT_TRUE(PumpUntil([&] { return engine.Failures() >= 2; }));
+
+    // On the new port the camera starts afresh: a whole block, not the rest
+    // of the old one, and then a short frame, both delivered as they are.
+    Link second;
+    ASSERT_EQ(engine.Start(second.port), 1);
+    const Bytes fresh = Frame(Block(2, 0x30), 4);
+    second.pty->PeerWrite(fresh);
+    EXPECT_EQ(AwaitFrame(engine, 4), fresh);
+    second.pty->PeerWrite(report3_);
+    EXPECT_EQ(AwaitFrame(engine, 3), report3_);
+}
+
 TEST_F(CtpEngineTest, ASecondStartIsNotHeldUpByASilentFirstPort) {
     // The first camera never says anything; its port came without time-outs.
     Link first;

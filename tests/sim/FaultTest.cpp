@@ -1,9 +1,12 @@
 // Each fault of the simulator does what it says, seen from the handset's end
 // of the line; shaping holds the link to its rate and latency.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <string>
 
 #include "sim/Camcorder.h"
 #include "tests/sim/SimClient.h"
@@ -114,6 +117,30 @@ TEST_F(SimFaults, DropLinkNowHangsUpAWaitingReader) {
     EXPECT_TRUE(client->SeesHangUp());
     EXPECT_TRUE(cam.WaitFor([&] { return !cam.LinkUp(); }, kPatience));
     cam.Stop();  // after a drop, stopping still ends cleanly
+}
+
+TEST_F(SimFaults, RestoreAfterADropServesANewLineWhereTheLinksPoint) {
+    const std::string link = ::testing::TempDir() + "restore-link-" + std::to_string(::getpid()) +
+                             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    ASSERT_TRUE(cam.LinkAs(link));
+    EXPECT_FALSE(cam.RestoreLink()) << "the line is up";
+    const std::string oldLine = cam.SlavePath();
+    cam.DropLink();
+    EXPECT_TRUE(client->SeesHangUp());
+    ASSERT_TRUE(cam.RestoreLink());
+    EXPECT_TRUE(cam.LinkUp());
+    EXPECT_NE(cam.SlavePath(), oldLine);
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), cam.SlavePath());
+    // The camera answers on the new line as before, state and record kept.
+    SimClient again(link);
+    EXPECT_EQ(again.Exchange(kGetMode), kModeAnswer);
+    EXPECT_EQ(cam.CountReceived(sim::CTP_GET_MODE), 1u);
+    // And it can be dropped and restored again.
+    cam.DropLink();
+    EXPECT_TRUE(again.SeesHangUp());
+    EXPECT_TRUE(cam.RestoreLink());
+    cam.Stop();
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
 }
 
 TEST_F(SimFaults, TheFirstMatchingFaultWins) {

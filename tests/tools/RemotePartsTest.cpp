@@ -1,0 +1,213 @@
+// camora-remote's parts that need no camera: its command line, the round-trip
+// bookkeeping and the status report's JSON.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "tools/remote/LinkStats.h"
+#include "tools/remote/Mjpeg.h"
+#include "tools/remote/RemoteOptions.h"
+#include "tools/remote/StatusReport.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using remote::ParseRemoteOptions;
+using remote::Subcommand;
+
+TEST(RemoteOptions, ParsesEachCommandsOptions) {
+    struct Case {
+        std::vector<std::string> args;
+        std::function<void(const remote::RemoteOptions&)> check;
+    };
+    const std::vector<Case> cases = {
+        {{"status", "--watch", "--json", "--reconnect", "--device", "CAM A"},
+         [](const auto& o) {
+             EXPECT_EQ(o.command, Subcommand::Status);
+             EXPECT_TRUE(o.watch && o.json && o.reconnect);
+             EXPECT_EQ(o.device, "CAM A");
+         }},
+        {{"press", "zoom-t", "--hold", "250"},
+         [](const auto& o) {
+             EXPECT_EQ(o.key, "zoom-t");
+             EXPECT_EQ(o.holdMs, 250);
+         }},
+        {{"liveview"},
+         [](const auto& o) {
+             EXPECT_EQ(o.outDir, ".") << "files in the current folder by default";
+             EXPECT_FALSE(o.mjpeg);
+             EXPECT_EQ(o.frames, 0) << "until interrupted";
+         }},
+        {{"liveview", "--mjpeg", "-", "--frames", "9"},
+         [](const auto& o) {
+             EXPECT_TRUE(o.mjpeg);
+             EXPECT_TRUE(o.outDir.empty());
+             EXPECT_EQ(o.frames, 9);
+         }},
+        {{"gps", "on", "--for", "30", "--reconnect"},
+         [](const auto& o) {
+             EXPECT_TRUE(o.gpsOn);
+             EXPECT_EQ(o.forSeconds, 30);
+         }},
+        {{"gps", "off"}, [](const auto& o) { EXPECT_FALSE(o.gpsOn); }},
+        {{"stats"},
+         [](const auto& o) {
+             EXPECT_EQ(o.frames, 20);
+             EXPECT_EQ(o.queries, 20);
+             EXPECT_EQ(o.linkRate, 0);
+         }},
+        {{"capture", "--help"},
+         [](const auto& o) {
+             EXPECT_TRUE(o.help);
+             EXPECT_EQ(o.command, Subcommand::Capture);
+         }},
+    };
+    for (const Case& c : cases) {
+        const remote::ParseResult r = ParseRemoteOptions(c.args);
+        ASSERT_TRUE(r.options) << ::testing::PrintToString(c.args) << ": " << r.error;
+        c.check(*r.options);
+    }
+}
+
+TEST(RemoteOptions, RefusesWhatDoesNotFitTheCommand) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{}, "a command is needed"},
+        {{"record"}, "unknown command 'record'"},
+        {{"press", "shutter"}, "no key named 'shutter'"},
+        {{"press", "record", "play"}, "press takes one key"},
+        {{"press", "record", "--hold"}, "--hold needs a value"},
+        {{"press", "record", "--hold", "5s"}, "--hold takes a number from 1 to 600000"},
+        {{"status", "--frames", "3"}, "unknown option --frames for status"},
+        {{"capture", "--reconnect"}, "unknown option --reconnect for capture"},
+        {{"status", "--reconnect"}, "--reconnect goes with --watch"},
+        {{"liveview", "--mjpeg", "x.mjpeg"}, "--mjpeg writes to standard output only"},
+        {{"liveview", "--out", "d", "--mjpeg", "-"}, "--out and --mjpeg exclude each other"},
+        {{"gps", "maybe"}, "gps takes on or off"},
+        {{"gps", "off", "--for", "3"}, "--for and --reconnect go with gps on"},
+        {{"stats", "--link-latency", "20"}, "--link-latency goes with --link-rate"},
+        {{"devices", "extra"}, "unexpected 'extra'"},
+        {{"status", "--device", ""}, "--device needs a value"},
+    };
+    for (const auto& [args, error] : cases) {
+        const remote::ParseResult r = ParseRemoteOptions(args);
+        EXPECT_FALSE(r.options) << ::testing::PrintToString(args);
+        EXPECT_NE(r.error.find(error), std::string::npos)
+            << ::testing::PrintToString(args) << ": " << r.error;
+    }
+}
+
+TEST(RemoteOptions, EveryKeyNameIsAccepted) {
+    ASSERT_EQ(remote::KeyNames().size(), 9u);
+    for (const std::string& key : remote::KeyNames()) {
+        EXPECT_TRUE(ParseRemoteOptions({"press", key}).options) << key;
+    }
+}
+
+std::vector<uint8_t> Frame(uint16_t channel, uint16_t opcode, size_t bodyBytes = 2) {
+    std::vector<uint8_t> f = {static_cast<uint8_t>(channel >> 8),
+                              static_cast<uint8_t>(channel),
+                              0,
+                              static_cast<uint8_t>(6 + bodyBytes),
+                              static_cast<uint8_t>(opcode >> 8),
+                              static_cast<uint8_t>(opcode)};
+    f.resize(6 + bodyBytes);
+    return f;
+}
+
+TEST(LinkStats, PairsEachRequestWithTheNextAnswerOnItsChannel) {
+    remote::LinkStats stats;
+    const auto t0 = remote::LinkStats::Clock::now();
+    stats.NoteSent(Frame(4, 0x1103), t0);
+    stats.NoteSent(Frame(1, 0x1101, 0), t0 + 1ms);
+    stats.NoteReceived(Frame(1, 0x2101, 8), t0 + 31ms);    // 30 ms on channel 1
+    stats.NoteReceived(Frame(4, 0x2103, 100), t0 + 50ms);  // 50 ms on channel 4
+    stats.NoteReceived(Frame(4, 0x2103, 100), t0 + 90ms);  // nothing asked: no sample
+    // An error report gets no answer and a mode poll is answered at the
+    // camera's pace: neither starts a round trip.
+    stats.NoteSent(Frame(3, 0xFF01), t0 + 100ms);
+    stats.NoteReceived(Frame(3, 0x2001), t0 + 500ms);
+    stats.NoteSent(Frame(1, 0x1102, 0), t0 + 600ms);
+    stats.NoteReceived(Frame(1, 0x2101, 8), t0 + 1100ms);
+
+    const auto ch1 = stats.RoundTrips(1);
+    EXPECT_EQ(ch1.samples, 1u);
+    EXPECT_DOUBLE_EQ(ch1.medianMs, 30.0);
+    const auto ch4 = stats.RoundTrips(4);
+    EXPECT_EQ(ch4.samples, 1u);
+    EXPECT_DOUBLE_EQ(ch4.medianMs, 50.0);
+    EXPECT_EQ(stats.RoundTrips(3).samples, 0u);
+    EXPECT_EQ(stats.RoundTrips(2).samples, 0u);
+    // Traffic counts every frame, answered or not.
+    EXPECT_EQ(stats.Totals(4).sentFrames, 1u);
+    EXPECT_EQ(stats.Totals(4).sentBytes, 8u);
+    EXPECT_EQ(stats.Totals(4).receivedBytes, 212u);
+    EXPECT_EQ(stats.Totals(1).sentFrames, 2u);
+}
+
+TEST(LinkStats, QuantilesByNearestRank) {
+    std::vector<double> hundred;
+    for (int i = 100; i >= 1; --i) {
+        hundred.push_back(i);
+    }
+    const struct {
+        std::vector<double> values;
+        double q;
+        double expected;
+    } cases[] = {
+        {{}, 0.5, 0},       {{7}, 0.99, 7},      {{3, 1, 2}, 0.5, 2}, {{4, 1, 3, 2}, 0.5, 2},
+        {hundred, 0.5, 50}, {hundred, 0.99, 99}, {hundred, 1.0, 100},
+    };
+    for (const auto& c : cases) {
+        EXPECT_DOUBLE_EQ(remote::LinkStats::Quantile(c.values, c.q), c.expected)
+            << ::testing::PrintToString(c.values) << " q " << c.q;
+    }
+}
+
+TEST(StatusReport, JsonParsesWithTheCameraValues) {
+    remote::StatusReport r;
+    r.device = "CAM \"1\"\\\x01";
+    r.state.mode = 3;
+    r.state.operationState = 1;
+    r.state.acPower = 1;
+    r.state.batteryAttached = 0;
+    r.state.batteryLevel = 4;
+    r.state.gpsStatus = 2;
+    const auto j = nlohmann::json::parse(remote::FormatStatusJson(r));
+    EXPECT_EQ(j.at("device"), "CAM \"1\"\\\x01");
+    EXPECT_EQ(j.at("mode"), "still playback");
+    EXPECT_EQ(j.at("state"), "shooting");
+    EXPECT_EQ(j.at("recording"), true);
+    EXPECT_EQ(j.at("mains_power"), true);
+    EXPECT_EQ(j.at("battery_attached"), false);
+    EXPECT_EQ(j.at("gps"), "on, no position");
+    r.state.mode = 9;  // what the camera may send; the setters normally drop it
+    EXPECT_EQ(nlohmann::json::parse(remote::FormatStatusJson(r)).at("mode"), "unknown");
+}
+
+TEST(StatusReport, ChangesThatAReportShows) {
+    CameraStateSnapshot a{};
+    CameraStateSnapshot b = a;
+    b.responseWord = 0x1234;  // not shown
+    b.monitorActive = 1;
+    EXPECT_FALSE(remote::StatusChanged(a, b));
+    for (uint16_t CameraStateSnapshot::*field :
+         {&CameraStateSnapshot::mode, &CameraStateSnapshot::operationState,
+          &CameraStateSnapshot::acPower, &CameraStateSnapshot::batteryAttached,
+          &CameraStateSnapshot::batteryLevel, &CameraStateSnapshot::gpsStatus}) {
+        CameraStateSnapshot c = a;
+        c.*field = 1;
+        EXPECT_TRUE(remote::StatusChanged(a, c));
+    }
+}
+
+TEST(Mjpeg, OnePartPerImageWithItsLength) {
+    const std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0x00, 0x0D, 0x0A, 0xFF, 0xD9};
+    const std::string part = remote::MjpegPart(jpeg);
+    EXPECT_EQ(part, std::string("--camoraframe\r\nContent-Type: image/jpeg\r\nContent-Length: 7"
+                                "\r\n\r\n\xFF\xD8\x00\x0D\x0A\xFF\xD9\r\n",
+                                71));
+}
+
+}  // namespace

@@ -1,0 +1,732 @@
+// camora-remote as a child process against the simulated camcorder of this
+// process, which serves it over a pseudo-terminal linked into the device root.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/fs/DeviceRoot.h"
+#include "platform/fs/InstanceLock.h"
+#include "sim/Camcorder.h"
+#include "sim/TestPicture.h"
+#include "tests/support/PumpUntil.h"
+#include "tests/support/TempDeviceRoot.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
+using testsupport::PumpUntil;
+
+const std::string kBt = "registry/HKLM/Software/Microsoft/Bluetooth/";
+const std::string kSpp = "00001101-0000-1000-8000-00805f9b34fb";
+
+// The number written right after the first `marker` at or after `from`
+// (NaN when the marker is not there); *end, when given, is where it ends.
+double NumberAfter(const std::string& text, const std::string& marker, size_t from = 0,
+                   size_t* end = nullptr) {
+    const size_t at = text.find(marker, from);
+    if (at == std::string::npos) {
+        return std::nan("");
+    }
+    const char* start = text.c_str() + at + marker.size();
+    char* stop = nullptr;
+    const double value = std::strtod(start, &stop);
+    if (stop == start) {
+        return std::nan("");
+    }
+    if (end != nullptr) {
+        *end = static_cast<size_t>(stop - text.c_str());
+    }
+    return value;
+}
+
+Bytes ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// One run of the tool: standard output and error go to files (standard
+// error to a pseudo-terminal when asked, as on a user's terminal).
+class Tool {
+public:
+    Tool(const testsupport::TempDeviceRoot& root, std::vector<std::string> args,
+         bool errOnTerminal = false, const std::vector<std::string>& extraEnv = {})
+        : out_(root.Host("tool-" + std::to_string(++runs_) + ".out")),
+          err_(root.Host("tool-" + std::to_string(runs_) + ".err")) {
+        args.insert(args.begin(), REMOTE_TOOL_PATH);
+        std::vector<char*> argv;
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        std::vector<std::string> env;
+        std::vector<std::string> own = extraEnv;
+        own.push_back("CAMORA_DEVICE_ROOT=" + root.path());
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string entry = *e;
+            const bool replaced = std::any_of(own.begin(), own.end(), [&](const std::string& o) {
+                return entry.starts_with(o.substr(0, o.find('=') + 1));
+            });
+            if (!replaced) {
+                env.push_back(entry);
+            }
+        }
+        env.insert(env.end(), own.begin(), own.end());
+        std::vector<char*> envp;
+        for (std::string& e : env) {
+            envp.push_back(e.data());
+        }
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        std::string terminal;
+        if (errOnTerminal) {
+            master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+            char name[128] = {};
+            if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0 &&
+                ::ptsname_r(master_, name, sizeof name) == 0) {
+                terminal = name;
+            }
+            posix_spawn_file_actions_addopen(&actions, 2, terminal.c_str(), O_RDWR | O_NOCTTY, 0);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        }
+        if (posix_spawn(&pid_, REMOTE_TOOL_PATH, &actions, nullptr, argv.data(), envp.data()) !=
+            0) {
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Tool() {
+        if (pid_ > 0 && exit_ == kRunning) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (master_ >= 0) {
+            ::close(master_);
+        }
+    }
+
+    // The exit code, or -1 when it had to be killed after the limit.
+    int Wait(std::chrono::milliseconds limit = 30s) {
+        if (pid_ <= 0) {
+            return -2;
+        }
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (exit_ == kRunning) {
+            DrainTerminal();
+            int status = 0;
+            const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+            if (r == pid_) {
+                exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                break;
+            }
+            if (std::chrono::steady_clock::now() >= end) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, nullptr, 0);
+                exit_ = -1;
+                break;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        DrainTerminal();
+        return exit_;
+    }
+    void Interrupt() const { ::kill(pid_, SIGINT); }
+
+    std::string Out() const { return ReadText(out_); }
+    std::string Err() {
+        DrainTerminal();
+        return master_ >= 0 ? terminalText_ : ReadText(err_);
+    }
+    std::string Diagnose() { return "stdout:\n" + Out() + "\nstderr:\n" + Err(); }
+
+private:
+    static constexpr int kRunning = -100;
+    void DrainTerminal() {
+        if (master_ < 0) {
+            return;
+        }
+        char buffer[4096];
+        const int flags = ::fcntl(master_, F_GETFL);
+        ::fcntl(master_, F_SETFL, flags | O_NONBLOCK);
+        for (;;) {
+            const ssize_t n = ::read(master_, buffer, sizeof buffer);
+            if (n <= 0) {
+                break;
+            }
+            terminalText_.append(buffer, static_cast<size_t>(n));
+        }
+    }
+
+    static inline int runs_ = 0;
+    std::string out_;
+    std::string err_;
+    pid_t pid_ = -1;
+    int exit_ = kRunning;
+    int master_ = -1;
+    std::string terminalText_;
+};
+
+// A device root with "CAMORA HD" paired on COM8, and the camcorder there.
+class RemoteTool : public ::testing::Test {
+public:
+    void SetUp() override {
+        root_.WriteFile("Program Files/CamoraController/CamoraControllerConfig.ini",
+                        "# CamoraController config file.\r\n#   Do not edit this file.\r\n#\r\n"
+                        "GpsInterval=1\r\nTimeOut=2\r\n");
+        root_.WriteFile("track.txt",
+                        "100 1 35.681236 139.767125 09:30:00.000\n"
+                        "300 1 35.681310 139.767210 09:30:01.000\n");
+        root_.WriteFile("gps.conf", "backend=track\nfile=track.txt\nloop=1\n");
+        Pair("0a1b2c3d4e5f", "CAMORA HD", "COM8");
+        cam_.SetModePollInterval(100);
+        ASSERT_TRUE(cam_.Start());
+        ASSERT_TRUE(cam_.LinkAsDevice("COM8"));
+    }
+
+    void Pair(const std::string& key, const std::string& name, const std::string& port) {
+        std::filesystem::create_directories(
+            root_.Host(kBt + "Device/" + key + "/Services/" + kSpp));
+        root_.WriteFile(kBt + "Device/" + key + "/name", name + "\n");
+        root_.WriteFile(kBt + "Serial/Ports/0000" + key + "/Port", port + "\n");
+    }
+
+    std::vector<Bytes> ReceivedWith(uint16_t opcode) const {
+        std::vector<Bytes> out;
+        for (const sim::WireFrame& f : cam_.ReceivedFrames()) {
+            if (f.opcode() == opcode) {
+                out.push_back(f.bytes);
+            }
+        }
+        return out;
+    }
+
+    // The image size the camera announced in its last CTP_DATA_INFO answer.
+    size_t AnnouncedSize() const {
+        size_t size = 0;
+        for (const sim::WireFrame& f : cam_.SentFrames()) {
+            if (f.opcode() == sim::CTP_DATA_INFO && f.bytes.size() >= 10) {
+                size = size_t{f.bytes[6]} << 24 | size_t{f.bytes[7]} << 16 |
+                       size_t{f.bytes[8]} << 8 | f.bytes[9];
+            }
+        }
+        return size;
+    }
+
+    size_t JpegFiles(const std::string& folder) const {
+        std::error_code ec;
+        size_t n = 0;
+        for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
+            n += e.path().extension() == ".jpg" ? 1 : 0;
+        }
+        return n;
+    }
+
+    testsupport::TempDeviceRoot root_;
+    sim::Camcorder cam_;
+};
+
+// ---- usage ------------------------------------------------------------------
+
+TEST_F(RemoteTool, HelpForEveryCommandListsTheExitCodes) {
+    for (const char* command :
+         {"devices", "status", "press", "liveview", "capture", "gps", "stats"}) {
+        Tool t(root_, {command, "--help"});
+        ASSERT_EQ(t.Wait(), 0) << command << t.Diagnose();
+        EXPECT_NE(t.Out().find(std::string("usage: camora-remote ") + command), std::string::npos)
+            << t.Out();
+        EXPECT_NE(t.Out().find("10  the camcorder's link is held"), std::string::npos);
+    }
+    Tool all(root_, {"--help"});
+    ASSERT_EQ(all.Wait(), 0);
+    EXPECT_NE(all.Out().find("liveview [--frames N]"), std::string::npos) << all.Out();
+}
+
+TEST_F(RemoteTool, ABadCommandLineEndsWithTwoBeforeTouchingTheCamera) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"shoot"},
+        {"press"},
+        {"press", "shutter"},
+        {"press", "record", "--hold", "0"},
+        {"liveview", "--out", "x", "--mjpeg", "-"},
+        {"liveview", "--mjpeg", "out.mjpeg"},
+        {"gps"},
+        {"gps", "off", "--for", "3"},
+        {"status", "--reconnect"},
+        {"capture", "--reconnect"},
+        {"stats", "--link-latency", "20"},
+        {"devices", "--hold", "3"},
+    };
+    for (const auto& args : cases) {
+        Tool t(root_, args);
+        EXPECT_EQ(t.Wait(), 2) << ::testing::PrintToString(args) << t.Diagnose();
+        EXPECT_NE(t.Err().find("try camora-remote --help"), std::string::npos) << t.Err();
+    }
+    EXPECT_TRUE(cam_.ReceivedFrames().empty());
+}
+
+// ---- devices and connection errors ------------------------------------------
+
+TEST_F(RemoteTool, DevicesListsThePairedCamcorders) {
+    Pair("112233445566", "CAMORA \"B\"", "COM9");
+    Tool text(root_, {"devices"});
+    ASSERT_EQ(text.Wait(), 0) << text.Diagnose();
+    EXPECT_NE(text.Out().find("CAMORA HD\tCOM8\n"), std::string::npos) << text.Out();
+    Tool json(root_, {"devices", "--json"});
+    ASSERT_EQ(json.Wait(), 0) << json.Diagnose();
+    const auto list = nlohmann::json::parse(json.Out());
+    ASSERT_EQ(list.size(), 2u);
+    std::vector<std::string> names;
+    for (const auto& d : list) {
+        names.push_back(d.at("name").get<std::string>() + "@" + d.at("port").get<std::string>());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"CAMORA \"B\"@COM9", "CAMORA HD@COM8"}));
+    EXPECT_TRUE(cam_.ReceivedFrames().empty()) << "listing does not connect";
+}
+
+TEST_F(RemoteTool, ConnectionErrorsHaveTheirOwnCodes) {
+    const struct {
+        const char* what;
+        std::function<void(RemoteTool&)> setUp;
+        std::vector<std::string> args;
+        int code;
+        const char* message;
+    } cases[] = {
+        {"two paired, none chosen",
+         [](RemoteTool& t) { t.Pair("112233445566", "OTHER CAM", "COM9"); },
+         {"status"},
+         3,
+         "choose one with --device NAME:\n  "},
+        {"no such name",
+         [](RemoteTool&) {},
+         {"status", "--device", "CAMORA SD"},
+         3,
+         "no paired camcorder is named \"CAMORA SD\"; paired:\n  CAMORA HD (COM8)"},
+        {"no Bluetooth",
+         [](RemoteTool& t) { std::filesystem::remove_all(t.root_.Host("registry")); },
+         {"status"},
+         4,
+         "BLUETOOTH NOT AVAILABLE"},
+        {"nothing paired",
+         [](RemoteTool& t) {
+             std::filesystem::remove_all(t.root_.Host(kBt + "Device"));
+             std::filesystem::create_directories(t.root_.Host(kBt + "Device"));
+         },
+         {"status"},
+         3,
+         "NO PAIRING DEVICE FOUND"},
+        {"the port does not open",
+         [](RemoteTool& t) { std::filesystem::remove(t.root_.Host("dev/COM8")); },
+         {"status"},
+         5,
+         "CONNECTION FAILED: the port of \"CAMORA HD\" did not open"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.setUp(*this);
+        Tool t(root_, c.args);
+        EXPECT_EQ(t.Wait(), c.code) << t.Diagnose();
+        EXPECT_NE(t.Err().find(c.message), std::string::npos) << t.Err();
+        // Put the device root back as it was.
+        Pair("0a1b2c3d4e5f", "CAMORA HD", "COM8");
+        std::filesystem::remove_all(root_.Host(kBt + "Device/112233445566"));
+        ASSERT_TRUE(cam_.LinkAsDevice("COM8"));
+    }
+}
+
+TEST_F(RemoteTool, ASilentCameraTimesOut) {
+    cam_.AddFault({.kind = sim::FaultKind::Silence});
+    Tool t(root_, {"status"});
+    EXPECT_EQ(t.Wait(), 6) << t.Diagnose();
+    EXPECT_NE(t.Err().find("did not answer the handshake in time"), std::string::npos) << t.Err();
+}
+
+TEST_F(RemoteTool, DoesNotRunWhileTheProgramHoldsTheLink) {
+    platform::OverrideDeviceRoot(root_.path());
+    platform::InstanceLock program;
+    ASSERT_EQ(program.TryTake("camora-controller"), platform::InstanceLock::Result::Taken);
+    Tool t(root_, {"press", "record"});
+    EXPECT_EQ(t.Wait(), 10) << t.Diagnose();
+    EXPECT_NE(t.Err().find("the camcorder's link is in use by camora-controller (pid " +
+                           std::to_string(::getpid()) + ")"),
+              std::string::npos)
+        << t.Err();
+    EXPECT_TRUE(cam_.ReceivedFrames().empty()) << "the port was never opened";
+    program.Release();
+    Tool after(root_, {"press", "record"});
+    EXPECT_EQ(after.Wait(), 0) << after.Diagnose();
+}
+
+// ---- status -------------------------------------------------------------------
+
+TEST_F(RemoteTool, StatusReportsTheCameraAsJsonAndText) {
+    cam_.SetMode(2);
+    cam_.SetBatteryLevel(4);
+    cam_.SetAcPower(0);
+    Tool json(root_, {"status", "--json"});
+    ASSERT_EQ(json.Wait(), 0) << json.Diagnose();
+    const auto s = nlohmann::json::parse(json.Out());
+    EXPECT_EQ(s.at("device"), "CAMORA HD");
+    EXPECT_EQ(s.at("mode"), "still recording");
+    EXPECT_EQ(s.at("mode_code"), 2);
+    EXPECT_EQ(s.at("state"), "standby");
+    EXPECT_EQ(s.at("recording"), false);
+    EXPECT_EQ(s.at("mains_power"), false);
+    EXPECT_EQ(s.at("battery_level"), 4);
+    EXPECT_EQ(s.at("gps"), "off");
+    EXPECT_EQ(s.at("gps_device"), true);
+
+    cam_.SetOperationState(1);
+    Tool text(root_, {"status"});
+    ASSERT_EQ(text.Wait(), 0) << text.Diagnose();
+    EXPECT_NE(text.Out().find("mode:    still recording\nstate:   shooting\npower:   battery\n"
+                              "battery: attached, level 4 of 5\n"),
+              std::string::npos)
+        << text.Out();
+}
+
+TEST_F(RemoteTool, StatusWatchPrintsEachChangeUntilInterrupted) {
+    Tool t(root_, {"status", "--watch", "--json"});
+    ASSERT_TRUE(PumpUntil([&] { return t.Out().find('\n') != std::string::npos; }));
+    cam_.SetBatteryLevel(2);
+    ASSERT_TRUE(PumpUntil([&] { return t.Out().find("\"battery_level\":2") != std::string::npos; }))
+        << t.Diagnose();
+    cam_.SetMode(1);
+    ASSERT_TRUE(PumpUntil([&] { return t.Out().find("\"mode_code\":1") != std::string::npos; }))
+        << t.Diagnose();
+    t.Interrupt();
+    EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
+    std::istringstream lines(t.Out());
+    std::vector<int> levels;
+    for (std::string line; std::getline(lines, line);) {
+        levels.push_back(nlohmann::json::parse(line).at("battery_level").get<int>());
+    }
+    // One line per change, none repeated for the answers that changed nothing.
+    EXPECT_EQ(levels, (std::vector<int>{5, 2, 2})) << t.Out();
+}
+
+TEST_F(RemoteTool, ALostLinkEndsAWatchWithoutReconnect) {
+    Tool t(root_, {"status", "--watch"});
+    ASSERT_TRUE(PumpUntil([&] { return cam_.CountReceived(sim::CTP_MODE_POLL) >= 1; }));
+    cam_.DropLink();
+    EXPECT_EQ(t.Wait(), 8) << t.Diagnose();
+    EXPECT_NE(t.Err().find("link lost: \"CAMORA HD\" went away"), std::string::npos) << t.Err();
+}
+
+TEST_F(RemoteTool, StatusWatchReconnectsAcrossADroppedLink) {
+    Tool t(root_, {"status", "--watch", "--json", "--reconnect"});
+    ASSERT_TRUE(PumpUntil([&] { return cam_.CountReceived(sim::CTP_MODE_POLL) >= 1; }));
+    cam_.DropLink();
+    ASSERT_TRUE(PumpUntil([&] { return t.Err().find("reconnecting") != std::string::npos; }))
+        << t.Diagnose();
+    ASSERT_TRUE(cam_.RestoreLink());
+    ASSERT_TRUE(PumpUntil([&] { return t.Err().find("link back") != std::string::npos; }))
+        << t.Diagnose();
+    // The polling goes on over the new line: a change is seen.
+    cam_.SetBatteryLevel(1);
+    ASSERT_TRUE(PumpUntil([&] { return t.Out().find("\"battery_level\":1") != std::string::npos; }))
+        << t.Diagnose();
+    t.Interrupt();
+    EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
+}
+
+// ---- press --------------------------------------------------------------------
+
+TEST_F(RemoteTool, PressSendsTheKeyOnceAndHoldKeepsItDownForTheTime) {
+    Tool once(root_, {"press", "record"});
+    ASSERT_EQ(once.Wait(), 0) << once.Diagnose();
+    EXPECT_EQ(cam_.Keys(), (std::vector<uint16_t>{0}));
+    EXPECT_EQ(cam_.Status().operationState, 1) << "the camera is shooting";
+    cam_.ClearRecords();
+
+    Tool held(root_, {"press", "zoom-w", "--hold", "600"});
+    ASSERT_EQ(held.Wait(), 0) << held.Diagnose();
+    const auto keys = ReceivedWith(sim::CTP_CAMCMD);
+    ASSERT_GT(keys.size(), 3u) << "sent again and again while held";
+    for (const uint16_t k : cam_.Keys()) {
+        EXPECT_EQ(k, 6);
+    }
+    // Held for the time asked, then let go: the sends span about 600 ms.
+    std::vector<uint64_t> at;
+    for (const sim::WireFrame& f : cam_.ReceivedFrames()) {
+        if (f.opcode() == sim::CTP_CAMCMD) {
+            at.push_back(f.atMs);
+        }
+    }
+    EXPECT_GE(at.back() - at.front(), 500u);
+    EXPECT_LE(at.back() - at.front(), 1500u);
+    EXPECT_TRUE(cam_.ErrorReports().empty());
+    // Every key sent was answered, and the tool says how many.
+    EXPECT_NE(held.Out().find("zoom-w: sent " + std::to_string(keys.size()) + " times in "),
+              std::string::npos)
+        << held.Out();
+    EXPECT_NE(held.Out().find(", " + std::to_string(keys.size()) + " answered"), std::string::npos)
+        << held.Out();
+}
+
+TEST_F(RemoteTool, PressIsRefusedInQuickStartStandby) {
+    cam_.SetOperationState(2);
+    Tool t(root_, {"press", "record"});
+    EXPECT_EQ(t.Wait(), 7) << t.Diagnose();
+    EXPECT_NE(t.Err().find("camera busy: it is in quick-start standby"), std::string::npos)
+        << t.Err();
+    EXPECT_TRUE(ReceivedWith(sim::CTP_CAMCMD).empty());
+}
+
+// ---- liveview -----------------------------------------------------------------
+
+TEST_F(RemoteTool, LiveViewWritesJpegFilesAndEndsTheLiveView) {
+    const std::string dir = root_.Host("frames");
+    Tool t(root_, {"liveview", "--frames", "3", "--out", dir});
+    ASSERT_EQ(t.Wait(), 0) << t.Diagnose();
+    ASSERT_EQ(JpegFiles(dir), 3u);
+    for (int i = 1; i <= 3; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/frame-%06d.jpg", i);
+        const sim::JpegSize size = sim::CheckJpeg(ReadBytes(dir + name));
+        EXPECT_EQ(size.width, sim::CameraModel::kLiveViewWidth) << name;
+    }
+    const auto commands = ReceivedWith(sim::CTP_IMAGE_CMD);
+    ASSERT_FALSE(commands.empty());
+    EXPECT_EQ(commands.back()[7], 1) << "the camera was told that live view ended";
+}
+
+TEST_F(RemoteTool, LiveViewStreamsMjpegThatReadsBackFrameByFrame) {
+    Tool t(root_, {"liveview", "--frames", "4", "--mjpeg", "-"});
+    ASSERT_EQ(t.Wait(), 0) << t.Diagnose();
+    const std::string stream = t.Out();
+    // Read it as a player's multipart demuxer does: boundary, headers, length, body.
+    std::vector<Bytes> frames;
+    size_t at = 0;
+    const std::string boundary = "--camoraframe\r\n";
+    while (at < stream.size()) {
+        ASSERT_EQ(stream.compare(at, boundary.size(), boundary), 0) << "at " << at;
+        const size_t headersEnd = stream.find("\r\n\r\n", at);
+        ASSERT_NE(headersEnd, std::string::npos);
+        const std::string headers = stream.substr(at, headersEnd - at);
+        EXPECT_NE(headers.find("Content-Type: image/jpeg"), std::string::npos) << headers;
+        const double declared = NumberAfter(headers, "Content-Length: ");
+        ASSERT_FALSE(std::isnan(declared)) << headers;
+        const auto length = static_cast<size_t>(declared);
+        const size_t body = headersEnd + 4;
+        ASSERT_LE(body + length + 2, stream.size());
+        frames.emplace_back(stream.begin() + static_cast<std::ptrdiff_t>(body),
+                            stream.begin() + static_cast<std::ptrdiff_t>(body + length));
+        EXPECT_EQ(stream.compare(body + length, 2, "\r\n"), 0);
+        at = body + length + 2;
+    }
+    ASSERT_EQ(frames.size(), 4u);
+    for (const Bytes& f : frames) {
+        EXPECT_EQ(sim::CheckJpeg(f).height, sim::CameraModel::kLiveViewHeight);
+    }
+    EXPECT_NE(frames[0], frames[3]) << "the pictures move on";
+}
+
+TEST_F(RemoteTool, LiveViewIsRefusedInPlaybackAndForAFolderItCannotWrite) {
+    cam_.SetMode(1);
+    Tool playback(root_, {"liveview", "--frames", "1", "--out", root_.Host("frames")});
+    EXPECT_EQ(playback.Wait(), 7) << playback.Diagnose();
+    EXPECT_NE(playback.Err().find("camera in the wrong mode: video playback"), std::string::npos)
+        << playback.Err();
+    EXPECT_TRUE(ReceivedWith(sim::CTP_IMAGE_CMD).empty());
+
+    cam_.SetMode(0);
+    root_.WriteFile("plain", "x");
+    Tool unwritable(root_, {"liveview", "--frames", "1", "--out", root_.Host("plain/frames")});
+    EXPECT_EQ(unwritable.Wait(), 9) << unwritable.Diagnose();
+    EXPECT_TRUE(ReceivedWith(sim::CTP_IMAGE_CMD).empty());
+}
+
+TEST_F(RemoteTool, LiveViewReconnectsAcrossADroppedLinkAndGoesOn) {
+    const std::string dir = root_.Host("frames");
+    Tool t(root_, {"liveview", "--reconnect", "--out", dir});
+    ASSERT_TRUE(PumpUntil([&] { return JpegFiles(dir) >= 2; })) << t.Diagnose();
+    cam_.DropLink();
+    ASSERT_TRUE(PumpUntil([&] { return t.Err().find("reconnecting") != std::string::npos; }))
+        << t.Diagnose();
+    const size_t before = JpegFiles(dir);
+    ASSERT_TRUE(cam_.RestoreLink());
+    ASSERT_TRUE(PumpUntil([&] { return t.Err().find("link back") != std::string::npos; }))
+        << t.Diagnose();
+    ASSERT_TRUE(PumpUntil([&] { return JpegFiles(dir) >= before + 3; })) << t.Diagnose();
+    t.Interrupt();
+    EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
+    // Interrupted, it still ends the camera's live view.
+    const auto commands = ReceivedWith(sim::CTP_IMAGE_CMD);
+    ASSERT_FALSE(commands.empty());
+    EXPECT_EQ(commands.back()[7], 1);
+}
+
+// ---- capture --------------------------------------------------------------------
+
+TEST_F(RemoteTool, CaptureSavesTheStillWithAProgressBarOnATerminal) {
+    cam_.SetMode(3);
+    const std::string file = root_.Host("still.jpg");
+    Tool t(root_, {"capture", "--out", file}, /*errOnTerminal=*/true);
+    ASSERT_EQ(t.Wait(), 0) << t.Diagnose();
+    const Bytes saved = ReadBytes(file);
+    EXPECT_EQ(saved.size(), AnnouncedSize()) << "exactly the image, not its last block whole";
+    EXPECT_EQ(sim::CheckJpeg(saved).width, sim::CameraModel::kStillWidth);
+    const size_t blocks = (saved.size() + 10239) / 10240;
+    const std::string last =
+        "] " + std::to_string(blocks) + "/" + std::to_string(blocks) + " blocks";
+    EXPECT_NE(t.Err().find(last), std::string::npos) << t.Err();
+    // Start, size, the blocks, end.
+    const auto commands = ReceivedWith(sim::CTP_IMAGE_CMD);
+    ASSERT_EQ(commands.size(), 2u);
+    EXPECT_EQ(commands[0][7], 2);
+    EXPECT_EQ(commands[1][7], 3);
+    EXPECT_EQ(ReceivedWith(sim::CTP_GET_IMAGE_DATA).size(), blocks);
+}
+
+TEST_F(RemoteTool, CaptureNamesTheFileAsTheProgramDoes) {
+    cam_.SetMode(1);
+    // The user's pictures folder, where the program proposes the first still.
+    const std::vector<std::string> env = {"HOME=" + root_.Host("home"),
+                                          "XDG_CONFIG_HOME=" + root_.Host("config")};
+    Tool first(root_, {"capture"}, false, env);
+    ASSERT_EQ(first.Wait(), 0) << first.Diagnose();
+    Tool second(root_, {"capture"}, false, env);
+    ASSERT_EQ(second.Wait(), 0) << second.Diagnose();
+    const std::string pictures = root_.Host("home/Pictures/");
+    const std::string a = first.Out();
+    // J, yyMMdd, 001.
+    ASSERT_EQ(a.size(), pictures.size() + 15) << a;
+    ASSERT_EQ(a.substr(0, pictures.size() + 1), pictures + "J") << a;
+    const std::string date = a.substr(pictures.size() + 1, 6);
+    EXPECT_EQ(date.find_first_not_of("0123456789"), std::string::npos) << a;
+    EXPECT_EQ(a.substr(pictures.size() + 7), "001.jpg\n");
+    // The program's setting now names that folder, so the next one counts on.
+    EXPECT_EQ(second.Out(), pictures + "J" + date + "002.jpg\n");
+    const Bytes saved = ReadBytes(second.Out().substr(0, second.Out().size() - 1));
+    EXPECT_EQ(saved.size(), AnnouncedSize());
+    EXPECT_EQ(sim::CheckJpeg(saved).height, sim::CameraModel::kStillHeight);
+}
+
+TEST_F(RemoteTool, CaptureIsRefusedInRecordingAndForAFileItCannotWrite) {
+    Tool recording(root_, {"capture", "--out", root_.Host("still.jpg")});
+    EXPECT_EQ(recording.Wait(), 7) << recording.Diagnose();
+    EXPECT_NE(recording.Err().find("camera in the wrong mode: video recording"), std::string::npos)
+        << recording.Err();
+    EXPECT_FALSE(root_.Exists("still.jpg"));
+
+    cam_.SetMode(3);
+    Tool unwritable(root_, {"capture", "--out", root_.Host("no/such/folder/still.jpg")});
+    EXPECT_EQ(unwritable.Wait(), 9) << unwritable.Diagnose();
+    EXPECT_TRUE(ReceivedWith(sim::CTP_IMAGE_CMD).empty()) << "nothing fetched for nothing";
+}
+
+// ---- gps ----------------------------------------------------------------------------
+
+TEST_F(RemoteTool, GpsFeedsSentencesForTheTimeAndSwitchesOff) {
+    Tool t(root_, {"gps", "on", "--for", "5"});
+    ASSERT_EQ(t.Wait(), 0) << t.Diagnose();
+    const auto switches = ReceivedWith(sim::CTP_GPS_CMD);
+    ASSERT_EQ(switches.size(), 2u);
+    EXPECT_EQ(switches[0][7], 0);
+    EXPECT_EQ(switches[1][7], 1);
+    EXPECT_FALSE(cam_.GpsFeedOn());
+    ASSERT_FALSE(cam_.GpsSentences().empty());
+    EXPECT_TRUE(cam_.GpsSentences()[0].starts_with("$GPGGA,0930")) << cam_.GpsSentences()[0];
+    EXPECT_NE(t.Out().find("gps: off after"), std::string::npos) << t.Out();
+}
+
+TEST_F(RemoteTool, GpsOffAndARefusedFeed) {
+    Tool off(root_, {"gps", "off"});
+    ASSERT_EQ(off.Wait(), 0) << off.Diagnose();
+    ASSERT_EQ(ReceivedWith(sim::CTP_GPS_CMD).size(), 1u);
+    EXPECT_EQ(ReceivedWith(sim::CTP_GPS_CMD)[0][7], 1);
+
+    cam_.SetGpsCommandStatus(3);
+    Tool refused(root_, {"gps", "on", "--for", "1"});
+    EXPECT_EQ(refused.Wait(), 7) << refused.Diagnose();
+    EXPECT_NE(refused.Err().find("the camera refused the GPS feed (status 3)"), std::string::npos);
+
+    cam_.SetGpsCommandStatus(0);
+    cam_.SetMode(3);
+    Tool playback(root_, {"gps", "on", "--for", "1"});
+    EXPECT_EQ(playback.Wait(), 7) << playback.Diagnose();
+}
+
+TEST_F(RemoteTool, GpsFeedGoesOnAfterTheLinkComesBack) {
+    Tool t(root_, {"gps", "on", "--reconnect"});
+    ASSERT_TRUE(PumpUntil([&] { return !cam_.GpsSentences().empty(); })) << t.Diagnose();
+    cam_.DropLink();
+    ASSERT_TRUE(PumpUntil([&] { return t.Err().find("reconnecting") != std::string::npos; }))
+        << t.Diagnose();
+    const size_t before = cam_.GpsSentences().size();
+    ASSERT_TRUE(cam_.RestoreLink());
+    ASSERT_TRUE(PumpUntil([&] { return cam_.GpsSentences().size() >= before + 2; }))
+        << t.Diagnose();
+    t.Interrupt();
+    EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
+    // Interrupted, it still switches the camera's feed off.
+    const auto switches = ReceivedWith(sim::CTP_GPS_CMD);
+    ASSERT_FALSE(switches.empty());
+    EXPECT_EQ(switches.back()[7], 1);
+    EXPECT_FALSE(cam_.GpsFeedOn());
+}
+
+// ---- stats ----------------------------------------------------------------------------
+
+TEST_F(RemoteTool, StatsMeasuresTheShapedLink) {
+    cam_.SetShaping({.on = true, .bytesPerSecond = 100000, .latencyMs = 20});
+    Tool t(root_, {"stats", "--frames", "5", "--queries", "5", "--link-rate", "100000",
+                   "--link-latency", "20"});
+    ASSERT_EQ(t.Wait(), 0) << t.Diagnose();
+    const std::string out = t.Out();
+    // The handshake and five queries; every exchange waits the latency both ways.
+    size_t at = 0;
+    EXPECT_EQ(NumberAfter(out, "channel 1: ", 0, &at), 6) << out;
+    EXPECT_GE(NumberAfter(out, "median ", at), 40.0) << out;
+    const double exchanges4 = NumberAfter(out, "channel 4: ", 0, &at);
+    EXPECT_GE(exchanges4, 5 * 3) << out;
+    const double median4 = NumberAfter(out, "median ", at, &at);
+    EXPECT_GE(median4, 40.0) << out;
+    EXPECT_GE(NumberAfter(out, "p99 ", at), median4) << out;
+    const size_t images = out.find("live view: 5 images in ");
+    ASSERT_NE(images, std::string::npos) << out;
+    const double measured = NumberAfter(out, " s: ", images);
+    const size_t bound = out.find("stop-and-wait bound");
+    ASSERT_NE(bound, std::string::npos) << out;
+    const double limit = NumberAfter(out, "): ", bound);
+    // Stop and wait cannot beat its own bound (a little slack for rounding).
+    EXPECT_GT(measured, 0) << out;
+    EXPECT_LE(measured, limit * 1.05) << out;
+    EXPECT_NE(out.find("channel 3: no exchanges"), std::string::npos) << out;
+}
+
+}  // namespace

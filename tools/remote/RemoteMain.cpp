@@ -1,0 +1,632 @@
+// camora-remote: the camcorder from the command line, through the program's
+// own device sources, exchange engine and controllers.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/CameraState.h"
+#include "app/ConfigStore.h"
+#include "controllers/CamCmdController.h"
+#include "controllers/CamModeController.h"
+#include "controllers/CaptureContller.h"
+#include "controllers/GpsController.h"
+#include "controllers/MonitorController.h"
+#include "ctp/CtpData.h"
+#include "platform/fs/FileSystem.h"
+#include "platform/kernel/Kernel.h"
+#include "platform/sys/Syscall.h"
+#include "platform/ui/WindowMessages.h"
+#include "tools/TappedEngine.h"
+#include "tools/remote/CaptureScreens.h"
+#include "tools/remote/ExitCode.h"
+#include "tools/remote/Mjpeg.h"
+#include "tools/remote/RemoteOptions.h"
+#include "tools/remote/RemoteSession.h"
+#include "tools/remote/StatusReport.h"
+#include "ui/resources/ResourceIds.h"
+
+namespace remote {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Wait = RemoteSession::Wait;
+
+// The panel's buttons, in the order of KeyNames().
+constexpr int kKeyButtons[] = {
+    ui::res::kBmpRecord,      ui::res::kBmpPause,  ui::res::kBmpZoomTele,
+    ui::res::kBmpZoomWide,    ui::res::kBmpRewind, ui::res::kBmpPlay,
+    ui::res::kBmpFastForward, ui::res::kBmpIndex,  ui::res::kBmpSnapshot};
+
+CameraStateSnapshot Snapshot(RemoteSession& s) {
+    CameraStateSnapshot snapshot{};
+    s.State()->GetSnapshot(&snapshot);
+    return snapshot;
+}
+
+std::chrono::milliseconds ReplyLimit(RemoteSession& s) {
+    // The controllers wait TimeOut seconds for each answer; a little more here.
+    const uint16_t t = s.Config()->GetTimeOut();
+    return std::chrono::seconds(t == 0 ? 30 : t + 2);
+}
+
+// A wait that ended otherwise than done: the exit code and its message.
+int WaitFailed(RemoteSession& s, Wait w, const char* what) {
+    switch (w) {
+        case Wait::LinkLost:
+            s.HandleLinkLost(false);
+            return kExitLinkLost;
+        case Wait::Interrupted:
+            return kExitOk;
+        case Wait::TimedOut:
+            Complain("%s did not come in time", what);
+            return kExitTimedOut;
+        case Wait::Done:
+            break;
+    }
+    return kExitOk;
+}
+
+// A lost link that was not mended: the user's interrupt while reconnecting
+// ends the command normally.
+int LinkLostEnd() {
+    return RemoteSession::Interrupted() ? kExitOk : kExitLinkLost;
+}
+
+int WrongMode(RemoteSession& s, const char* command, const char* needs) {
+    const CameraStateSnapshot st = Snapshot(s);
+    if (st.operationState == 2) {
+        Complain("camera busy: it is in quick-start standby; %s needs %s", command, needs);
+    } else {
+        Complain("camera in the wrong mode: %s (%s); %s needs %s", ModeName(st.mode),
+                 OperationName(st.operationState), command, needs);
+    }
+    return kExitWrongMode;
+}
+
+bool WriteFd(int fd, const void* bytes, size_t count) {
+    return !platform::sys::WriteAll(fd, bytes, count).Failed();
+}
+
+// ---- devices -----------------------------------------------------------------
+
+int Devices(RemoteSession& s, const RemoteOptions& o) {
+    std::vector<PairedDevice> devices;
+    ExitCode code = kExitOk;
+    if (!s.ListDevices(&devices, &code)) {
+        if (o.json && code == kExitNoDevice) {
+            std::printf("[]\n");
+        }
+        return code;
+    }
+    if (o.json) {
+        std::string out = "[";
+        for (size_t i = 0; i < devices.size(); ++i) {
+            out += std::string(i == 0 ? "" : ",") + "{\"name\":" + JsonString(devices[i].name) +
+                   ",\"port\":" + JsonString(devices[i].port) + "}";
+        }
+        std::printf("%s]\n", out.c_str());
+    } else {
+        for (const PairedDevice& d : devices) {
+            std::printf("%s\t%s\n", d.name.c_str(), d.port.c_str());
+        }
+    }
+    return kExitOk;
+}
+
+// ---- status ------------------------------------------------------------------
+
+StatusReport Report(RemoteSession& s, bool gpsDevice) {
+    StatusReport r;
+    r.device = s.DeviceName();
+    r.state = Snapshot(s);
+    r.gpsDevice = gpsDevice;
+    return r;
+}
+
+void PrintStatus(const StatusReport& r, bool json) {
+    const std::string text = json ? FormatStatusJson(r) + "\n" : FormatStatusText(r);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+int Status(RemoteSession& s, const RemoteOptions& o) {
+    const bool gpsDevice = s.Gps()->CheckDevice() == 1;
+    if (!o.watch) {
+        PrintStatus(Report(s, gpsDevice), o.json);
+        return kExitOk;
+    }
+    // The main screen's part: each stored answer comes as WM_CAMERA_STATUS.
+    CameraStateSnapshot last{};
+    bool printed = false;
+    s.SetMessageHandler([&](uint32_t message) {
+        if (message != WM_CAMERA_STATUS && message != WM_GPS_STATUS) {
+            return;
+        }
+        const StatusReport r = Report(s, gpsDevice);
+        if (!printed || StatusChanged(last, r.state)) {
+            if (printed && !o.json) {
+                std::printf("\n");
+            }
+            PrintStatus(r, o.json);
+            last = r.state;
+            printed = true;
+        }
+    });
+    PrintStatus(Report(s, gpsDevice), o.json);
+    last = Snapshot(s);
+    printed = true;
+    s.StartModePolling();
+    for (;;) {
+        const Wait w = s.PumpUntil([] { return false; });
+        if (w == Wait::LinkLost) {
+            if (s.HandleLinkLost(o.reconnect)) {
+                continue;
+            }
+            return LinkLostEnd();
+        }
+        return WaitFailed(s, w, "");
+    }
+}
+
+// ---- press -------------------------------------------------------------------
+
+int Press(RemoteSession& s, const RemoteOptions& o) {
+    const auto& names = KeyNames();
+    const size_t index =
+        static_cast<size_t>(std::find(names.begin(), names.end(), o.key) - names.begin());
+    if (!s.State()->IsActionAllowed(ActionCommand)) {
+        return WrongMode(s, "a key", "the camera out of quick-start standby");
+    }
+    const CamCmdRecord record = CCamCmdController::MakeCommand(kKeyButtons[index]);
+    AnswerLog& answers = s.Answers();
+    const size_t answeredBefore = answers.Count(3);
+    const uint64_t sentBefore = s.Stats().Totals(3).sentFrames;
+    const auto started = Clock::now();
+    // The key is let go with the camera's next answer, on the engine's
+    // receiving thread: the worker sees it up as soon as that answer reaches
+    // it, so that exchange is the last one. Without --hold, the first one.
+    if (o.holdMs == 0) {
+        answers.ReleaseOnAnswer(s.Commands());
+    }
+    s.Commands()->Request(&record);
+    if (o.holdMs > 0) {
+        const Wait held = s.PumpUntil([] { return false; }, std::chrono::milliseconds(o.holdMs));
+        if (held == Wait::LinkLost) {
+            s.Commands()->Request(nullptr);
+            return WaitFailed(s, held, "");
+        }
+        answers.ReleaseOnAnswer(s.Commands());
+    }
+    const Wait w = s.PumpUntil([&] { return !answers.ReleasePending(); }, ReplyLimit(s),
+                               RemoteSession::Interruptible::No);
+    if (w != Wait::Done) {
+        answers.ReleaseOnAnswer(nullptr);
+        s.Commands()->Request(nullptr);
+        return WaitFailed(s, w, "the camera's answer to the key");
+    }
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+    const uint64_t sent = s.Stats().Totals(3).sentFrames - sentBefore;
+    std::printf("%s: sent %llu time%s in %.0f ms, %zu answered; the last answer's status %u\n",
+                o.key.c_str(), static_cast<unsigned long long>(sent), sent == 1 ? "" : "s", ms,
+                answers.Count(3) - answeredBefore, answers.LastStatus(3));
+    return kExitOk;
+}
+
+// ---- liveview ----------------------------------------------------------------
+
+int LiveView(RemoteSession& s, const RemoteOptions& o) {
+    if (!o.mjpeg) {
+        std::error_code ec;
+        std::filesystem::create_directories(o.outDir, ec);
+        if (ec || ::access(o.outDir.c_str(), W_OK) != 0) {
+            Complain("cannot write images to %s", o.outDir.c_str());
+            return kExitNotWritable;
+        }
+    }
+    if (!s.State()->IsActionAllowed(ActionMonitor)) {
+        return WrongMode(s, "live view", "video recording mode");
+    }
+    int taken = 0;
+    int result = -1;  // set when a frame could not be written
+    size_t stopped = 0;
+    size_t answeredAtStop = 0;
+    s.SetMessageHandler([&](uint32_t message) {
+        if (message == WM_MONITOR_STOPPED) {
+            // The run's own end comes before its end command to the camera.
+            ++stopped;
+            answeredAtStop = s.Answers().Count(4);
+            return;
+        }
+        if (message != WM_MONITOR_FRAME || result >= 0) {
+            return;
+        }
+        uint8_t* image = nullptr;
+        uint32_t size = 0;
+        s.Monitor()->TakeImage(&image, &size);
+        if (image == nullptr) {
+            return;
+        }
+        const std::span<const uint8_t> jpeg(image, size);
+        ++taken;
+        if (o.mjpeg) {
+            const std::string part = MjpegPart(jpeg);
+            if (!WriteFd(1, part.data(), part.size())) {
+                result = kExitOk;  // the reader went away: the stream ends
+            }
+        } else {
+            char name[32];
+            std::snprintf(name, sizeof name, "frame-%06d.jpg", taken);
+            const std::string path = (std::filesystem::path(o.outDir) / name).string();
+            const platform::sys::Outcome opened = platform::sys::Call("open", [&] {
+                return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            });
+            const bool ok = !opened.Failed() &&
+                            WriteFd(static_cast<int>(opened.result), jpeg.data(), jpeg.size());
+            if (!opened.Failed()) {
+                ::close(static_cast<int>(opened.result));
+            }
+            if (!ok) {
+                Complain("cannot write %s", path.c_str());
+                result = kExitNotWritable;
+            }
+        }
+        std::free(image);
+    });
+    const platform::WindowHandle window = s.Window();
+    s.Monitor()->Request(window);  // on
+    for (;;) {
+        const Wait w =
+            s.PumpUntil([&] { return result >= 0 || (o.frames > 0 && taken >= o.frames); });
+        if (w == Wait::LinkLost) {
+            if (s.HandleLinkLost(o.reconnect)) {
+                continue;  // the run starts its next image by itself
+            }
+            return LinkLostEnd();
+        }
+        break;
+    }
+    // Off, and wait for the run's own end and the camera's answer to it.
+    s.Monitor()->Request(window);
+    const Wait w =
+        s.PumpUntil([&] { return stopped >= 2 && s.Answers().Count(4) > answeredAtStop; },
+                    ReplyLimit(s), RemoteSession::Interruptible::No);
+    if (w == Wait::LinkLost) {
+        return WaitFailed(s, w, "");
+    }
+    if (!o.mjpeg) {
+        std::fprintf(stderr, "%d image%s written to %s\n", taken, taken == 1 ? "" : "s",
+                     o.outDir.c_str());
+    }
+    return result >= 0 ? result : kExitOk;
+}
+
+// ---- capture -----------------------------------------------------------------
+
+// Where the program proposes to save a still: its file name ("J", yyMMdd and
+// a three-digit number) in its folder, on this computer.
+void ProposedFile(RemoteSession& s, std::string* hostPath, std::u16string* folder) {
+    std::u16string name;
+    s.Capture()->MakeFileName(&name, folder);
+    *hostPath = platform::HostPathFor(*folder + name + u".jpg");
+}
+
+int Capture(RemoteSession& s, const RemoteOptions& o) {
+    if (!s.State()->IsActionAllowed(ActionCapture)) {
+        return WrongMode(s, "capture", "video playback or still playback");
+    }
+    const bool named = !o.outFile.empty();
+    std::string path = o.outFile;
+    std::u16string folder;
+    if (!named) {
+        ProposedFile(s, &path, &folder);
+        std::error_code ec;
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    }
+    // The file first: a path that cannot be written fails before the transfer.
+    const platform::sys::Outcome opened = platform::sys::Call("open", [&] {
+        return ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (named ? O_TRUNC : O_EXCL),
+                      0644);
+    });
+    if (opened.Failed()) {
+        Complain("cannot write %s: %s", path.c_str(), std::strerror(opened.error));
+        return kExitNotWritable;
+    }
+    const int fd = static_cast<int>(opened.result);
+    auto discard = [&] {
+        ::close(fd);
+        ::unlink(path.c_str());
+    };
+    // The controller's own job and dialog flow, with screens that need no screen.
+    HeadlessCaptureScreens screens(s, ::isatty(2) == 1);
+    s.Capture()->SetScreens(&screens);
+    s.Capture()->Request(s.Window());
+    s.Capture()->SetScreens(nullptr);
+    // The job tells the camera that capture ended after the flow has its
+    // image; it clears captureActive once the camera has answered that.
+    s.PumpUntil([&] { return Snapshot(s).captureActive == 0; }, ReplyLimit(s),
+                RemoteSession::Interruptible::No);
+    if (s.LinkLost()) {
+        discard();
+        s.HandleLinkLost(false);
+        return kExitLinkLost;
+    }
+    if (screens.Abandoned()) {
+        discard();
+        return kExitOk;  // interrupted
+    }
+    const std::vector<uint8_t>& image = screens.Image();
+    if (image.empty()) {
+        discard();  // the flow has said "IMAGE ACQUISITION FAILED"
+        return kExitFailed;
+    }
+    if (!WriteFd(fd, image.data(), image.size()) || ::close(fd) != 0) {
+        ::unlink(path.c_str());
+        Complain("cannot write %s", path.c_str());
+        return kExitNotWritable;
+    }
+    if (!named) {
+        // As the save flow does: the next proposal counts in this folder.
+        s.Config()->SetPath(folder.c_str());
+        s.Config()->Save();
+    }
+    std::printf("%s\n", path.c_str());
+    std::fprintf(stderr, "%zu bytes saved as %s\n", image.size(), path.c_str());
+    return kExitOk;
+}
+
+// ---- gps ---------------------------------------------------------------------
+
+int GpsOff(RemoteSession& s) {
+    // The controller's own packet for "off" (its switch is off in this process).
+    CCtpData* reply = nullptr;
+    const auto result = s.Gps()->Exchange(s.Gps()->MakeGpsCmdPacket(), CGpsController::kChannel,
+                                          s.Config()->GetTimeOut(), &reply);
+    if (s.LinkLost()) {
+        delete reply;
+        s.HandleLinkLost(false);
+        return kExitLinkLost;
+    }
+    if (result != CBaseController::ExchangeResult::Replied) {
+        Complain("the camera did not answer GPS off");
+        return kExitTimedOut;
+    }
+    uint16_t status = 0;
+    const bool answered = GetReplyParam(reply, &status);
+    delete reply;
+    if (!answered || status != 0) {
+        Complain("the camera refused GPS off (status %u)", status);
+        return kExitFailed;
+    }
+    std::printf("gps: off\n");
+    return kExitOk;
+}
+
+int Gps(RemoteSession& s, const RemoteOptions& o) {
+    if (!o.gpsOn) {
+        return GpsOff(s);
+    }
+    if (s.Gps()->CheckDevice() != 1) {
+        Complain("no GPS position source on this machine (see gps.conf in the device root)");
+        return kExitFailed;
+    }
+    if (!s.State()->IsActionAllowed(ActionGps)) {
+        return WrongMode(s, "the GPS feed", "video or still recording mode");
+    }
+    AnswerLog& answers = s.Answers();
+    const platform::WindowHandle window = s.Window();
+    const size_t before = answers.GpsSwitchesSent();
+    s.Gps()->Request(window);  // on
+    Wait w = s.PumpUntil(
+        [&] { return answers.GpsSwitchesSent() > before && answers.GpsSwitchAnswered(); },
+        ReplyLimit(s));
+    if (w != Wait::Done) {
+        return WaitFailed(s, w, "the camera's answer to GPS on");
+    }
+    if (answers.LastStatus(2) != 0) {
+        Complain("the camera refused the GPS feed (status %u)", answers.LastStatus(2));
+        return kExitWrongMode;
+    }
+    std::printf("gps: on\n");
+    std::fflush(stdout);
+    const auto end = Clock::now() + std::chrono::seconds(o.forSeconds);
+    size_t sentences = 0;
+    for (;;) {
+        const size_t seen = answers.Count(2);
+        w = s.PumpUntil(
+            [&] { return answers.Count(2) > seen || (o.forSeconds > 0 && Clock::now() >= end); });
+        if (w == Wait::Done && answers.Count(2) > seen) {
+            sentences += answers.Count(2) - seen;
+            std::printf("sentence %zu: status %u\n", sentences, answers.LastStatus(2));
+            std::fflush(stdout);
+            if (Snapshot(s).gpsStatus == 0) {
+                Complain("the camera ended the GPS feed (status %u)", answers.LastStatus(2));
+                return kExitFailed;
+            }
+            continue;
+        }
+        if (w == Wait::LinkLost) {
+            if (s.HandleLinkLost(o.reconnect)) {
+                continue;
+            }
+            return LinkLostEnd();
+        }
+        break;  // time is up, or interrupted
+    }
+    const size_t switches = answers.GpsSwitchesSent();
+    s.Gps()->Request(window);  // off
+    // A sentence under way is answered first; the switch follows it.
+    w = s.PumpUntil(
+        [&] { return answers.GpsSwitchesSent() > switches && answers.GpsSwitchAnswered(); },
+        ReplyLimit(s) * 2, RemoteSession::Interruptible::No);
+    if (w != Wait::Done) {
+        return WaitFailed(s, w, "the camera's answer to GPS off");
+    }
+    std::printf("gps: off after %zu sentence%s\n", sentences, sentences == 1 ? "" : "s");
+    return kExitOk;
+}
+
+// ---- stats -------------------------------------------------------------------
+
+int Stats(RemoteSession& s, const RemoteOptions& o) {
+    for (int i = 0; i < o.queries; ++i) {
+        if (s.LinkLost()) {
+            s.HandleLinkLost(false);
+            return kExitLinkLost;
+        }
+        if (RemoteSession::Interrupted()) {
+            return kExitOk;
+        }
+        s.Mode()->QueryMode();
+    }
+    int frames = 0;
+    double seconds = 0;
+    uint64_t bytesAfterFirst = 0;
+    uint64_t bytesAll = 0;
+    // Channel 4's traffic between the first image and the last.
+    LinkStats::Traffic atFirst;
+    LinkStats::Traffic atLast;
+    if (s.State()->IsActionAllowed(ActionMonitor)) {
+        Clock::time_point first{};
+        Clock::time_point last{};
+        size_t stopped = 0;
+        size_t answeredAtStop = 0;
+        s.SetMessageHandler([&](uint32_t message) {
+            if (message == WM_MONITOR_STOPPED) {
+                ++stopped;
+                answeredAtStop = s.Answers().Count(4);
+            }
+            if (message != WM_MONITOR_FRAME) {
+                return;
+            }
+            uint8_t* image = nullptr;
+            uint32_t size = 0;
+            s.Monitor()->TakeImage(&image, &size);
+            if (image == nullptr) {
+                return;
+            }
+            std::free(image);
+            last = Clock::now();
+            atLast = s.Stats().Totals(4);
+            if (frames++ == 0) {
+                first = last;
+                atFirst = atLast;
+            } else {
+                bytesAfterFirst += size;
+            }
+            bytesAll += size;
+        });
+        const platform::WindowHandle window = s.Window();
+        s.Monitor()->Request(window);
+        Wait w = s.PumpUntil([&] { return frames >= o.frames; });
+        s.Monitor()->Request(window);
+        if (w == Wait::Done || w == Wait::Interrupted) {
+            w = s.PumpUntil([&] { return stopped >= 2 && s.Answers().Count(4) > answeredAtStop; },
+                            ReplyLimit(s), RemoteSession::Interruptible::No);
+        }
+        if (w == Wait::LinkLost) {
+            return WaitFailed(s, w, "");
+        }
+        seconds = std::chrono::duration<double>(last - first).count();
+    } else {
+        const CameraStateSnapshot st = Snapshot(s);
+        std::printf("live view: not measured, the camera is in %s\n", ModeName(st.mode));
+    }
+    if (frames > 1 && seconds > 0) {
+        std::printf(
+            "live view: %d images in %.2f s: %.2f images/s, %.1f kB/s payload, "
+            "%.0f bytes per image\n",
+            frames, seconds, (frames - 1) / seconds, bytesAfterFirst / seconds / 1000.0,
+            static_cast<double>(bytesAll) / frames);
+    }
+    std::printf("round trips (request written to answer read):\n");
+    for (int channel = 1; channel <= 4; ++channel) {
+        const LinkStats::Summary r = s.Stats().RoundTrips(channel);
+        if (r.samples == 0) {
+            std::printf("  channel %d: no exchanges\n", channel);
+        } else {
+            std::printf("  channel %d: %zu exchanges, median %.1f ms, p99 %.1f ms\n", channel,
+                        r.samples, r.medianMs, r.p99Ms);
+        }
+    }
+    if (o.linkRate > 0 && frames > 1) {
+        // Stop and wait: every exchange of an image waits for the request to
+        // cross, the latency, the answer to cross and the latency again. The
+        // frames and bytes are those the images above took on the link.
+        const double images = frames - 1;
+        const double bytes = static_cast<double>(atLast.sentBytes - atFirst.sentBytes +
+                                                 atLast.receivedBytes - atFirst.receivedBytes) /
+                             images;
+        const double exchanges =
+            static_cast<double>(atLast.sentFrames - atFirst.sentFrames) / images;
+        const double perImage = bytes / o.linkRate + exchanges * 2 * o.linkLatencyMs / 1000.0;
+        std::printf(
+            "stop-and-wait bound at %d B/s and %d ms (%.1f exchanges, %.0f bytes per image): "
+            "%.2f images/s, %.1f kB/s payload\n",
+            o.linkRate, o.linkLatencyMs, exchanges, bytes, 1 / perImage,
+            static_cast<double>(bytesAfterFirst) / images / perImage / 1000.0);
+    }
+    return kExitOk;
+}
+
+int Run(const RemoteOptions& o) {
+    auto* session = new RemoteSession;  // never freed: its threads outlive main
+    RemoteSession::InstallSignalHandlers();
+    if (o.command == Subcommand::Devices) {
+        return Devices(*session, o);
+    }
+    if (!session->Build()) {
+        return kExitFailed;
+    }
+    const ExitCode connected = session->Connect(o.device);
+    if (connected != kExitOk) {
+        return connected;
+    }
+    switch (o.command) {
+        case Subcommand::Status:
+            return Status(*session, o);
+        case Subcommand::Press:
+            return Press(*session, o);
+        case Subcommand::LiveView:
+            return LiveView(*session, o);
+        case Subcommand::Capture:
+            return Capture(*session, o);
+        case Subcommand::Gps:
+            return Gps(*session, o);
+        case Subcommand::Stats:
+            return Stats(*session, o);
+        case Subcommand::Devices:
+        case Subcommand::Help:
+            break;
+    }
+    return kExitUsage;
+}
+
+}  // namespace
+}  // namespace remote
+
+int main(int argc, char** argv) {
+    using namespace remote;
+    const ParseResult parsed = ParseRemoteOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.options) {
+        std::fprintf(stderr, "camora-remote: %s (try camora-remote --help)\n",
+                     parsed.error.c_str());
+        return kExitUsage;
+    }
+    const RemoteOptions& o = *parsed.options;
+    if (o.help) {
+        std::fputs(UsageText(o.command).c_str(), stdout);
+        return kExitOk;
+    }
+    Finish(Run(o));
+}

@@ -1,0 +1,267 @@
+#include "tools/remote/RemoteOptions.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace remote {
+namespace {
+
+const char* const kExitCodes =
+    "Exit codes:\n"
+    "   0  done\n"
+    "   1  the camera refused, or a step of the command failed\n"
+    "   2  bad command line\n"
+    "   3  no paired camcorder, no such name, or several and no --device\n"
+    "   4  Bluetooth not available\n"
+    "   5  connection refused: the port did not open or the handshake failed\n"
+    "   6  connection timed out: the camcorder did not answer\n"
+    "   7  camera busy or in the wrong mode for the command\n"
+    "   8  link lost (without --reconnect)\n"
+    "   9  file or folder not writable\n"
+    "  10  the camcorder's link is held by another program (CamoraController)\n";
+
+const char* const kCommon =
+    "Options of every command:\n"
+    "  --device NAME   the paired camcorder to use (default: the only one)\n"
+    "  --help          this text\n";
+
+struct Command {
+    const char* name;
+    Subcommand command;
+    const char* usage;
+};
+
+const Command kCommands[] = {
+    {"devices", Subcommand::Devices,
+     "usage: camora-remote devices [--json]\n"
+     "Lists the paired camcorders the program would offer, with their ports.\n"},
+    {"status", Subcommand::Status,
+     "usage: camora-remote status [--watch] [--json] [--reconnect]\n"
+     "Shows the camera's mode, recording state, power and battery, and the GPS.\n"
+     "  --watch       keep polling and print each change until interrupted\n"
+     "  --json        one JSON object per report\n"
+     "  --reconnect   with --watch: carry on across a lost link\n"},
+    {"press", Subcommand::Press,
+     "usage: camora-remote press KEY [--hold MS]\n"
+     "Presses one of the panel's keys: record, pause, zoom-t, zoom-w, rewind,\n"
+     "play, forward, index, snapshot. Without --hold the key is let go once the\n"
+     "camera has answered it; with --hold it is held (sent again and again) for MS\n"
+     "milliseconds.\n"},
+    {"liveview", Subcommand::LiveView,
+     "usage: camora-remote liveview [--frames N] [--out DIR | --mjpeg -] [--reconnect]\n"
+     "Runs the live view (video recording mode) until N images have come, or until\n"
+     "interrupted. The images are written to DIR as frame-000001.jpg and on (default:\n"
+     "the current folder), or with --mjpeg - as a multipart MJPEG stream on standard\n"
+     "output, for example:  camora-remote liveview --mjpeg - | mpv --demuxer=mpjpeg -\n"},
+    {"capture", Subcommand::Capture,
+     "usage: camora-remote capture [--out FILE]\n"
+     "Fetches the still the camera shows in playback (video or still playback) and\n"
+     "writes it to FILE; without --out, to JyyMMddNNN.jpg in the current folder, the\n"
+     "number one above the highest of that day there. A progress bar is shown when\n"
+     "standard error is a terminal.\n"},
+    {"gps", Subcommand::Gps,
+     "usage: camora-remote gps on [--for SECONDS] [--reconnect] | camora-remote gps off\n"
+     "on: feeds the camera with this machine's GPS position (see gps.conf in the\n"
+     "device root) for SECONDS, or until interrupted, then switches the feed off.\n"
+     "off: tells the camera to stop taking a GPS feed.\n"},
+    {"stats", Subcommand::Stats,
+     "usage: camora-remote stats [--frames N] [--queries N]\n"
+     "                           [--link-rate BYTES_PER_S --link-latency MS]\n"
+     "Measures the live link: live view for N images (default 20) for images/s and\n"
+     "payload kB/s, and N mode queries (default 20); prints the round trip of the\n"
+     "exchanges, median and 99th percentile, per channel. With the link's rate and\n"
+     "latency it also prints the stop-and-wait bound for the same images.\n"},
+};
+
+bool ParseInt(const std::string& text, int low, int high, int* out) {
+    if (text.empty()) {
+        return false;
+    }
+    char* end = nullptr;
+    const long n = std::strtol(text.c_str(), &end, 10);
+    if (*end != '\0' || n < low || n > high) {
+        return false;
+    }
+    *out = static_cast<int>(n);
+    return true;
+}
+
+}  // namespace
+
+const std::vector<std::string>& KeyNames() {
+    static const std::vector<std::string> kNames = {
+        "record", "pause", "zoom-t", "zoom-w", "rewind", "play", "forward", "index", "snapshot"};
+    return kNames;
+}
+
+std::string UsageText(Subcommand command) {
+    for (const Command& c : kCommands) {
+        if (c.command == command) {
+            return std::string(c.usage) + kCommon + "\n" + kExitCodes;
+        }
+    }
+    std::string text =
+        "usage: camora-remote COMMAND [OPTIONS]\n"
+        "The camcorder from the command line, through the paired camcorders of\n"
+        "CamoraController's device root ($CAMORA_DEVICE_ROOT, else\n"
+        "$XDG_DATA_HOME/camora-controller). It does not run while CamoraController\n"
+        "holds the camcorder's link.\n\nCommands:\n";
+    for (const Command& c : kCommands) {
+        text += "  " +
+                std::string(c.usage).substr(
+                    std::string("usage: camora-remote ").size(),
+                    std::string(c.usage).find('\n') - std::string("usage: camora-remote ").size()) +
+                "\n";
+    }
+    text += "\n'camora-remote COMMAND --help' tells more.\n";
+    return text + kCommon + "\n" + kExitCodes;
+}
+
+ParseResult ParseRemoteOptions(const std::vector<std::string>& args) {
+    ParseResult result;
+    RemoteOptions o;
+    if (args.empty()) {
+        result.error = "a command is needed";
+        return result;
+    }
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        o.help = true;
+        result.options = o;
+        return result;
+    }
+    const auto found = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                    [&](const Command& c) { return args[0] == c.name; });
+    if (found == std::end(kCommands)) {
+        result.error = "unknown command '" + args[0] + "'";
+        return result;
+    }
+    o.command = found->command;
+    std::vector<std::string> positional;
+    bool outGiven = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        // Options with a value take the next word.
+        auto value = [&](std::string* out) {
+            if (i + 1 >= args.size()) {
+                result.error = a + " needs a value";
+                return false;
+            }
+            *out = args[++i];
+            return true;
+        };
+        auto number = [&](int low, int high, int* out) {
+            std::string v;
+            if (!value(&v)) {
+                return false;
+            }
+            if (!ParseInt(v, low, high, out)) {
+                result.error = a + " takes a number from " + std::to_string(low) + " to " +
+                               std::to_string(high);
+                return false;
+            }
+            return true;
+        };
+        const Subcommand c = o.command;
+        bool ok = true;
+        if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--device") {
+            ok = value(&o.device) && !o.device.empty();
+        } else if (a == "--reconnect" &&
+                   (c == Subcommand::Status || c == Subcommand::LiveView || c == Subcommand::Gps)) {
+            o.reconnect = true;
+        } else if (a == "--json" && (c == Subcommand::Status || c == Subcommand::Devices)) {
+            o.json = true;
+        } else if (a == "--watch" && c == Subcommand::Status) {
+            o.watch = true;
+        } else if (a == "--hold" && c == Subcommand::Press) {
+            ok = number(1, 600000, &o.holdMs);
+        } else if (a == "--frames" && (c == Subcommand::LiveView || c == Subcommand::Stats)) {
+            ok = number(1, 1000000, &o.frames);
+        } else if (a == "--out" && c == Subcommand::LiveView) {
+            ok = value(&o.outDir) && !o.outDir.empty();
+            outGiven = true;
+        } else if (a == "--mjpeg" && c == Subcommand::LiveView) {
+            std::string v;
+            ok = value(&v);
+            if (ok && v != "-") {
+                result.error = "--mjpeg writes to standard output only: --mjpeg -";
+                ok = false;
+            }
+            o.mjpeg = true;
+        } else if (a == "--out" && c == Subcommand::Capture) {
+            ok = value(&o.outFile) && !o.outFile.empty();
+        } else if (a == "--for" && c == Subcommand::Gps) {
+            ok = number(1, 86400 * 366, &o.forSeconds);
+        } else if (a == "--queries" && c == Subcommand::Stats) {
+            ok = number(1, 100000, &o.queries);
+        } else if (a == "--link-rate" && c == Subcommand::Stats) {
+            ok = number(1, 100000000, &o.linkRate);
+        } else if (a == "--link-latency" && c == Subcommand::Stats) {
+            ok = number(0, 60000, &o.linkLatencyMs);
+        } else if (a.starts_with("-")) {
+            result.error = "unknown option " + a + " for " + found->name;
+            ok = false;
+        } else {
+            positional.push_back(a);
+        }
+        if (!ok) {
+            if (result.error.empty()) {
+                result.error = a + " needs a value";
+            }
+            return result;
+        }
+    }
+    if (o.help) {
+        result.options = o;
+        return result;
+    }
+    const Subcommand c = o.command;
+    if (c == Subcommand::Press) {
+        if (positional.size() != 1) {
+            result.error = "press takes one key";
+            return result;
+        }
+        const auto& keys = KeyNames();
+        if (std::find(keys.begin(), keys.end(), positional[0]) == keys.end()) {
+            result.error = "no key named '" + positional[0] + "'";
+            return result;
+        }
+        o.key = positional[0];
+    } else if (c == Subcommand::Gps) {
+        if (positional.size() != 1 || (positional[0] != "on" && positional[0] != "off")) {
+            result.error = "gps takes on or off";
+            return result;
+        }
+        o.gpsOn = positional[0] == "on";
+        if (!o.gpsOn && (o.forSeconds != 0 || o.reconnect)) {
+            result.error = "--for and --reconnect go with gps on";
+            return result;
+        }
+    } else if (!positional.empty()) {
+        result.error = "unexpected '" + positional[0] + "'";
+        return result;
+    }
+    if (c == Subcommand::LiveView && o.mjpeg && outGiven) {
+        result.error = "--out and --mjpeg exclude each other";
+        return result;
+    }
+    if (c == Subcommand::Status && o.reconnect && !o.watch) {
+        result.error = "--reconnect goes with --watch";
+        return result;
+    }
+    if (c == Subcommand::Stats && o.linkRate == 0 && o.linkLatencyMs != 0) {
+        result.error = "--link-latency goes with --link-rate";
+        return result;
+    }
+    if (c == Subcommand::Stats && o.frames == 0) {
+        o.frames = 20;
+    }
+    if (c == Subcommand::LiveView && !o.mjpeg && o.outDir.empty()) {
+        o.outDir = ".";
+    }
+    result.options = o;
+    return result;
+}
+
+}  // namespace remote

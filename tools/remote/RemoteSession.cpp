@@ -1,0 +1,429 @@
+#include "tools/remote/RemoteSession.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include "app/AppRegistry.h"
+#include "app/CameraState.h"
+#include "app/ConfigStore.h"
+#include "controllers/CamCmdController.h"
+#include "controllers/CamModeController.h"
+#include "controllers/CaptureContller.h"
+#include "controllers/GpsController.h"
+#include "controllers/MonitorController.h"
+#include "ctp/CtpDataFactory.h"
+#include "ctp/CtpOpcodes.h"
+#include "link/Bluetooth.h"
+#include "link/LinkLoader.h"
+#include "platform/sys/Syscall.h"
+#include "platform/text/Text.h"
+#include "platform/ui/WindowMessages.h"
+#include "tools/TappedEngine.h"
+#include "ui/resources/Dialogs.h"
+#include "ui/resources/ResourceIds.h"
+#include "ui/resources/Strings.h"
+
+namespace remote {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+std::mutex g_printLock;
+std::atomic<bool> g_interrupted{false};
+
+// Reconnection: the first retry soon, then doubling up to this pause.
+constexpr auto kFirstRetry = 250ms;
+constexpr auto kLongestRetry = 8s;
+// How long a reconnection's handshake may take (the handshake's own 3 s and margin).
+constexpr auto kHandshakeLimit = 5s;
+constexpr int kModeChannel = 1;
+
+void OnSignal(int) {
+    g_interrupted = true;
+}
+
+std::string Narrow(std::u16string_view text) {
+    // The program's texts break lines with CR LF; one line here.
+    std::string out;
+    for (const char c : platform::Utf16ToUtf8(text)) {
+        if (c == '\n') {
+            if (!out.empty() && out.back() != ' ') {
+                out += ' ';
+            }
+        } else if (c != '\r') {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string Text(uint32_t id) {
+    return Narrow(ui::ResourceString(id));
+}
+
+template <typename Source>
+class SourceOf : public DeviceSource {
+public:
+    SourceOf(Source* source, const char* kind) : source_(source), kind_(kind) {}
+    const char* Kind() const override { return kind_; }
+    int IsAvailable() override { return source_->IsAvailable(); }
+    std::vector<PairedDevice> Enumerate() override {
+        source_->EnumerateDevices();
+        std::vector<PairedDevice> devices;
+        for (int i = 0; i < Source::kDeviceCount; ++i) {
+            std::u16string name;
+            std::u16string port;
+            source_->GetDevice(i, name, port);
+            // The device list screen offers only entries with both.
+            if (!name.empty() && !port.empty()) {
+                devices.push_back({Narrow(name), Narrow(port)});
+            }
+        }
+        return devices;
+    }
+    void Select(const std::string& name) override {
+        source_->SelectDevice(platform::Utf8ToUtf16(name));
+    }
+    std::string SelectedName() override {
+        std::u16string name;
+        source_->GetSelectedName(name);
+        return Narrow(name);
+    }
+    platform::PortHandle OpenPort() override {
+        // A failed open leaves the last handle in place: only a new one counts.
+        const platform::PortHandle before = source_->GetPortHandle();
+        if (source_->OpenPort() != 1) {
+            return nullptr;
+        }
+        const platform::PortHandle now = source_->GetPortHandle();
+        return now != before ? now : nullptr;
+    }
+
+private:
+    Source* source_;  // never freed, like the program's
+    const char* kind_;
+};
+
+}  // namespace
+
+void Complain(const char* format, ...) {
+    std::lock_guard hold(g_printLock);
+    std::fflush(stdout);
+    std::fprintf(stderr, "camora-remote: ");
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fprintf(stderr, "\n");
+    std::fflush(stderr);
+}
+
+void Finish(int code) {
+    {
+        std::lock_guard hold(g_printLock);
+        std::fflush(stdout);
+        std::fflush(stderr);
+    }
+    std::_Exit(code);
+}
+
+std::unique_ptr<DeviceSource> DeviceSource::Choose() {
+    // Start-up's rule: the link library where the SDK stack is installed.
+    if (CLinkLoader::IsSdkStackInstalled() == 1) {
+        auto* loader = new CLinkLoader;
+        AppRegistry.linkLoader = loader;
+        return std::make_unique<SourceOf<CLinkLoader>>(loader, "link library");
+    }
+    auto* bluetooth = new CBluetooth;
+    AppRegistry.bluetooth = bluetooth;
+    return std::make_unique<SourceOf<CBluetooth>>(bluetooth, "registry");
+}
+
+void AnswerLog::Note(std::span<const uint8_t> frame) {
+    if (frame.size() < 6) {
+        return;
+    }
+    const int channel = frame[0] << 8 | frame[1];
+    if (channel < 1 || channel > 4) {
+        return;
+    }
+    // The key is let go as soon as the camera has answered it: the worker
+    // looks at the key again only after this answer has reached it.
+    if (channel == 3) {
+        if (CCamCmdController* held = releaseOnAnswer_.exchange(nullptr)) {
+            held->Request(nullptr);
+        }
+    }
+    const uint16_t status =
+        frame.size() >= 8 ? static_cast<uint16_t>(frame[6] << 8 | frame[7]) : uint16_t{0};
+    status_[channel - 1] = status;
+    ++count_[channel - 1];
+}
+
+void AnswerLog::NoteSent(std::span<const uint8_t> frame) {
+    if (frame.size() >= 6 && (frame[4] << 8 | frame[5]) == CTP_GPS_CMD) {
+        gpsSwitchMark_ = Count(2);
+        ++gpsSwitches_;
+    }
+}
+
+RemoteSession::RemoteSession() = default;
+
+bool RemoteSession::Interrupted() {
+    return g_interrupted.load();
+}
+
+void RemoteSession::InstallSignalHandlers() {
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    ::sigemptyset(&sa.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        platform::sys::Call("sigaction", [&] { return ::sigaction(signal, &sa, nullptr); });
+    }
+    // A reader that goes away (a player on the stream) shows as a failed write.
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+bool RemoteSession::Build() {
+    config_ = CConfigStore::GetInstance();
+    state_ = CCameraState::GetInstance();
+    engine_ = new CTappedEngine(
+        [this](std::span<const uint8_t> f) {
+            answers_.Note(f);
+            stats_.NoteReceived(f);
+        },
+        [this](std::span<const uint8_t> f) {
+            answers_.NoteSent(f);
+            stats_.NoteSent(f);
+        });
+    // A lost link is this tool's to report or mend, not the end of the process.
+    engine_->SetLinkLostHandler([this] {
+        if (!linkLost_.exchange(true)) {
+            engine_->SetConnecting(1);  // no more calls until connected again
+        }
+    });
+    const ControllerServices services{engine_, state_, config_};
+    gps_ = new CGpsController(services);
+    command_ = new CCamCmdController(services);
+    mode_ = new CCamModeController(services);
+    monitor_ = new CMonitorController(services);
+    capture_ = new CCaptureContller(services);
+    capture_->SetInstance(ui::ProgramModule());
+    AppRegistry.configStore = config_;
+    AppRegistry.cameraState = state_;
+    AppRegistry.ctpEngine = engine_;
+    AppRegistry.gpsController = gps_;
+    AppRegistry.commandController = command_;
+    AppRegistry.modeController = mode_;
+    AppRegistry.monitorController = monitor_;
+    AppRegistry.captureController = capture_;
+    if (gps_->Start() != 1 || command_->Start() != 1 || mode_->Start() != 1 ||
+        monitor_->Start() != 1 || capture_->Start() != 1) {
+        Complain("a controller could not start its worker");
+        return false;
+    }
+    return true;
+}
+
+bool RemoteSession::ListDevices(std::vector<PairedDevice>* devices, ExitCode* code) {
+    if (source_ == nullptr) {
+        source_ = DeviceSource::Choose();
+    }
+    if (source_->IsAvailable() != 1) {
+        Complain("%s", Text(ui::res::kStrBluetoothNotAvailable).c_str());
+        *code = kExitNoBluetooth;
+        return false;
+    }
+    *devices = source_->Enumerate();
+    if (devices->empty()) {
+        Complain("%s", Text(ui::res::kStrNoPairedDevice).c_str());
+        *code = kExitNoDevice;
+        return false;
+    }
+    *code = kExitOk;
+    return true;
+}
+
+ExitCode RemoteSession::Connect(const std::string& deviceName) {
+    std::vector<PairedDevice> devices;
+    ExitCode code = kExitOk;
+    if (!ListDevices(&devices, &code)) {
+        return code;
+    }
+    std::string names;
+    for (const PairedDevice& d : devices) {
+        names += "\n  " + d.name + " (" + d.port + ")";
+    }
+    std::string chosen = deviceName;
+    if (chosen.empty()) {
+        if (devices.size() > 1) {
+            Complain("%zu camcorders are paired; choose one with --device NAME:%s", devices.size(),
+                     names.c_str());
+            return kExitNoDevice;
+        }
+        chosen = devices.front().name;
+    } else if (std::none_of(devices.begin(), devices.end(),
+                            [&](const PairedDevice& d) { return d.name == chosen; })) {
+        Complain("no paired camcorder is named \"%s\"; paired:%s", chosen.c_str(), names.c_str());
+        return kExitNoDevice;
+    }
+    switch (lock_.TryTake("camora-remote")) {
+        case platform::InstanceLock::Result::Taken:
+            break;
+        case platform::InstanceLock::Result::Held:
+            Complain("the camcorder's link is in use by %s; close it first",
+                     lock_.Holder().empty() ? "another program" : lock_.Holder().c_str());
+            return kExitLinkHeld;
+        case platform::InstanceLock::Result::Failed:
+            Complain("cannot take the link lock: %s", lock_.Error().c_str());
+            return kExitFailed;
+    }
+    source_->Select(chosen);
+    device_ = source_->SelectedName();
+    return ConnectSelected(false);
+}
+
+ExitCode RemoteSession::ConnectSelected(bool again) {
+    const platform::PortHandle port = source_->OpenPort();
+    if (port == nullptr) {
+        if (!again) {
+            Complain("%s: the port of \"%s\" did not open (refused or out of range)",
+                     Text(ui::res::kStrConnectionFailed).c_str(), device_.c_str());
+        }
+        return kExitRefused;
+    }
+    if (engine_->Start(port) != 1) {
+        Complain("the exchange engine did not start");
+        return kExitFailed;
+    }
+    const platform::PortHandle old = port_;
+    port_ = port;
+    if (old != nullptr) {
+        old->Close();
+    }
+    if (!again) {
+        const int answered = mode_->QueryMode();
+        if (answered != 1) {
+            port_->Close();
+            Complain("%s: \"%s\" %s", Text(ui::res::kStrConnectionFailed).c_str(), device_.c_str(),
+                     answered == 0 ? "did not answer the handshake in time"
+                                   : "did not take the handshake");
+            return answered == 0 ? kExitTimedOut : kExitRefused;
+        }
+    } else {
+        const size_t before = answers_.Count(1);
+        if (modeWorker_) {
+            // The mode worker waits without limit for the answer to a poll
+            // the old line lost: a new poll on its behalf lets it go on, and
+            // its answer is the handshake.
+            engine_->Send(CCtpDataFactory::Create(CTP_MODE_POLL), kModeChannel);
+        } else {
+            static std::atomic<bool> handshaking{false};
+            if (PumpUntil([] { return !handshaking.load(); }, 10s) != Wait::Done) {
+                return kExitTimedOut;
+            }
+            handshaking = true;
+            std::thread([this] {
+                mode_->QueryMode();
+                handshaking = false;
+            }).detach();
+        }
+        // The link is still counted as lost here, so wait on the answers alone.
+        const auto deadline = Clock::now() + kHandshakeLimit;
+        while (!AnsweredSince(before)) {
+            if (Interrupted() || Clock::now() >= deadline) {
+                return kExitTimedOut;
+            }
+            platform::PumpWindowMessages(10);
+        }
+    }
+    engine_->SetConnecting(0);
+    return kExitOk;
+}
+
+void RemoteSession::StartModePolling() {
+    mode_->SetWindow(Window());
+    modeWorker_ = true;
+}
+
+bool RemoteSession::AnsweredSince(size_t before) {
+    return answers_.Count(1) > before;
+}
+
+platform::WindowHandle RemoteSession::Window() {
+    if (!windowMade_) {
+        window_ = platform::CreateMessageWindow(
+            [this](platform::WindowHandle, uint32_t message, uintptr_t, intptr_t) -> intptr_t {
+                if (handler_) {
+                    handler_(message);
+                }
+                return 0;
+            });
+        AppRegistry.mainWindow = window_;
+        windowMade_ = true;
+    }
+    return window_;
+}
+
+RemoteSession::Wait RemoteSession::PumpUntil(const std::function<bool()>& done,
+                                             std::chrono::milliseconds limit,
+                                             Interruptible interruptible) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        if (done()) {
+            return Wait::Done;
+        }
+        if (linkLost_.load()) {
+            return Wait::LinkLost;
+        }
+        if (interruptible == Interruptible::Yes && Interrupted()) {
+            return Wait::Interrupted;
+        }
+        if (limit != std::chrono::milliseconds::zero() && Clock::now() >= deadline) {
+            return Wait::TimedOut;
+        }
+        platform::PumpWindowMessages(10);
+    }
+}
+
+bool RemoteSession::HandleLinkLost(bool reconnect) {
+    if (!reconnect) {
+        Complain("link lost: \"%s\" went away", device_.c_str());
+        return false;
+    }
+    Complain("link lost: \"%s\" went away; reconnecting", device_.c_str());
+    auto pause = std::chrono::duration_cast<std::chrono::milliseconds>(kFirstRetry);
+    for (int attempt = 1;; ++attempt) {
+        const auto until = Clock::now() + pause;
+        while (Clock::now() < until) {
+            if (Interrupted()) {
+                return false;
+            }
+            platform::PumpWindowMessages(10);
+        }
+        const ExitCode code = ConnectSelected(true);
+        if (code == kExitOk) {
+            linkLost_ = false;
+            Complain("link back: \"%s\" answered after %d attempt%s", device_.c_str(), attempt,
+                     attempt == 1 ? "" : "s");
+            return true;
+        }
+        if (Interrupted()) {
+            return false;
+        }
+        pause = std::min(pause * 2,
+                         std::chrono::duration_cast<std::chrono::milliseconds>(kLongestRetry));
+        Complain("reconnect attempt %d: %s; next in %.1f s", attempt,
+                 code == kExitRefused ? "the port did not open" : "no answer",
+                 pause.count() / 1000.0);
+    }
+}
+
+}  // namespace remote

@@ -1,0 +1,31 @@
+// The camera's status as camora-remote prints it: a line for people, or a
+// JSON object for scripts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/CameraState.h"
+
+namespace remote {
+
+struct StatusReport {
+    std::string device;
+    CameraStateSnapshot state{};
+    bool gpsDevice = false;  // this machine has a position source
+};
+
+const char* ModeName(uint16_t mode);
+const char* OperationName(uint16_t state);
+const char* GpsName(uint16_t gpsStatus);
+
+std::string FormatStatusText(const StatusReport& report);
+// One line, no trailing newline.
+std::string FormatStatusJson(const StatusReport& report);
+// `text` as a JSON string, quotes included.
+std::string JsonString(const std::string& text);
+
+// Whether two snapshots differ in what a status report shows.
+bool StatusChanged(const CameraStateSnapshot& a, const CameraStateSnapshot& b);
+
+}  // namespace remote
