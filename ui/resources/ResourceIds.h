@@ -70,6 +70,16 @@ inline constexpr uint32_t kCtlVersionProduct = 1054;
 inline constexpr uint32_t kCtlVersionLabel = 1055;
 inline constexpr uint32_t kCtlVersionNumber = 1056;
 inline constexpr uint32_t kCtlVersionCopyright = 1057;
+// The dialog templates' names for some of the same controls.
+inline constexpr uint32_t kCtlSelectTitle = kCtlSelectLabel;
+inline constexpr uint32_t kCtlConnecting = kCtlConnectingText;
+inline constexpr uint32_t kCtlCaptureText = kCtlCaptureProgressText;
+inline constexpr uint32_t kCtlConfirmText = kCtlCaptureConfirmText;
+inline constexpr uint32_t kCtlConfirmYes = kCtlCaptureYes;
+inline constexpr uint32_t kCtlConfirmNo = kCtlCaptureNo;
+inline constexpr uint32_t kCtlVersionName = kCtlVersionTitle;
+// A template control without an id (the version screen's icon).
+inline constexpr int kCtlNone = -1;
 
 // Skin bitmaps. The panel's buttons are identified by their pressed bitmap.
 inline constexpr uint32_t kBmpPanel = 200;
