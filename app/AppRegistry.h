@@ -20,6 +20,10 @@ class CDeviceSelectDialog;
 class CDeviceConnectDialog;
 class CEstablishDialog;
 class CVersionDialog;
+class CScreenFitter;
+namespace platform {
+class Bitmap;
+}
 
 struct AppRegistryTable {
     CConfigStore* configStore = nullptr;
@@ -37,6 +41,10 @@ struct AppRegistryTable {
     CDeviceSelectDialog* selectScreen = nullptr;
     CDeviceConnectDialog* connectScreen = nullptr;
     CEstablishDialog* mainScreen = nullptr;
+    // The main screen's skin bitmap and presentation geometry, set at its
+    // initialisation; the screen owns both.
+    platform::Bitmap* mainSkin = nullptr;
+    CScreenFitter* screenFitter = nullptr;
     CVersionDialog* versionScreen = nullptr;
     // The main remote-control screen's window once it runs; boxes that the
     // program shows over that screen are owned by it.
