@@ -107,6 +107,7 @@ void ProcessGuiEvents() {
 int RunApplication(int argc, char** argv, const ResourceModule* module, ApplicationEntry entry) {
     GuiApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("camora-controller"));
+    ListenForOtherInstances();
     return entry(module);
 }
 

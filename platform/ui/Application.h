@@ -37,9 +37,12 @@ private:
 
 bool IsGuiThread();
 
-// Single instance across processes (per user and device root): true when
-// another running instance shows a top-level window titled exactly `title`;
-// that instance then brings the window to the front when `bringToFront`.
+// Single instance across processes, per user and device root (a local socket:
+// Wayland shows no program another's windows). The running program listens
+// (RunApplication does it); a second one asks whether a top-level window
+// titled exactly `title` exists there, and has it brought to the front when
+// `bringToFront`. Not to be called on the GUI thread of the listening process.
+bool ListenForOtherInstances();
 bool FindOtherInstanceWindow(std::u16string_view title, bool bringToFront);
 
 // Runs the GUI's pending events once (tests and tools).

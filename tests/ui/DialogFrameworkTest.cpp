@@ -20,6 +20,7 @@
 #include "platform/ui/Dialog.h"
 #include "platform/ui/Display.h"
 #include "platform/ui/MessageBox.h"
+#include "tests/support/TempDeviceRoot.h"
 #include "ui/BackgroundDialog.h"
 #include "ui/DialogBase.h"
 #include "ui/resources/Dialogs.h"
@@ -482,6 +483,40 @@ TEST_F(DialogFrameworkTest, ClosingTheBackdropTwiceEndsItOnce) {
     EXPECT_EQ(result.load(), 1);
     EXPECT_EQ(ends.load(), 1);
     AppRegistry.backdropScreen = nullptr;
+}
+
+TEST_F(DialogFrameworkTest, ASecondStartFindsTheFirstInstancesWindowByItsExactTitle) {
+    testsupport::TempDeviceRoot root;  // the socket's name follows the device root
+    ASSERT_TRUE(ListenForOtherInstances());
+    std::future<bool> exact, partial;
+    bool raised = false;
+    Recorder recorder([&](WindowHandle w, uint32_t m, uintptr_t, intptr_t) -> intptr_t {
+        if (m == kMsgInitDialog) {
+            SetWindowText(w, u"Camora Controller");
+            QTimer::singleShot(0, [&, w] {
+                QWidget* dialog = QApplication::activeModalWidget();
+                ASSERT_NE(dialog, nullptr);
+                dialog->showMinimized();
+                // Another program's start-up: it asks, and this window comes forward.
+                exact = std::async(std::launch::async, [] {
+                    return FindOtherInstanceWindow(u"Camora Controller", true);
+                });
+                partial = std::async(std::launch::async,
+                                     [] { return FindOtherInstanceWindow(u"Camora", false); });
+                EXPECT_TRUE(PumpUntil([&] {
+                    return exact.wait_for(0s) == std::future_status::ready &&
+                           partial.wait_for(0s) == std::future_status::ready;
+                }));
+                raised = !dialog->isMinimized();
+                EndDialog(w, 1);
+            });
+        }
+        return 0;
+    });
+    EXPECT_EQ(RunModalDialog(ui::ProgramModule(), ui::res::kDlgMain, &Recorder::Procedure), 1);
+    EXPECT_TRUE(exact.get());
+    EXPECT_FALSE(partial.get()) << "only the exact title counts";
+    EXPECT_TRUE(raised);
 }
 
 TEST_F(DialogFrameworkTest, AWorkerEndsTheProcessCleanlyWhileADialogIsOpen) {
