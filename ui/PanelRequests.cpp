@@ -6,6 +6,7 @@
 #include "controllers/CamModeController.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
+#include "ui/BackgroundDialog.h"
 
 void ProgramPanelRequests::KeyDown(int buttonId) {
     if (AppRegistry.commandController != nullptr) {
@@ -54,7 +55,9 @@ void ProgramPanelRequests::SetModeWindow(platform::WindowHandle window) {
 }
 
 void ProgramPanelRequests::CloseBackdrop() {
-    // The backdrop screen (CBackgroundDialog) joins with the window layer.
+    if (AppRegistry.backdropScreen != nullptr) {
+        AppRegistry.backdropScreen->Close();
+    }
 }
 
 void ProgramPanelRequests::ConfirmClose() {
