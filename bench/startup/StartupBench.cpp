@@ -186,7 +186,9 @@ bool MeasureOnce(const std::string& self, Run* run) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const std::string errors = root + "/program-stderr.txt";
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     pid_t pid = -1;
     const int64_t spawnedAt = NowNs();
     const int spawned = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, envp.data());
@@ -218,10 +220,18 @@ bool MeasureOnce(const std::string& self, Run* run) {
     // The handshake's answer: the first frame the camera sent.
     const std::vector<sim::WireFrame> sent = camera.SentFrames();
     camera.Stop();
-    std::filesystem::remove_all(root);
     if (instructionNs == 0 || mainNs == 0 || sent.empty() || sent[0].opcode() != CTP_CAM_MODE) {
+        // What the program said, for the reason.
+        if (std::FILE* e = std::fopen(errors.c_str(), "r")) {
+            while (std::fgets(buffer, sizeof buffer, e) != nullptr) {
+                std::fprintf(stderr, "  program: %s", buffer);
+            }
+            std::fclose(e);
+        }
+        std::filesystem::remove_all(root);
         return false;
     }
+    std::filesystem::remove_all(root);
     // The camera's clock starts inside Start: between these two instants.
     const int64_t answerNs =
         (cameraBefore + cameraAfter) / 2 + static_cast<int64_t>(sent[0].atMs) * 1000000;
