@@ -147,7 +147,10 @@ bool MeasureOnce(const std::string& self, Run* run) {
     std::filesystem::create_directories(
         bt + "Device/0a1b2c3d4e5f/Services/00001101-0000-1000-8000-00805f9b34fb");
     std::filesystem::create_directories(bt + "Serial/Ports/00000a1b2c3d4e5f");
-    std::FILE* f = std::fopen((bt + "Device/0a1b2c3d4e5f/name").c_str(), "w");
+    std::FILE* f = std::fopen((root + "/bluetooth.conf").c_str(), "w");
+    std::fputs("backend=simulated\n", f);
+    std::fclose(f);
+    f = std::fopen((bt + "Device/0a1b2c3d4e5f/name").c_str(), "w");
     std::fputs("CAMORA HD\n", f);
     std::fclose(f);
     f = std::fopen((bt + "Serial/Ports/00000a1b2c3d4e5f/Port").c_str(), "w");

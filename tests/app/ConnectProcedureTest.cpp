@@ -30,6 +30,7 @@ class ConnectProcedureTest : public ::testing::Test {
 protected:
     void SetUp() override {
         platform::btsdk::SimulatedStack::Instance().Reset();
+        root_.WriteFile("bluetooth.conf", "backend=simulated\n");
         // The handshake's 3-second time-out and the pause after it.
         platform::SetTimeScale(20.0);
         // Each test gets an engine of its own; its threads outlive the test.
