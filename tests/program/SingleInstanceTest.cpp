@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/Eventually.h"
+#include "tests/support/PumpUntil.h"
 #include "tests/support/TempDeviceRoot.h"
 
 extern char** environ;
@@ -144,12 +144,12 @@ TEST_F(SingleInstanceTest, SecondStartBringsTheFirstToTheFrontAndEndsWithZero) {
     };
     Child first({program}, ProgramEnv());
     ASSERT_TRUE(first.Started());
-    ASSERT_TRUE(testsupport::Eventually(instructionInFront, 20s));
+    ASSERT_TRUE(testsupport::PumpUntil(instructionInFront, 20s));
 
     // Another program's light window covers it.
     Child cover({"/usr/bin/xmessage", "-geometry", "480x640+0+0", "covering window"},
                 {"DISPLAY=" + display_});
-    ASSERT_TRUE(testsupport::Eventually([&] { return ScreenMean(display_, shot) > 0.5; }, 20s));
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return ScreenMean(display_, shot) > 0.5; }, 20s));
 
     const auto start = Clock::now();
     Child second({program}, ProgramEnv());
@@ -160,7 +160,7 @@ TEST_F(SingleInstanceTest, SecondStartBringsTheFirstToTheFrontAndEndsWithZero) {
     EXPECT_LT(took, 5s);
 
     // The first instance's screen in front again, not its black backdrop.
-    EXPECT_TRUE(testsupport::Eventually(instructionInFront, 10s));
+    EXPECT_TRUE(testsupport::PumpUntil(instructionInFront, 10s));
     EXPECT_TRUE(first.Running());
 }
 
