@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/AppRegistry.h"
 #include "app/CameraState.h"
@@ -33,8 +34,11 @@ protected:
         root_.WriteFile("bluetooth.conf", "backend=simulated\n");
         // The handshake's 3-second time-out and the pause after it.
         platform::SetTimeScale(20.0);
-        // Each test gets an engine of its own; its threads outlive the test.
+        // Each test gets an engine of its own; its threads outlive the test,
+        // so it is never freed, and kept reachable.
         engine_ = new CCtpEngine;
+        static auto* engines = new std::vector<CCtpEngine*>;
+        engines->push_back(engine_);
         // The handler outlives the test with the engine: it keeps its own flag.
         engine_->SetLinkLostHandler([flag = linkLost_] { *flag = true; });
         mode_ =
