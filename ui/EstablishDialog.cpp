@@ -83,8 +83,7 @@ int CEstablishDialog::DoModal() {
 CEstablishDialog::~CEstablishDialog() = default;
 
 void CEstablishDialog::InitPanel() {
-    frameLock_ = platform::Mutex::Create();
-    if (frameLock_ == nullptr) {
+    if (!frameLock_.Create()) {
         throw std::bad_alloc();
     }
 }
@@ -232,14 +231,14 @@ void CEstablishDialog::UpdateFromState(const CameraStateSnapshot& snapshot) {
 }
 
 void CEstablishDialog::SetFrame(uint8_t* buffer, uint32_t size) {
-    WithFrame([&](Frame& frame) {
+    frameLock_.With([&](Frame& frame) {
         frame.data.reset(buffer);
         frame.size = buffer != nullptr ? size : 0;
     });
 }
 
 uint32_t CEstablishDialog::FrameSize() {
-    return WithFrame([](Frame& frame) { return frame.size; });
+    return frameLock_.With([](Frame& frame) { return frame.size; });
 }
 
 bool CEstablishDialog::OnCameraStatus() {
@@ -485,7 +484,7 @@ void CEstablishDialog::DrawPreview(platform::DrawingContext& source,
     if (previewState_ != kPreviewImage) {
         return;
     }
-    WithFrame([&](Frame& frame) {
+    frameLock_.With([&](Frame& frame) {
         if (frame.data == nullptr) {
             return;
         }

@@ -12,6 +12,7 @@
 
 #include "app/CameraState.h"
 #include "platform/kernel/Kernel.h"
+#include "platform/kernel/Protected.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/Graphics.h"
 #include "platform/ui/Window.h"
@@ -139,13 +140,6 @@ private:
         std::unique_ptr<uint8_t, FreeImage> data;
         uint32_t size = 0;
     };
-    // Runs `use` on the frame under the frame lock (waiting without limit),
-    // the only way to reach it.
-    template <typename F>
-    auto WithFrame(F use) {
-        platform::MutexLock hold(*frameLock_);
-        return use(frame_);
-    }
 
     CCameraState* cameraState_;
     PanelRequests* requests_;
@@ -163,8 +157,8 @@ private:
     int batteryIndicator_ = 0;
     int gpsIndicator_ = 0;
 
-    std::unique_ptr<platform::Mutex> frameLock_;  // guards frame_; made by InitPanel
-    Frame frame_;
+    // The image on show and its lock (made by InitPanel), reachable only under it.
+    platform::Protected<Frame> frameLock_;
 };
 
 // The main screen's procedure: finds the screen in AppRegistry.

@@ -87,7 +87,10 @@ void RunEventLoopFor(std::chrono::milliseconds duration) {
 // ---- key press ------------------------------------------------------------------
 
 Spread MeasureKeyPress(int presses) {
-    MainScreenHarness h;
+    // A real camera's mode-poll pace: the polls share the link with the keys.
+    uitest::HarnessOptions options;
+    options.camera.modePollIntervalMs = 500;
+    MainScreenHarness h(options);
     if (!h.Ready()) {
         Die("the screen's objects did not start");
     }

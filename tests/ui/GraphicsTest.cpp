@@ -2,9 +2,11 @@
 // missing skin painting black.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QBuffer>
 #include <QImage>
 
+#include "platform/ui/Dialog.h"
 #include "platform/ui/Graphics.h"
 #include "platform/ui/QtSupport.h"
 #include "ui/DialogBase.h"
@@ -100,6 +102,20 @@ TEST(GraphicsTest, AJpegFromMemoryIsDrawnScaledIntoItsRectangle) {
     EXPECT_EQ(Pixel(*canvas, 340, 208), qRgb(0, 0, 0));
     EXPECT_EQ(JpegImage::FromBuffer(std::vector<uint8_t>{0xFF, 0xD8, 0x00}), nullptr);
     EXPECT_EQ(JpegImage::FromBuffer({}), nullptr);
+}
+
+TEST(WindowServicesTest, TheWaitCursorShowsOnceAndTheArrowComesBack) {
+    Screen screen;
+    screen.SetWaitCursor(1);
+    screen.SetWaitCursor(1);  // a second call does not stack a second cursor
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    EXPECT_TRUE(IsWaitCursorShown());
+    screen.SetWaitCursor(0);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_FALSE(IsWaitCursorShown());
+    screen.SetWaitCursor(2);  // anything but 1 is the arrow
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <cstdlib>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "tests/ui/MainScreenHarness.h"
@@ -66,6 +67,7 @@ struct Look {
     const char* name;
     sim::CameraStatus status;
     std::function<void(MainScreenHarness&)> act;
+    friend void PrintTo(const Look& look, std::ostream* os) { *os << look.name; }
 };
 
 sim::CameraStatus Status(uint8_t mode, uint8_t state, uint8_t mains, uint8_t level) {

@@ -3,10 +3,12 @@
 // indicators and the preview area follow the camera state.
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
 #include "app/CameraState.h"
+#include "platform/kernel/Kernel.h"
 #include "platform/ui/WindowMessages.h"
 #include "tests/ui/PanelTestSupport.h"
 #include "ui/EstablishDialog.h"
@@ -356,6 +358,20 @@ TEST(PanelStateTest, LiveViewMessagesMoveThePreviewAndTheImage) {
 
     EXPECT_TRUE(screen.OnMonitorStopped());
     EXPECT_EQ(screen.PreviewStateValue(), 2);
+    EXPECT_EQ(screen.FrameSize(), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PanelStateTest, AFrameLockThatCannotBeMadeFailsInitialisation) {
+    CCameraState state;
+    uitest::RecordingRequests requests;
+    CEstablishDialog screen(&state, &requests);
+    platform::FailNextCreations(1);
+    EXPECT_THROW(screen.InitPanel(), std::bad_alloc);
+    screen.InitPanel();  // the next attempt makes it
     EXPECT_EQ(screen.FrameSize(), 0u);
 }
 
