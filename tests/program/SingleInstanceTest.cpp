@@ -140,7 +140,7 @@ TEST_F(SingleInstanceTest, SecondStartBringsTheFirstToTheFrontAndEndsWithZero) {
     // The instruction screen: black, with its text and OK button.
     auto instructionInFront = [&] {
         const double mean = ScreenMean(display_, shot);
-        return mean > 0.01 && mean < 0.3;
+        return mean > 0.002 && mean < 0.3;
     };
     Child first({program}, ProgramEnv());
     ASSERT_TRUE(first.Started());
