@@ -25,7 +25,8 @@ class CCaptureConfirmDialog;
 class CScreenFitter;
 namespace platform {
 class Bitmap;
-}
+struct ResourceModule;
+}  // namespace platform
 
 struct AppRegistryTable {
     CConfigStore* configStore = nullptr;
@@ -43,6 +44,8 @@ struct AppRegistryTable {
     CDeviceSelectDialog* selectScreen = nullptr;
     CDeviceConnectDialog* connectScreen = nullptr;
     CEstablishDialog* mainScreen = nullptr;
+    // The module instance handle given to the entry point, stored by Init.
+    const platform::ResourceModule* instance = nullptr;
     // The main screen's skin bitmap and presentation geometry, set at its
     // initialisation; the screen owns both.
     platform::Bitmap* mainSkin = nullptr;

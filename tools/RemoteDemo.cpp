@@ -31,6 +31,7 @@
 #include "app/AppRegistry.h"
 #include "app/CameraState.h"
 #include "app/ConfigStore.h"
+#include "app/ConnectProcedure.h"
 #include "app/LinkLost.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
@@ -348,26 +349,16 @@ private:
             Complain("no paired device is named \"%s\"", options_.device.c_str());
             return false;
         }
-        Say("selected \"%s\"", options_.device.c_str());
-        const platform::PortHandle port = source.OpenPort() == 1 ? source.GetPortHandle() : nullptr;
-        if (port == nullptr) {
-            Complain("%s (the port did not open)", Text(ui::res::kStrConnectionFailed).c_str());
-            return false;
-        }
-        Say("port open; starting the exchange engine");
-        if (engine_->Start(port) != 1) {
-            Complain("the exchange engine did not start");
-            return false;
-        }
-        const int answered = mode_->QueryMode();
-        if (answered != 1) {
-            port->Close();
-            Complain("%s", Text(answered == 0 ? ui::res::kStrConnectionTimeOut
-                                              : ui::res::kStrConnectionFailed)
+        Say("selected \"%s\"; the program's connect procedure opens its port",
+            options_.device.c_str());
+        // The program's own procedure: port, engine start and handshake.
+        const uint32_t report = app::ConnectSelectedDevice();
+        if (report != WM_CONNECTED) {
+            Complain("%s", Text(report == WM_CONNECT_TIMEOUT ? ui::res::kStrConnectionTimeOut
+                                                             : ui::res::kStrConnectionFailed)
                                .c_str());
             return false;
         }
-        engine_->SetConnecting(0);
         CameraStateSnapshot s{};
         state_->GetSnapshot(&s);
         Say("handshake answered: %s, %s; connected", ModeName(s.mode), StateName(s.operationState));

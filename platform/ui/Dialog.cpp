@@ -287,7 +287,10 @@ private:
                     QStringLiteral("QListWidget { border: 1px solid #808080; }"
                                    " QListWidget::item { padding: 4px 2px; }"));
                 if ((c.style & style::kNotify) != 0) {
-                    connect(list, &QListWidget::currentRowChanged, this, [this, id](int) {
+                    // The selection, not the current row: focus alone makes the
+                    // first row current, and a click on it then selects it
+                    // without changing the current row.
+                    connect(list, &QListWidget::itemSelectionChanged, this, [this, id] {
                         Send(kMsgCommand, MakeCommand(id, kNotifySelectionChanged));
                     });
                 }
@@ -470,13 +473,23 @@ int RunForOtherThread(const ResourceModule* module, uint32_t templateId,
             std::erase(DialogStack(), d->Handle().id);
             d->deleteLater();
         });
+        // A screen that the GUI thread already shows stays in front: the
+        // window of another thread (the backdrop) comes up behind it, however
+        // late its thread got here.
+        const bool behind = !DialogStack().empty();
         DialogStack().push_back(d->Handle().id);
         d->Send(kMsgInitDialog);
         if (d->Ended()) {
             std::erase(DialogStack(), d->Handle().id);
             d->deleteLater();
         } else {
+            if (behind) {
+                d->setAttribute(Qt::WA_ShowWithoutActivating);
+            }
             d->show();
+            if (behind) {
+                d->lower();
+            }
         }
     });
     if (!built || !notice) {

@@ -130,3 +130,9 @@ inline constexpr uint32_t WM_MONITOR_STOPPED = 0x806B;
 inline constexpr uint32_t WM_CAPTURE_DONE = 0x80C9;
 // The capture job has failed.
 inline constexpr uint32_t WM_CAPTURE_FAILED = 0x80CA;
+// The connect procedure: the handshake was answered and the link is up.
+inline constexpr uint32_t WM_CONNECTED = 0x812D;
+// The connect procedure: the camera did not answer the handshake.
+inline constexpr uint32_t WM_CONNECT_TIMEOUT = 0x812E;
+// The connect procedure: no port could be opened, or the handshake failed.
+inline constexpr uint32_t WM_CONNECT_FAILED = 0x812F;
