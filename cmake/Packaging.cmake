@@ -4,15 +4,22 @@
 #                      AppStream metainfo and manual page;
 #   camora-camsim      the camcorder simulator and its manual page.
 # The program loads libCamoraConnect.so from the folder of its executable as
-# /proc/self/exe names it, so everything lives in /usr/lib/camora-controller and
-# /usr/bin holds a symbolic link; every binary finds its project libraries by a
+# /proc/self/exe names it, so everything lives in a private folder below
+# /usr/lib and /usr/bin holds a symbolic link; every binary finds its project libraries by a
 # run path relative to itself.
 #
 # The version is the project() VERSION; the release date and the changes come
 # from packaging/changelog, whose newest entry must carry that version.
 
 set(CAMORA_APP_ID camora-controller)  # also QGuiApplication::setDesktopFileName
-set(CAMORA_PRIVATE_DIR lib/camora-controller)
+# The multiarch folder (/usr/lib/x86_64-linux-gnu/camora-controller) keeps the
+# private libraries out of ldconfig's reach: CPack would call ldconfig from the
+# maintainer scripts for a folder right below /usr/lib.
+if(CMAKE_LIBRARY_ARCHITECTURE)
+    set(CAMORA_PRIVATE_DIR lib/${CMAKE_LIBRARY_ARCHITECTURE}/camora-controller)
+else()
+    set(CAMORA_PRIVATE_DIR lib/camora-controller)
+endif()
 set(CAMORA_MAINTAINER "CamoraController developers <camora-controller@users.noreply.example>")
 set(CAMORA_HOMEPAGE "https://camora-controller.users.noreply.example"
     CACHE STRING "Home page named by the AppStream metainfo")
@@ -45,7 +52,8 @@ math(EXPR month "${month} + 1")
 if(month LESS 10)
     set(month 0${month})
 endif()
-if(day LESS 10)
+string(LENGTH "${day}" day_length)
+if(day_length EQUAL 1)
     set(day 0${day})
 endif()
 set(CAMORA_RELEASE_DATE ${year}-${month}-${day})
@@ -58,6 +66,7 @@ endif()
 
 # Generated files: the metainfo and manual pages with version and date, and the
 # compressed forms that Debian wants (gzip -9n: no name, no time stamp).
+string(REPLACE "-" "\\-" CAMORA_PRIVATE_DIR_ROFF "${CAMORA_PRIVATE_DIR}")
 configure_file(${CAMORA_PACKAGING_DIR}/camora-controller.metainfo.xml.in
                ${CAMORA_STAGE_DIR}/${CAMORA_APP_ID}.metainfo.xml @ONLY)
 set(packaging_outputs)
@@ -80,7 +89,7 @@ add_custom_command(
 list(APPEND packaging_outputs ${CAMORA_STAGE_DIR}/changelog.gz)
 add_custom_target(camora_packaging_files ALL DEPENDS ${packaging_outputs})
 
-# The launcher: /usr/bin/camora-controller -> ../lib/camora-controller/camora-controller.
+# The launcher: /usr/bin/camora-controller -> ../lib/.../camora-controller/camora-controller.
 file(MAKE_DIRECTORY ${CAMORA_STAGE_DIR}/bin)
 file(CREATE_LINK ../${CAMORA_PRIVATE_DIR}/camora-controller ${CAMORA_STAGE_DIR}/bin/camora-controller
      SYMBOLIC)
@@ -107,9 +116,12 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/ui/resources/icons/hicolor DESTINATION s
         COMPONENT controller)
 
 # The simulator runs from /usr/bin and shares the program's platform library.
-set_target_properties(camora-camsim PROPERTIES INSTALL_RPATH "$ORIGIN/../${CAMORA_PRIVATE_DIR}")
-install(TARGETS camora-camsim RUNTIME DESTINATION bin COMPONENT camsim)
-install(FILES ${CAMORA_STAGE_DIR}/camora-camsim.1.gz DESTINATION share/man/man1 COMPONENT camsim)
+if(TARGET camora-camsim)
+    set_target_properties(camora-camsim PROPERTIES INSTALL_RPATH "$ORIGIN/../${CAMORA_PRIVATE_DIR}")
+    install(TARGETS camora-camsim RUNTIME DESTINATION bin COMPONENT camsim)
+    install(FILES ${CAMORA_STAGE_DIR}/camora-camsim.1.gz DESTINATION share/man/man1
+            COMPONENT camsim)
+endif()
 
 foreach(component controller camsim)
     set(package camora-${component})
