@@ -137,6 +137,7 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${CAMORA_MAINTAINER}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
+set(CPACK_PACKAGE_FILE_NAME camora-controller-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_COMPONENTS_ALL controller camsim)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -150,10 +151,11 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # dpkg-shlibdeps looks for the project libraries, which no installed package
 # holds, in the program's staging folder.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
-    ${CPACK_PACKAGE_DIRECTORY}/_CPack_Packages/Linux/DEB/camora-controller-${PROJECT_VERSION}-Linux/controller/usr/${CAMORA_PRIVATE_DIR})
+    ${CPACK_PACKAGE_DIRECTORY}/_CPack_Packages/${CMAKE_SYSTEM_NAME}/DEB/${CPACK_PACKAGE_FILE_NAME}/controller/usr/${CAMORA_PRIVATE_DIR})
 
 set(CPACK_DEBIAN_CONTROLLER_PACKAGE_NAME camora-controller)
-set(CPACK_DEBIAN_CONTROLLER_PACKAGE_RECOMMENDS "bluez, gpsd, qt6-wayland")
+# The window layer asks for DejaVu Sans, the look the screens were laid out in.
+set(CPACK_DEBIAN_CONTROLLER_PACKAGE_RECOMMENDS "bluez, gpsd, qt6-wayland, fonts-dejavu-core")
 set(CPACK_COMPONENT_CONTROLLER_DESCRIPTION
     "remote control for a Bluetooth camcorder
 CamoraController turns a touch-screen handset, a laptop or a Raspberry Pi
