@@ -20,6 +20,11 @@ class CDeviceSelectDialog;
 class CDeviceConnectDialog;
 class CEstablishDialog;
 class CVersionDialog;
+class CScreenFitter;
+namespace platform {
+class Bitmap;
+struct ResourceModule;
+}  // namespace platform
 
 struct AppRegistryTable {
     CConfigStore* configStore = nullptr;
@@ -37,6 +42,12 @@ struct AppRegistryTable {
     CDeviceSelectDialog* selectScreen = nullptr;
     CDeviceConnectDialog* connectScreen = nullptr;
     CEstablishDialog* mainScreen = nullptr;
+    // The module instance handle given to the entry point, stored by Init.
+    const platform::ResourceModule* instance = nullptr;
+    // The main screen's skin bitmap and presentation geometry, set at its
+    // initialisation; the screen owns both.
+    platform::Bitmap* mainSkin = nullptr;
+    CScreenFitter* screenFitter = nullptr;
     CVersionDialog* versionScreen = nullptr;
     // The main remote-control screen's window once it runs; boxes that the
     // program shows over that screen are owned by it.

@@ -4,6 +4,7 @@
 #include "app/CameraState.h"
 #include "app/ConfigStore.h"
 #include "ctp/CtpDataFactory.h"
+#include "ui/resources/ResourceIds.h"
 
 using platform::MutexLock;
 
@@ -18,15 +19,12 @@ struct KeyButton {
 
 // The panel's key buttons and the camera's key codes.
 constexpr KeyButton kKeyButtons[] = {
-    {210, 0},  // record
-    {211, 1},  // pause
-    {214, 2},  // zoom T, cursor up
-    {212, 3},  // rewind, cursor left
-    {209, 4},  // play
-    {205, 5},  // fast forward, cursor right
-    {202, 6},  // zoom W, cursor down
-    {207, 7},  // index
-    {213, 8},  // still photo
+    {ui::res::kBmpRecord, 0},   {ui::res::kBmpPause, 1},
+    {ui::res::kBmpZoomTele, 2},                                 // and cursor up
+    {ui::res::kBmpRewind, 3},                                   // and cursor left
+    {ui::res::kBmpPlay, 4},     {ui::res::kBmpFastForward, 5},  // and cursor right
+    {ui::res::kBmpZoomWide, 6},                                 // and cursor down
+    {ui::res::kBmpIndex, 7},    {ui::res::kBmpSnapshot, 8},
 };
 
 }  // namespace

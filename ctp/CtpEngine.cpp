@@ -4,12 +4,11 @@
 #include <cstring>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 #include "app/AppRegistry.h"
 #include "ctp/ByteOrder.h"
 #include "ctp/CtpDataFactory.h"
-#include "platform/ui/MessageBox.h"
-#include "ui/resources/Strings.h"
 
 using ctp::GetBe16;
 using platform::MutexLock;
@@ -30,8 +29,6 @@ constexpr uint32_t kStartPauseMs = 100;
 constexpr uint32_t kReadRetryMs = 10;
 constexpr uint32_t kReadTotalMs = 200;
 constexpr uint32_t kWriteTotalMs = 1000;
-constexpr uint32_t kDisconnectedText = 127;
-constexpr uint32_t kErrorCaption = 113;
 // Trailing short frames: even sizes from an opcode-only frame up to this.
 constexpr uint32_t kTrailingWindowMax = 14;
 
@@ -163,6 +160,10 @@ platform::PortHandle CCtpEngine::CurrentPort() {
 
 void CCtpEngine::SetConnecting(int value) {
     connecting.store(value);
+}
+
+void CCtpEngine::SetLinkLostHandler(std::function<void()> handler) {
+    linkLost = std::move(handler);
 }
 
 int CCtpEngine::Send(CCtpData* packet, int channel) {
@@ -390,7 +391,7 @@ void CCtpEngine::StoreReply(int channel, CCtpData* packet) {
 }
 
 void CCtpEngine::Disconnect() {
-    platform::ShowMessageBox(AppRegistry.mainWindow, ui::ResourceString(kDisconnectedText),
-                             ui::ResourceString(kErrorCaption), platform::MessageBoxButtons::Ok);
-    platform::ExitProcess(0);
+    if (linkLost) {
+        linkLost();
+    }
 }

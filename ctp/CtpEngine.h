@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -41,8 +42,13 @@ public:
     int Start(const platform::PortHandle& newPort);
 
     // 0 once the connect handshake has been answered: from then on a failed
-    // port read ends the program after the disconnect message.
+    // port read calls the link-lost handler.
     void SetConnecting(int value);
+
+    // What a lost link does once connected; the program installs one at
+    // start-up (see app/LinkLost.h) that tells the user and ends the process.
+    // Without one the receiver keeps retrying the port. Set before Start.
+    void SetLinkLostHandler(std::function<void()> handler);
 
     // Queues `packet` for `channel` after deleting any reply nobody took on
     // that channel. The engine owns every packet it is given: 1 when queued;
@@ -88,7 +94,7 @@ private:
     int ReadExact(uint8_t* dest, uint32_t count);
     uint32_t ExtractTrailingFrames(const uint8_t* data, uint32_t n);
     void StoreReply(int channel, CCtpData* packet);
-    [[noreturn]] void Disconnect();
+    void Disconnect();
 
     platform::PortHandle port;
     // Guards the handle itself: the receiver reads it under portMutex, the
@@ -104,6 +110,7 @@ private:
     std::deque<CtpRequest*> queue;
     std::array<ReplySlot, 4> replySlot;
     std::atomic<int> connecting{1};
+    std::function<void()> linkLost;
     // Set once every event and mutex exists; Send and Receive refuse before.
     std::atomic<bool> ready{false};
     std::mutex startLock;  // one Start at a time

@@ -4,9 +4,9 @@
 #include <new>
 #include <string>
 
-#include "linklib/CLinkBtIf.h"
-#include "linklib/CLinkSppClient.h"
 #include "linklib/Exports.h"
+#include "linklib/LinkBtIf.h"
+#include "linklib/LinkSppClient.h"
 #include "platform/text/Text.h"
 
 namespace {

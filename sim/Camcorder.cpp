@@ -12,18 +12,14 @@
 #include <system_error>
 
 #include "platform/fs/DeviceRoot.h"
+#include "platform/sys/Syscall.h"
 
 namespace sim {
 namespace {
 
-// poll() that retries EINTR.
 int PollRetry(pollfd* fds, nfds_t count, int timeoutMs) {
-    for (;;) {
-        const int r = ::poll(fds, count, timeoutMs);
-        if (r >= 0 || errno != EINTR) {
-            return r;
-        }
-    }
+    return static_cast<int>(
+        platform::sys::Call("poll", [&] { return ::poll(fds, count, timeoutMs); }).result);
 }
 
 constexpr auto kShapingSlack = std::chrono::milliseconds(5);
@@ -423,10 +419,12 @@ void Camcorder::ReaderLoop() {
             break;
         }
         if ((fds[0].revents & POLLIN) != 0) {
-            const ssize_t n = ::read(end_, buffer, sizeof buffer);
-            if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const platform::sys::Outcome o =
+                platform::sys::Call("read", [&] { return ::read(end_, buffer, sizeof buffer); });
+            if (o.Failed() && (o.error == EAGAIN || o.error == EWOULDBLOCK)) {
                 continue;
             }
+            const long n = o.result;
             if (n <= 0) {
                 break;  // the other side closed the line
             }
@@ -648,15 +646,13 @@ bool Camcorder::Transmit(std::span<const uint8_t> bytes, const Shaping& shaping)
 bool Camcorder::WriteAll(std::span<const uint8_t> bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(end_, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
+        const platform::sys::Outcome o = platform::sys::Call(
+            "write", [&] { return ::write(end_, bytes.data() + done, bytes.size() - done); });
+        if (o.result > 0) {
+            done += static_cast<size_t>(o.result);
             continue;
         }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (o.Failed() && (o.error == EAGAIN || o.error == EWOULDBLOCK)) {
             // The other side is not reading; wait for room or for the hang-up.
             pollfd fds[2] = {{end_, POLLOUT, 0}, {hangUpPipe_[0], POLLIN, 0}};
             if (PollRetry(fds, 2, -1) < 0 || fds[1].revents != 0) {

@@ -10,23 +10,13 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/sys/Syscall.h"
 #include "sim/Control.h"
 
 namespace sim {
 
 bool SendAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return !platform::sys::SendAll(fd, text.data(), text.size()).Failed();
 }
 
 ControlServer::ControlServer(Camcorder& cam, std::function<void()> onQuit)
@@ -88,10 +78,9 @@ void ControlServer::Serve() {
         for (const Client& c : clients) {
             fds.push_back({c.fd, POLLIN, 0});
         }
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+        if (platform::sys::Call("poll", [&] {
+                return ::poll(fds.data(), fds.size(), -1);
+            }).Failed()) {
             break;
         }
         if (fds[0].revents != 0) {
@@ -111,8 +100,10 @@ void ControlServer::Serve() {
             }
             Client& c = clients[i - 2];
             char buffer[4096];
-            const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
-            bool keep = n > 0 || (n < 0 && errno == EINTR);
+            const long n = platform::sys::Call("recv", [&] {
+                               return ::recv(c.fd, buffer, sizeof buffer, 0);
+                           }).result;
+            bool keep = n > 0;
             if (n > 0) {
                 c.pending.append(buffer, static_cast<size_t>(n));
                 size_t eol = 0;

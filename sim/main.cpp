@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sys/Syscall.h"
 #include "sim/Camcorder.h"
 #include "sim/CommandLine.h"
 #include "sim/Control.h"
@@ -91,10 +92,7 @@ int main(int argc, char** argv) {
     std::string pending;
     for (;;) {
         pollfd fds[2] = {{g_quitPipe[0], POLLIN, 0}, {readStdin ? 0 : -1, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+        if (platform::sys::Call("poll", [&] { return ::poll(fds, 2, -1); }).Failed()) {
             break;
         }
         if (fds[0].revents != 0) {
@@ -104,10 +102,8 @@ int main(int argc, char** argv) {
             continue;
         }
         char buffer[4096];
-        const ssize_t n = ::read(0, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
+        const long n =
+            platform::sys::Call("read", [&] { return ::read(0, buffer, sizeof buffer); }).result;
         if (n <= 0) {
             readStdin = false;  // end of input does not end the simulator
             continue;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/sys/Syscall.h"
 #include "sim/ControlServer.h"
 
 CamsimControl::~CamsimControl() {
@@ -72,18 +73,16 @@ bool CamsimControl::Run(const std::string& command, std::vector<std::string>* li
             return false;
         }
         pollfd p{fd_, POLLIN, 0};
-        const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
+        const long ready = platform::sys::Call("poll", [&] {
+                               return ::poll(&p, 1, static_cast<int>(left.count()));
+                           }).result;
         if (ready <= 0) {
             continue;  // the deadline test above ends the wait
         }
         char buffer[65536];
-        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
+        const long n = platform::sys::Call("recv", [&] {
+                           return ::recv(fd_, buffer, sizeof buffer, 0);
+                       }).result;
         if (n <= 0) {
             error_ = command + ": the simulator closed the connection";
             return false;

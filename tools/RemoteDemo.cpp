@@ -31,14 +31,16 @@
 #include "app/AppRegistry.h"
 #include "app/CameraState.h"
 #include "app/ConfigStore.h"
+#include "app/ConnectProcedure.h"
+#include "app/LinkLost.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
 #include "controllers/ControllerMessages.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
 #include "ctp/CtpOpcodes.h"
-#include "link/CBluetooth.h"
-#include "link/CLinkLoader.h"
+#include "link/Bluetooth.h"
+#include "link/LinkLoader.h"
 #include "platform/fs/DeviceRoot.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/text/Text.h"
@@ -48,18 +50,12 @@
 #include "tools/CamsimControl.h"
 #include "tools/TappedEngine.h"
 #include "tools/WireListing.h"
+#include "ui/resources/ResourceIds.h"
 #include "ui/resources/Strings.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr int kRecordButton = 210;
-// String table entries the connection screens show.
-constexpr uint32_t kBluetoothNotAvailable = 115;
-constexpr uint32_t kNoPairingDevice = 116;
-constexpr uint32_t kConnectionTimeOut = 118;
-constexpr uint32_t kConnectionFailed = 119;
 
 struct Options {
     std::string device = "CAMORA HD";
@@ -286,6 +282,7 @@ private:
         Say("settings: TimeOut %u s, GpsInterval %u s", config_->GetTimeOut(),
             config_->GetGpsInterval());
         engine_ = new CTappedEngine([this](std::span<const uint8_t> f) { answers_.Note(f); });
+        app::InstallLinkLostHandler(*engine_);
         const ControllerServices services{engine_, state_, config_};
         gps_ = new CGpsController(services);
         command_ = new CCamCmdController(services);
@@ -325,7 +322,7 @@ private:
     template <typename Source>
     bool ConnectWith(Source& source) {
         if (source.IsAvailable() != 1) {
-            Complain("%s", Text(kBluetoothNotAvailable).c_str());
+            Complain("%s", Text(ui::res::kStrBluetoothNotAvailable).c_str());
             return false;
         }
         source.EnumerateDevices();
@@ -340,7 +337,7 @@ private:
             }
         }
         if (listed == 0) {
-            Complain("%s", Text(kNoPairingDevice).c_str());
+            Complain("%s", Text(ui::res::kStrNoPairedDevice).c_str());
             return false;
         }
         const std::u16string wanted = platform::Utf8ToUtf16(options_.device);
@@ -351,24 +348,16 @@ private:
             Complain("no paired device is named \"%s\"", options_.device.c_str());
             return false;
         }
-        Say("selected \"%s\"", options_.device.c_str());
-        const platform::PortHandle port = source.OpenPort() == 1 ? source.GetPortHandle() : nullptr;
-        if (port == nullptr) {
-            Complain("%s (the port did not open)", Text(kConnectionFailed).c_str());
+        Say("selected \"%s\"; the program's connect procedure opens its port",
+            options_.device.c_str());
+        // The program's own procedure: port, engine start and handshake.
+        const uint32_t report = app::ConnectSelectedDevice();
+        if (report != WM_CONNECTED) {
+            Complain("%s", Text(report == WM_CONNECT_TIMEOUT ? ui::res::kStrConnectionTimeOut
+                                                             : ui::res::kStrConnectionFailed)
+                               .c_str());
             return false;
         }
-        Say("port open; starting the exchange engine");
-        if (engine_->Start(port) != 1) {
-            Complain("the exchange engine did not start");
-            return false;
-        }
-        const int answered = mode_->QueryMode();
-        if (answered != 1) {
-            port->Close();
-            Complain("%s", Text(answered == 0 ? kConnectionTimeOut : kConnectionFailed).c_str());
-            return false;
-        }
-        engine_->SetConnecting(0);
         CameraStateSnapshot s{};
         state_->GetSnapshot(&s);
         Say("handshake answered: %s, %s; connected", ModeName(s.mode), StateName(s.operationState));
@@ -391,7 +380,7 @@ private:
     // then the camera's next answers must show `shooting` (1) or standby (0).
     bool PressRecord(uint16_t operationState) {
         const size_t answered = answers_.Count(3);
-        const CamCmdRecord record = CCamCmdController::MakeCommand(kRecordButton);
+        const CamCmdRecord record = CCamCmdController::MakeCommand(ui::res::kBmpRecord);
         answers_.ReleaseOnAnswer(command_);
         Say("record key down");
         command_->Request(&record);

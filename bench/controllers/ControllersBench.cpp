@@ -333,7 +333,7 @@ Spread MeasureKeyByController(int presses) {
     if (command->Start() != 1) {
         Die("the command controller did not start");
     }
-    const CamCmdRecord zoom = CCamCmdController::MakeCommand(214);
+    const CamCmdRecord zoom = CCamCmdController::MakeCommand(ui::res::kBmpZoomTele);
     std::vector<double> ms;
     for (int i = 0; i < presses; ++i) {
         const auto down = Clock::now();

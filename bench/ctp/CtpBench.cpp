@@ -18,6 +18,7 @@
 #include "ctp/CtpDataFactory.h"
 #include "ctp/CtpEngine.h"
 #include "platform/serial/SerialPort.h"
+#include "platform/sys/Syscall.h"
 #include "tests/support/PtyPair.h"
 
 namespace {
@@ -25,30 +26,12 @@ namespace {
 constexpr size_t kRequestSize = 8;
 constexpr char kRate[] = "blocks/s";
 
-// Repeats `step(done)` (a read or a write of the bytes from `done` on) until
-// `count` bytes have passed; false when the terminal fails.
-template <typename Step>
-bool Whole(size_t count, Step step) {
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t n = step(done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 bool ReadAll(int fd, uint8_t* bytes, size_t count) {
-    return Whole(count, [&](size_t done) { return ::read(fd, bytes + done, count - done); });
+    return !platform::sys::ReadAll(fd, bytes, count).Failed();
 }
 
 bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
-    return Whole(count, [&](size_t done) { return ::write(fd, bytes + done, count - done); });
+    return !platform::sys::WriteAll(fd, bytes, count).Failed();
 }
 
 // The terminal, the camera serving its master side, the plain loop's own

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "platform/fs/DeviceRoot.h"
+#include "platform/sys/Syscall.h"
 #include "platform/text/Text.h"
 
 namespace platform {
@@ -187,18 +188,16 @@ bool File::Read(void* buffer, uint32_t count, uint32_t* got) {
     }
     auto* bytes = static_cast<char*>(buffer);
     while (*got < count) {
-        const ssize_t n = ::read(fd_, bytes + *got, count - *got);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            lastError_ = FromErrno(errno);
+        const sys::Outcome o =
+            sys::Call("read", [&] { return ::read(fd_, bytes + *got, count - *got); });
+        if (o.Failed()) {
+            lastError_ = FromErrno(o.error);
             return false;
         }
-        if (n == 0) {
+        if (o.result == 0) {
             break;
         }
-        *got += static_cast<uint32_t>(n);
+        *got += static_cast<uint32_t>(o.result);
     }
     return true;
 }
@@ -211,15 +210,13 @@ bool File::Write(const void* buffer, uint32_t count, uint32_t* written) {
     }
     const auto* bytes = static_cast<const char*>(buffer);
     while (*written < count) {
-        const ssize_t n = ::write(fd_, bytes + *written, count - *written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            lastError_ = n < 0 ? FromErrno(errno) : FileError::Other;
+        const sys::Outcome o =
+            sys::Call("write", [&] { return ::write(fd_, bytes + *written, count - *written); });
+        if (o.result <= 0) {
+            lastError_ = o.Failed() ? FromErrno(o.error) : FileError::Other;
             return false;
         }
-        *written += static_cast<uint32_t>(n);
+        *written += static_cast<uint32_t>(o.result);
     }
     return true;
 }

@@ -8,6 +8,8 @@
 #include <ctime>
 #include <system_error>
 
+#include "platform/sys/Syscall.h"
+
 namespace platform {
 namespace {
 
@@ -92,8 +94,8 @@ void GpsdSource::Run() {
         // the socket, which then reads as ended.
         if (!gps_waiting(&data_, 0)) {
             pollfd p{fd_, POLLIN, 0};
-            const int r = ::poll(&p, 1, -1);
-            if ((r < 0 && errno != EINTR) || (r > 0 && (p.revents & POLLNVAL) != 0)) {
+            const long r = sys::Call("poll", [&] { return ::poll(&p, 1, -1); }).result;
+            if (r < 0 || (r > 0 && (p.revents & POLLNVAL) != 0)) {
                 if (!stopping_) {
                     sink_->OnLost();
                 }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
@@ -22,6 +23,8 @@ std::mutex& EventLock() {
 }
 
 std::atomic<double> g_timeScale{1.0};
+std::atomic<ExitHook> g_exitHook{nullptr};
+thread_local bool t_noUnboundedWaits = false;
 std::atomic<int> g_failCreations{0};
 
 bool ShouldFailCreation() {
@@ -99,6 +102,9 @@ int WaitAny(std::span<Event* const> events, uint32_t timeoutMs) {
     };
     if (ready() || timeoutMs == 0) {
         return index;
+    }
+    if (timeoutMs == kWaitForever && t_noUnboundedWaits) {
+        ReportForbiddenWait("an event wait without time-out");
     }
     EventWaiter waiter;
     for (Event* event : events) {
@@ -188,7 +194,37 @@ uint64_t TickCountMs() {
 }
 
 void ExitProcess(int code) {
+    if (const ExitHook hook = g_exitHook.load()) {
+        hook(code);
+        // The hook ends the process from the GUI thread; this thread waits for it.
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::hours(1));
+        }
+    }
     std::exit(code);
+}
+
+void SetExitHook(ExitHook hook) {
+    g_exitHook.store(hook);
+}
+
+void ForbidUnboundedWaitsOnThisThread() {
+    t_noUnboundedWaits = true;
+}
+
+bool UnboundedWaitsForbidden() {
+    return t_noUnboundedWaits;
+}
+
+void ReportForbiddenWait(const char* what) {
+#ifndef NDEBUG
+    std::fprintf(stderr, "FATAL: the GUI thread blocked on %s; it must never wait for a worker\n",
+                 what);
+    std::fflush(stderr);
+    std::abort();
+#else
+    (void)what;
+#endif
 }
 
 LocalDate GetLocalDate() {

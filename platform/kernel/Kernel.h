@@ -111,6 +111,20 @@ uint64_t TickCountMs();
 // Ends the process with the code, after the runtime's own exit work.
 [[noreturn]] void ExitProcess(int code);
 
+// The windowing layer ends the process on its GUI thread, so that no window is
+// torn down under another thread: while a hook is installed ExitProcess hands
+// the code to it (from any thread) and the calling thread waits to end with it.
+using ExitHook = void (*)(int code);
+void SetExitHook(ExitHook hook);
+
+// The GUI thread must never block without limit on another thread (it serves
+// their synchronous sends). After this call, debug builds abort loudly when
+// the calling thread waits on an event without a time-out or sends to a window
+// of another thread.
+void ForbidUnboundedWaitsOnThisThread();
+bool UnboundedWaitsForbidden();
+void ReportForbiddenWait(const char* what);
+
 struct LocalDate {
     int year;   // four digits
     int month;  // 1 to 12

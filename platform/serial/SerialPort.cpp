@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/fs/DeviceRoot.h"
+#include "platform/sys/Syscall.h"
 #include "platform/text/Text.h"
 
 namespace platform {
@@ -48,21 +49,19 @@ int64_t NowMs() {
         .count();
 }
 
-// poll() until `events` or the deadline (-1: none); retries EINTR.
+// poll() until `events` or the deadline (-1: none); a retry after EINTR
+// waits only for what is left.
 int PollUntil(int fd, short events, int64_t deadline, short* revents) {
-    for (;;) {
+    pollfd p{fd, events, 0};
+    const sys::Outcome o = sys::Call("poll", [&] {
         int timeout = -1;
         if (deadline >= 0) {
             timeout = static_cast<int>(std::max<int64_t>(0, deadline - NowMs()));
         }
-        pollfd p{fd, events, 0};
-        const int r = ::poll(&p, 1, timeout);
-        if (r < 0 && errno == EINTR) {
-            continue;
-        }
-        *revents = p.revents;
-        return r;
-    }
+        return ::poll(&p, 1, timeout);
+    });
+    *revents = p.revents;
+    return static_cast<int>(o.result);
 }
 
 }  // namespace
@@ -80,10 +79,15 @@ std::shared_ptr<SerialPort> SerialPort::Open(std::u16string_view handsetName) {
         return nullptr;
     }
     if (::isatty(fd) != 0) {
+        // A terminal left in cooked mode would alter the frames' bytes: say so.
         termios tio{};
-        if (::tcgetattr(fd, &tio) == 0) {
+        sys::Outcome o = sys::Call("tcgetattr", [&] { return ::tcgetattr(fd, &tio); });
+        if (!o.Failed()) {
             ::cfmakeraw(&tio);
-            ::tcsetattr(fd, TCSANOW, &tio);
+            o = sys::Call("tcsetattr", [&] { return ::tcsetattr(fd, TCSANOW, &tio); });
+        }
+        if (o.Failed()) {
+            sys::Report(path.c_str(), o);
         }
     }
     return Adopt(fd);
@@ -130,20 +134,13 @@ bool SerialPort::Read(void* buffer, uint32_t count, uint32_t* got) {
     if ((revents & POLLIN) == 0) {
         return false;  // POLLHUP / POLLERR with no data: the other side is gone
     }
-    for (;;) {
-        const ssize_t n = ::read(fd_, buffer, count);
-        if (n > 0) {
-            *got = static_cast<uint32_t>(n);
-            return true;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            return true;
-        }
-        return false;  // 0 is end of file after a hang-up; EIO likewise
+    const sys::Outcome o = sys::Call("read", [&] { return ::read(fd_, buffer, count); });
+    if (o.result > 0) {
+        *got = static_cast<uint32_t>(o.result);
+        return true;
     }
+    // 0 is end of file after a hang-up; EIO likewise.
+    return o.Failed() && (o.error == EAGAIN || o.error == EWOULDBLOCK);
 }
 
 bool SerialPort::Write(const void* buffer, uint32_t count, uint32_t* written) {
@@ -157,15 +154,13 @@ bool SerialPort::Write(const void* buffer, uint32_t count, uint32_t* written) {
     const int64_t deadline = total == 0 ? -1 : NowMs() + static_cast<int64_t>(total);
     const auto* bytes = static_cast<const unsigned char*>(buffer);
     while (*written < count) {
-        const ssize_t n = ::write(fd_, bytes + *written, count - *written);
-        if (n > 0) {
-            *written += static_cast<uint32_t>(n);
+        const sys::Outcome o =
+            sys::Call("write", [&] { return ::write(fd_, bytes + *written, count - *written); });
+        if (o.result > 0) {
+            *written += static_cast<uint32_t>(o.result);
             continue;
         }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (o.Failed() && (o.error == EAGAIN || o.error == EWOULDBLOCK)) {
             if (deadline >= 0 && NowMs() >= deadline) {
                 return false;
             }

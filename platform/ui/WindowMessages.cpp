@@ -33,6 +33,8 @@ struct Registry {
     uint64_t nextId = 1;
     std::map<uint64_t, std::shared_ptr<WindowRecord>> windows;
     std::deque<std::shared_ptr<PendingSend>> pending;
+    // The threads that are woken by a call rather than by the condition.
+    std::map<std::thread::id, std::shared_ptr<std::function<void()>>> wakers;
 };
 
 // Never destroyed: worker threads may still send while the process ends.
@@ -92,11 +94,32 @@ intptr_t SendWindowMessage(WindowHandle window, uint32_t message, uintptr_t wPar
         lock.unlock();
         return record->procedure(window, message, wParam, lParam);
     }
+    if (UnboundedWaitsForbidden()) {
+        ReportForbiddenWait("a send to a window of another thread");
+    }
     auto send = std::make_shared<PendingSend>(PendingSend{window, message, wParam, lParam});
     r.pending.push_back(send);
     r.changed.notify_all();
+    const auto waker = r.wakers.find(record->owner);
+    if (waker != r.wakers.end()) {
+        const auto wake = waker->second;
+        lock.unlock();
+        (*wake)();
+        lock.lock();
+    }
     r.changed.wait(lock, [&] { return send->done; });
     return send->result;
+}
+
+void SetSendWakerForThisThread(std::function<void()> wake) {
+    Registry& r = TheRegistry();
+    std::lock_guard lock(r.lock);
+    if (wake) {
+        r.wakers[std::this_thread::get_id()] =
+            std::make_shared<std::function<void()>>(std::move(wake));
+    } else {
+        r.wakers.erase(std::this_thread::get_id());
+    }
 }
 
 int PumpWindowMessages(uint32_t timeoutMs) {

@@ -33,4 +33,10 @@ intptr_t SendWindowMessage(WindowHandle window, uint32_t message, uintptr_t wPar
 // returns how many ran.
 int PumpWindowMessages(uint32_t timeoutMs);
 
+// For a thread that runs an event loop of its own (the GUI thread): `wake` is
+// called, from the sending thread, whenever a send is queued for one of the
+// calling thread's windows; it must make that thread run
+// PumpWindowMessages(0) soon. An empty function removes it.
+void SetSendWakerForThisThread(std::function<void()> wake);
+
 }  // namespace platform

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/AppRegistry.h"
+#include "app/LinkLost.h"
 #include "ctp/CtpDataFactory.h"
 #include "ctp/CtpEngine.h"
 #include "platform/kernel/Kernel.h"
@@ -459,6 +460,7 @@ namespace {
 void DropTheLinkAfterConnecting() {
     Link link;
     CCtpEngine& engine = NewEngine();
+    app::InstallLinkLostHandler(engine);
     if (engine.Start(link.port) != 1) {
         std::fprintf(stderr, "start failed\n");
         return;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "link/CBluetooth.h"
+#include "link/Bluetooth.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/TempDeviceRoot.h"
 

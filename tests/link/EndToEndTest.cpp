@@ -11,8 +11,8 @@
 #include "app/ConfigStore.h"
 #include "controllers/CamModeController.h"
 #include "ctp/CtpEngine.h"
-#include "link/CBluetooth.h"
-#include "link/CLinkLoader.h"
+#include "link/Bluetooth.h"
+#include "link/LinkLoader.h"
 #include "sim/Camcorder.h"
 #include "tests/link/LinkTestSupport.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "link/CLinkLoader.h"
+#include "link/LinkLoader.h"
 #include "tests/link/LinkTestSupport.h"
 #include "tests/support/PtyPair.h"
 

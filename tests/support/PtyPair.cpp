@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "platform/sys/Syscall.h"
+
 namespace testsupport {
 
 PtyPair::PtyPair() {
@@ -49,16 +51,9 @@ void PtyPair::LinkAs(const std::string& deviceRoot, const std::string& name) con
 }
 
 void PtyPair::PeerWrite(const std::vector<uint8_t>& bytes) const {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            throw std::runtime_error("peer write failed");
-        }
-        done += static_cast<size_t>(n);
+    const platform::sys::Outcome o = platform::sys::WriteAll(master_, bytes.data(), bytes.size());
+    if (o.Failed()) {
+        throw std::runtime_error("peer write failed: " + o.Describe());
     }
 }
 

@@ -34,9 +34,7 @@ constexpr std::pair<uint32_t, std::u16string_view> kStrings[] = {
     {130, u"THIS FILE IS PROTECTED.\r\nTRY AGAIN?"},
     {131, u"FILE SAVE FAILED.\r\nTRY AGAIN?"},
     {132, u"Camora Controller"},
-    {133,
-     u"Copyright (C) CamoraController developers.\r\nAll rights reserved.\r\n"
-     u"Licensed for use with Camora camcorders."},
+    {133, u"Copyright (C) 2009\r\nCamoraController developers\r\nAll rights reserved."},
     {134, u"Version"},
     {135, u"1.10"},
     {136, u"Camora Controller for Windows Mobile"},

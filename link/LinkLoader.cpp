@@ -1,4 +1,4 @@
-#include "link/CLinkLoader.h"
+#include "link/LinkLoader.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "linklib/CLinkSppClient.h"
+#include "linklib/LinkSppClient.h"
 
 #include <mutex>
 

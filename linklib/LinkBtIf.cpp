@@ -1,4 +1,4 @@
-#include "linklib/CLinkBtIf.h"
+#include "linklib/LinkBtIf.h"
 
 #include <mutex>
 

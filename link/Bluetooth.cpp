@@ -1,4 +1,4 @@
-#include "link/CBluetooth.h"
+#include "link/Bluetooth.h"
 
 #include <cstring>
 #include <memory>

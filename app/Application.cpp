@@ -1,0 +1,110 @@
+#include "app/Application.h"
+
+#include <new>
+
+#include "app/AppRegistry.h"
+#include "app/CameraState.h"
+#include "app/ConfigStore.h"
+#include "app/LinkLost.h"
+#include "controllers/CamCmdController.h"
+#include "controllers/CamModeController.h"
+#include "controllers/GpsController.h"
+#include "controllers/MonitorController.h"
+#include "ctp/CtpEngine.h"
+#include "link/Bluetooth.h"
+#include "link/LinkLoader.h"
+#include "platform/kernel/Kernel.h"
+#include "ui/BackgroundDialog.h"
+#include "ui/CamSetDialog.h"
+#include "ui/DeviceConnectDialog.h"
+#include "ui/DeviceSelectDialog.h"
+#include "ui/EstablishDialog.h"
+
+namespace {
+
+// The design's "Memory Error.": an entry that stayed empty ends start-up.
+template <typename T>
+T* Required(T* object) {
+    if (object == nullptr) {
+        throw std::bad_alloc();
+    }
+    return object;
+}
+
+}  // namespace
+
+CApplication::CApplication() {
+    AppRegistry.configStore = Required(CConfigStore::GetInstance());
+    AppRegistry.cameraState = Required(CCameraState::GetInstance());
+    AppRegistry.ctpEngine = Required(CCtpEngine::GetInstance());
+    // Once connected, a lost link tells the user and ends the program.
+    app::InstallLinkLostHandler(*AppRegistry.ctpEngine);
+    // Exactly one device source for the whole run.
+    if (CLinkLoader::IsSdkStackInstalled() == 1) {
+        AppRegistry.linkLoader = new CLinkLoader;
+    } else {
+        AppRegistry.bluetooth = new CBluetooth;
+    }
+    AppRegistry.gpsController = new CGpsController(ControllerServices::Program());
+    AppRegistry.commandController = Required(CCamCmdController::GetInstance());
+    AppRegistry.modeController = Required(CCamModeController::GetInstance());
+    AppRegistry.monitorController = Required(CMonitorController::GetInstance());
+    // Step 9, the capture controller (CCaptureContller), joins here when it exists.
+    AppRegistry.backdropScreen = new CBackgroundDialog;
+    AppRegistry.instructionScreen = new CCamSetDialog;
+    AppRegistry.selectScreen = new CDeviceSelectDialog;
+    AppRegistry.connectScreen = new CDeviceConnectDialog;
+    AppRegistry.mainScreen = new CEstablishDialog;
+}
+
+void CApplication::Init(platform::InstanceHandle instance) {
+    AppRegistry.instance = instance;
+    AppRegistry.gpsController->Start();
+    AppRegistry.commandController->Start();
+    AppRegistry.modeController->Start();
+    AppRegistry.monitorController->Start();
+    // The capture controller is given the instance handle and started here
+    // when it exists.
+}
+
+int CApplication::Run() {
+    const platform::InstanceHandle instance = AppRegistry.instance;
+    AppRegistry.backdropScreen->Init(instance, &BackdropProcedure);
+    // The backdrop thread runs on its own; its handle is not kept.
+    platform::Thread::Create(&BackdropThread, nullptr, false);
+    AppRegistry.gpsController->CheckDevice();
+    if (CCamSetDialog* instruction = AppRegistry.instructionScreen) {
+        instruction->Init(instance, &InstructionProcedure);
+        instruction->DoModal();
+        AppRegistry.instructionScreen = nullptr;
+        delete instruction;
+    }
+    if (ConnectLoop() == 0) {
+        return 0;
+    }
+    AppRegistry.mainScreen->Init(instance, &MainScreenProcedure);
+    AppRegistry.mainScreen->DoModal();
+    return 0;
+}
+
+int CApplication::ConnectLoop() {
+    const platform::InstanceHandle instance = AppRegistry.instance;
+    AppRegistry.selectScreen->Init(instance, &DeviceSelectProcedure);
+    AppRegistry.connectScreen->Init(instance, &DeviceConnectProcedure);
+    for (;;) {
+        // Each pass lists the devices afresh, so pairings made meanwhile show.
+        if (AppRegistry.linkLoader != nullptr) {
+            AppRegistry.linkLoader->EnumerateDevices();
+        } else if (AppRegistry.bluetooth != nullptr) {
+            AppRegistry.bluetooth->EnumerateDevices();
+        }
+        if (AppRegistry.selectScreen->DoModal() == 1 && AppRegistry.connectScreen->DoModal() == 1) {
+            return 1;
+        }
+    }
+}
+
+uint32_t BackdropThread(void* /*unused*/) {
+    AppRegistry.backdropScreen->DoModal();
+    return 0;
+}

@@ -1,0 +1,57 @@
+#include "app/ConnectProcedure.h"
+
+#include "app/AppRegistry.h"
+#include "controllers/CamModeController.h"
+#include "ctp/CtpEngine.h"
+#include "link/Bluetooth.h"
+#include "link/LinkLoader.h"
+#include "ui/resources/ResourceIds.h"
+
+namespace app {
+
+namespace {
+
+// The port of the selected device, or null when none could be opened.
+platform::PortHandle OpenSelectedPort() {
+    platform::PortHandle port;
+    if (CLinkLoader* loader = AppRegistry.linkLoader) {
+        if (loader->OpenPort() != 1) {
+            return nullptr;
+        }
+        port = loader->GetPortHandle();
+    } else if (CBluetooth* bluetooth = AppRegistry.bluetooth) {
+        if (bluetooth->OpenPort() != 1) {
+            return nullptr;
+        }
+        port = bluetooth->GetPortHandle();
+    }
+    // Both sources keep the port of an earlier attempt when this open fails;
+    // that one was closed after its failed handshake and is no link at all.
+    if (port == nullptr || !port->IsOpen()) {
+        return nullptr;
+    }
+    return port;
+}
+
+}  // namespace
+
+uint32_t ConnectSelectedDevice() {
+    const platform::PortHandle port = OpenSelectedPort();
+    if (port == nullptr) {
+        return WM_CONNECT_FAILED;
+    }
+    AppRegistry.ctpEngine->Start(port);
+    switch (AppRegistry.modeController->QueryMode()) {
+        case 1:
+            AppRegistry.ctpEngine->SetConnecting(0);
+            return WM_CONNECTED;
+        case 0:
+            port->Close();
+            return WM_CONNECT_TIMEOUT;
+        default:
+            port->Close();
+            return WM_CONNECT_FAILED;
+    }
+}
+
+}  // namespace app

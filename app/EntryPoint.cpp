@@ -1,0 +1,44 @@
+#include "app/EntryPoint.h"
+
+#include <string_view>
+
+#include "app/Application.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/MessageBox.h"
+#include "ui/resources/ResourceIds.h"
+
+namespace {
+
+// The application object is never destroyed; kept here so that it stays reachable.
+CApplication* g_application = nullptr;
+
+std::u16string_view Loaded(const char16_t* buffer, int length) {
+    return std::u16string_view(buffer, static_cast<size_t>(length));
+}
+
+}  // namespace
+
+int AppEntryPoint(platform::InstanceHandle instance) {
+    // The handset shell's one-time initialisation has no counterpart here.
+    char16_t title[100];
+    const int titleLength = platform::LoadString(instance, ui::res::kStrAppTitle, title, 100);
+    // Every screen carries this title, so a running instance is found
+    // whichever screen it shows.
+    if (platform::FindOtherInstanceWindow(Loaded(title, titleLength), true)) {
+        return 0;
+    }
+    try {
+        g_application = new CApplication;
+        g_application->Init(instance);
+        return g_application->Run();
+    } catch (...) {
+        char16_t caption[256];
+        char16_t text[256];
+        const int captionLength =
+            platform::LoadString(instance, ui::res::kStrErrorCaption, caption, 256);
+        const int textLength = platform::LoadString(instance, ui::res::kStrOutOfMemory, text, 256);
+        platform::ShowMessageBox(platform::WindowHandle{}, Loaded(text, textLength),
+                                 Loaded(caption, captionLength), platform::MessageBoxButtons::Ok);
+        return 0;
+    }
+}

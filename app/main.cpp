@@ -1,0 +1,10 @@
+// camora-controller: the remote control for a Bluetooth camcorder. The
+// platform's entry function creates the windowing application and calls the
+// program's entry with its resource module; the program takes no arguments.
+#include "app/EntryPoint.h"
+#include "platform/ui/Application.h"
+#include "ui/resources/Dialogs.h"
+
+int main(int argc, char** argv) {
+    return platform::RunApplication(argc, argv, ui::ProgramModule(), &AppEntryPoint);
+}

@@ -1,0 +1,41 @@
+#include "platform/sys/Syscall.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace platform::sys {
+
+std::string Outcome::Describe() const {
+    if (!Failed()) {
+        return {};
+    }
+    std::string text = call;
+    text += ": ";
+    text += error != 0 ? std::strerror(error) : "nothing moved";
+    return text;
+}
+
+Outcome ReadAll(int fd, void* bytes, size_t count) {
+    auto* p = static_cast<char*>(bytes);
+    return Whole("read", count, [&](size_t done) { return ::read(fd, p + done, count - done); });
+}
+
+Outcome WriteAll(int fd, const void* bytes, size_t count) {
+    const auto* p = static_cast<const char*>(bytes);
+    return Whole("write", count, [&](size_t done) { return ::write(fd, p + done, count - done); });
+}
+
+Outcome SendAll(int fd, const void* bytes, size_t count) {
+    const auto* p = static_cast<const char*>(bytes);
+    return Whole("send", count,
+                 [&](size_t done) { return ::send(fd, p + done, count - done, MSG_NOSIGNAL); });
+}
+
+void Report(const char* what, const Outcome& outcome) {
+    std::fprintf(stderr, "camora: %s: %s\n", what, outcome.Describe().c_str());
+}
+
+}  // namespace platform::sys

@@ -1,0 +1,116 @@
+#include <unistd.h>
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QThread>
+#include <QWidget>
+#include <memory>
+#include <mutex>
+
+#include "platform/fs/DeviceRoot.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/QtSupport.h"
+
+namespace platform {
+namespace {
+
+constexpr int kConnectMs = 1000;
+constexpr int kAnswerMs = 3000;
+
+// One name per user and device root, so test runs and users never meet.
+QString ServerName() {
+    const QByteArray root = QByteArray::fromStdString(DeviceRoot());
+    const QByteArray hash = QCryptographicHash::hash(root, QCryptographicHash::Sha1).toHex();
+    return QStringLiteral("camora-controller-%1-%2")
+        .arg(static_cast<qulonglong>(::getuid()))
+        .arg(QString::fromLatin1(hash.left(16)));
+}
+
+// Answers on the GUI thread: is a window of that title shown, and raise it.
+bool FindAndRaise(const QString& title, bool raise) {
+    bool found = false;
+    qt::RunOnGui([&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->isVisible() && w->windowTitle() == title) {
+                found = true;
+                if (raise) {
+                    if (w->isMinimized()) {
+                        w->showNormal();
+                    }
+                    w->raise();
+                    w->activateWindow();
+                }
+                break;
+            }
+        }
+    });
+    return found;
+}
+
+// The listening side runs on a thread of its own, so that the GUI thread is
+// never needed to accept a question (it is only asked for the answer).
+class InstanceServer : public QThread {
+protected:
+    void run() override {
+        QLocalServer server;
+        server.setSocketOptions(QLocalServer::UserAccessOption);
+        if (!server.listen(ServerName())) {
+            // A socket left by an instance that ended without closing it.
+            QLocalServer::removeServer(ServerName());
+            if (!server.listen(ServerName())) {
+                return;
+            }
+        }
+        QObject::connect(&server, &QLocalServer::newConnection, &server, [&server] {
+            while (QLocalSocket* socket = server.nextPendingConnection()) {
+                QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket] {
+                    if (!socket->canReadLine()) {
+                        return;
+                    }
+                    const QString line = QString::fromUtf8(socket->readLine()).trimmed();
+                    const bool raise = line.startsWith(QLatin1Char('R'));
+                    const bool found = FindAndRaise(line.mid(2), raise);
+                    socket->write(found ? "1\n" : "0\n");
+                    socket->flush();
+                    socket->disconnectFromServer();
+                });
+                QObject::connect(socket, &QLocalSocket::disconnected, socket,
+                                 &QObject::deleteLater);
+            }
+        });
+        exec();
+    }
+};
+
+}  // namespace
+
+bool ListenForOtherInstances() {
+    static std::once_flag once;
+    static InstanceServer* server = nullptr;  // lives as long as the process
+    std::call_once(once, [] {
+        server = new InstanceServer;
+        server->start();
+    });
+    return server != nullptr;
+}
+
+bool FindOtherInstanceWindow(std::u16string_view title, bool bringToFront) {
+    QLocalSocket socket;
+    socket.connectToServer(ServerName());
+    if (!socket.waitForConnected(kConnectMs)) {
+        return false;
+    }
+    const QString question = QString(bringToFront ? QStringLiteral("R ") : QStringLiteral("F ")) +
+                             QString::fromUtf16(title.data(), static_cast<qsizetype>(title.size()));
+    socket.write(question.toUtf8() + '\n');
+    socket.flush();
+    while (!socket.canReadLine()) {
+        if (!socket.waitForReadyRead(kAnswerMs)) {
+            return false;
+        }
+    }
+    return socket.readLine().startsWith('1');
+}
+
+}  // namespace platform

@@ -1,0 +1,177 @@
+#include "tests/ui/MainScreenHarness.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+#include <algorithm>
+
+#include "app/AppRegistry.h"
+#include "platform/gps/Gps.h"
+#include "platform/serial/SerialPort.h"
+#include "platform/ui/Dialog.h"
+#include "sim/Wire.h"
+#include "ui/resources/Dialogs.h"
+#include "ui/resources/ResourceIds.h"
+#include "ui/resources/SkinBitmaps.h"
+
+namespace uitest {
+
+MainScreenHarness::MainScreenHarness(HarnessOptions options) {
+    platform::UseGpsTrack({}, false);
+    camera_ = std::make_unique<sim::Camcorder>(options.camera);
+    if (!camera_->Start() || !camera_->LinkAsDevice("COM4")) {
+        return;
+    }
+    const platform::PortHandle port = platform::SerialPort::Open(u"COM4:");
+    if (port == nullptr) {
+        return;
+    }
+    engine_ = new CCtpEngine;
+    if (engine_->Start(port) != 1) {
+        return;
+    }
+    state_ = new CCameraState;
+    config_ = new CConfigStore;
+    config_->SetString("TimeOut", std::to_string(options.timeOutSeconds));
+    const ControllerServices services{engine_, state_, config_};
+    command_ = new CCamCmdController(services);
+    mode_ = new CCamModeController(services);
+    monitor_ = new CMonitorController(services);
+    gps_ = new CGpsController(services);
+    if (command_->Start() != 1 || mode_->Start() != 1 || monitor_->Start() != 1 ||
+        gps_->Start() != 1) {
+        return;
+    }
+    AppRegistry.configStore = config_;
+    AppRegistry.cameraState = state_;
+    AppRegistry.ctpEngine = engine_;
+    AppRegistry.commandController = command_;
+    AppRegistry.modeController = mode_;
+    AppRegistry.monitorController = monitor_;
+    AppRegistry.gpsController = gps_;
+    AppRegistry.versionScreen = nullptr;
+    screen_ = new CEstablishDialog;
+    AppRegistry.mainScreen = screen_;
+    screen_->Init(ui::ProgramModule(), &MainScreenProcedure);
+    ready_ = true;
+}
+
+MainScreenHarness::~MainScreenHarness() {
+    // Later messages from this harness's workers find no window; the camera
+    // stops, so its engine's reads fail quietly (the engine never left the
+    // connecting state).
+    camera_->Stop();
+}
+
+int MainScreenHarness::Run(const std::function<void()>& script) {
+    QTimer::singleShot(0, [this, script] {
+        PumpUntil([this] { return widget() != nullptr && widget()->isVisible(); });
+        script();
+        platform::SendWindowMessage(window(), platform::kMsgCommand,
+                                    platform::MakeCommand(ui::res::kCtlExitProgram, 0));
+    });
+    return screen_->DoModal();
+}
+
+bool MainScreenHarness::PumpUntil(const std::function<bool()>& done,
+                                  std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+bool MainScreenHarness::WaitForCameraStatus(std::chrono::milliseconds limit) {
+    return PumpUntil(
+        [this] {
+            const sim::CameraStatus s = camera_->Status();
+            const int battery = s.acPower == 1 ? 0 : std::min(s.batteryLevel + 1, 6);
+            return screen_->ModeIndicator() == s.mode && screen_->BatteryIndicator() == battery &&
+                   (s.mode != 0 || screen_->RecordIndicator() == s.operationState);
+        },
+        limit);
+}
+
+platform::WindowHandle MainScreenHarness::window() const {
+    return screen_->window;
+}
+
+QWidget* MainScreenHarness::widget() const {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->isVisible() && w->windowTitle() == QStringLiteral("Camora Controller") &&
+            w->inherits("QDialog") && w == QApplication::activeModalWidget()) {
+            return w;
+        }
+    }
+    return nullptr;
+}
+
+QPoint MainScreenHarness::ToWindow(QPoint panelPoint) const {
+    const CScreenFitter* f = screen_->Fitter();
+    if (f == nullptr) {
+        return panelPoint;
+    }
+    // The inverse of MapX/MapY, rounded so that it maps back to the point.
+    const double x = f->DrawX() + panelPoint.x() * f->Scale();
+    const double y = f->DrawY() + panelPoint.y() * f->Scale();
+    return QPoint(static_cast<int>(x + 0.5), static_cast<int>(y + 0.5));
+}
+
+void MainScreenHarness::PenDownAtWindow(QPoint windowPoint) {
+    QTest::mousePress(widget(), Qt::LeftButton, Qt::NoModifier, windowPoint);
+}
+
+void MainScreenHarness::PenUpAtWindow(QPoint windowPoint) {
+    QTest::mouseRelease(widget(), Qt::LeftButton, Qt::NoModifier, windowPoint);
+}
+
+void MainScreenHarness::PenDown(QPoint panelPoint) {
+    PenDownAtWindow(ToWindow(panelPoint));
+}
+
+void MainScreenHarness::PenUp(QPoint panelPoint) {
+    PenUpAtWindow(ToWindow(panelPoint));
+}
+
+void MainScreenHarness::Tap(QPoint panelPoint) {
+    PenDown(panelPoint);
+    PenUp(panelPoint);
+}
+
+QImage MainScreenHarness::Grab() {
+    QWidget* w = widget();
+    w->repaint();
+    return w->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+QImage MainScreenHarness::GrabPanel() {
+    const CScreenFitter* f = screen_->Fitter();
+    const QImage all = Grab();
+    return all.copy(f->DrawX(), f->DrawY(), 480, 588);
+}
+
+size_t MainScreenHarness::KeyFrames() const {
+    return camera_->CountReceived(sim::CTP_CAMCMD);
+}
+
+QImage SkinImage(uint32_t id) {
+    const auto bytes = ui::SkinBitmapData(id);
+    QImage image;
+    image.loadFromData(bytes.data(), static_cast<int>(bytes.size()), "PNG");
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+bool Shows(const QImage& panel, uint32_t id, int x, int y) {
+    const QImage bitmap = SkinImage(id);
+    if (bitmap.isNull()) {
+        return false;
+    }
+    return panel.copy(x, y, bitmap.width(), bitmap.height()) == bitmap;
+}
+
+}  // namespace uitest

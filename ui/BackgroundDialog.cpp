@@ -1,0 +1,49 @@
+#include "ui/BackgroundDialog.h"
+
+#include "app/AppRegistry.h"
+#include "ui/resources/ResourceIds.h"
+
+namespace {
+constexpr int kTitleString = 106;
+}
+
+int CBackgroundDialog::DoModal() {
+    return DoModalTemplate(ui::res::kDlgBackdrop, dialogProc);
+}
+
+void CBackgroundDialog::Close() {
+    if (window) {
+        platform::EndDialog(window, 1);
+    }
+    window = {};
+}
+
+intptr_t BackdropProcedure(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
+                           intptr_t) {
+    CBackgroundDialog* screen = AppRegistry.backdropScreen;
+    if (screen == nullptr) {
+        return 0;
+    }
+    switch (message) {
+        case platform::kMsgActivate:
+            screen->OnActivate(window);
+            return 0;
+        case platform::kMsgPaint:
+            screen->PaintSkin(window, false);
+            return 0;
+        case platform::kMsgInitDialog:
+            // No orientation handling here: the screens in front of it do that.
+            platform::ShellInitDialog(window, kShellDialogFlags);
+            screen->SetWindowHandle(window);
+            screen->SetTitle(kTitleString);
+            return 0;
+        case platform::kMsgCommand:
+            if (platform::CommandId(wParam) == ui::res::kCtlOk) {
+                platform::EndDialog(window, 1);
+                return 1;
+            }
+            return 0;
+        default:
+            return 0;
+    }
+}

@@ -1,0 +1,69 @@
+#include "ui/DeviceConnectDialog.h"
+
+#include "app/AppRegistry.h"
+#include "app/ConnectWorker.h"
+#include "platform/kernel/Kernel.h"
+#include "ui/BoxStyles.h"
+#include "ui/DeviceSource.h"
+#include "ui/resources/ResourceIds.h"
+
+using namespace ui::res;
+
+int CDeviceConnectDialog::DoModal() {
+    return DoModalTemplate(kDlgConnect, dialogProc);
+}
+
+intptr_t DeviceConnectProcedure(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
+                                intptr_t lParam) {
+    CDeviceConnectDialog* screen = AppRegistry.connectScreen;
+    if (screen == nullptr) {
+        return 0;
+    }
+    screen->connectWindow.store(window);
+    switch (message) {
+        case platform::kMsgActivate:
+            screen->OnActivate(window);
+            return 0;
+        case platform::kMsgPaint:
+            screen->PaintSkin(window);
+            return 0;
+        case platform::kMsgWindowPosChanged:
+            screen->OnWindowPosChanged(window,
+                                       reinterpret_cast<const platform::WindowPosition*>(lParam));
+            return 0;
+        case platform::kMsgInitDialog:
+            screen->OnInitDialog(window);
+            screen->SetItemText(kCtlConnecting, kStrConnecting);
+            screen->SetItemText(kCtlCancel, kStrCancel);
+            platform::SetControlText(window, kCtlDeviceName, ui::DeviceSourceSelectedName());
+            // One connect thread per showing; it runs on its own and is never stopped.
+            platform::Thread::Create(&ConnectWorker, nullptr, false);
+            screen->SetWaitCursor(1);
+            return 0;
+        case platform::kMsgCommand: {
+            const int id = platform::CommandId(wParam);
+            if (id == kCtlOk || id == kCtlCancel) {
+                // CANCEL leaves the connect thread running; its late report finds no window.
+                screen->SetWaitCursor(0);
+                platform::EndDialog(window, id == kCtlOk ? 1 : 2);
+                return 1;
+            }
+            return 0;
+        }
+        case WM_CONNECTED:
+            screen->SetWaitCursor(0);
+            platform::EndDialog(window, 1);
+            return 1;
+        case WM_CONNECT_TIMEOUT:
+        case WM_CONNECT_FAILED:
+            screen->ShowMessage(
+                kStrErrorCaption,
+                message == WM_CONNECT_TIMEOUT ? kStrConnectionTimeOut : kStrConnectionFailed,
+                ui::kBoxOk);
+            screen->SetWaitCursor(0);
+            platform::EndDialog(window, 2);
+            return 1;
+        default:
+            return 0;
+    }
+}

@@ -1,0 +1,64 @@
+#include "ui/VersionDialog.h"
+
+#include "app/AppRegistry.h"
+#include "platform/ui/Dialog.h"
+#include "ui/resources/ResourceIds.h"
+
+namespace {
+
+// What the screen ends with on OK.
+constexpr int kClosedWithOk = 2;
+
+// Each text control and its string, in the order they are set.
+struct ItemText {
+    int control;
+    int string;
+};
+constexpr ItemText kTexts[] = {
+    {ui::res::kCtlVersionName, ui::res::kStrVersionTitle},
+    {ui::res::kCtlVersionProduct, ui::res::kStrProductLine},
+    {ui::res::kCtlVersionCopyright, ui::res::kStrCopyright},
+    {ui::res::kCtlVersionLabel, ui::res::kStrVersionLabel},
+    {ui::res::kCtlVersionNumber, ui::res::kStrVersionNumber},
+    {ui::res::kCtlOk, ui::res::kStrOk},
+};
+
+}  // namespace
+
+int CVersionDialog::DoModal() {
+    return DoModalTemplate(ui::res::kDlgVersion, dialogProc);
+}
+
+intptr_t VersionProcedure(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
+                          intptr_t lParam) {
+    CVersionDialog* screen = AppRegistry.versionScreen;
+    if (screen == nullptr) {
+        return 0;
+    }
+    switch (message) {
+        case platform::kMsgActivate:
+            screen->OnActivate(window);
+            return 0;
+        case platform::kMsgPaint:
+            screen->PaintSkin(window);
+            return 0;
+        case platform::kMsgWindowPosChanged:
+            screen->OnWindowPosChanged(window,
+                                       reinterpret_cast<const platform::WindowPosition*>(lParam));
+            return 0;
+        case platform::kMsgInitDialog:
+            screen->OnInitDialog(window);
+            for (const ItemText& t : kTexts) {
+                screen->SetItemText(t.control, t.string);
+            }
+            return 0;
+        case platform::kMsgCommand:
+            if (platform::CommandId(wParam) == ui::res::kCtlOk) {
+                platform::EndDialog(window, kClosedWithOk);
+                return 1;
+            }
+            return 0;
+        default:
+            return 0;
+    }
+}
