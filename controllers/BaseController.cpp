@@ -21,12 +21,13 @@ int CBaseController::Start() {
 void CBaseController::Request(platform::WindowHandle /*window*/) {}
 
 void CBaseController::SendErrorReport(int channel, uint16_t code) {
-    auto* report = dynamic_cast<CCtpDataPara1*>(CCtpDataFactory::Create(CTP_ERROR_REPORT));
+    std::unique_ptr<CCtpDataPara1> report =
+        CCtpDataFactory::CreateAs<CCtpDataPara1>(CTP_ERROR_REPORT);
     if (report == nullptr) {
         return;
     }
     report->SetParam(code);
-    engine()->Send(report, channel);
+    engine()->Send(report.release(), channel);  // the engine owns what it is given
 }
 
 CBaseController::ExchangeResult CBaseController::Exchange(CCtpData* request, int channel,

@@ -119,16 +119,15 @@ void CCamCmdController::SendPending() {
     if (opcode > 0xFFFF) {
         return;
     }
-    CCtpData* created = CCtpDataFactory::Create(static_cast<uint16_t>(opcode));
-    auto* command = dynamic_cast<CCtpDataCamCmd*>(created);
+    std::unique_ptr<CCtpDataCamCmd> command =
+        CCtpDataFactory::CreateAs<CCtpDataCamCmd>(static_cast<uint16_t>(opcode));
     if (command == nullptr) {
-        delete created;
         return;
     }
     command->SetCommand(static_cast<uint16_t>(keyCode), static_cast<uint8_t>(snapshot.mode),
                         static_cast<uint8_t>(snapshot.operationState));
     CCtpData* reply = nullptr;
     // The answer's contents do not matter: it only paces the next repeat.
-    Exchange(command, static_cast<int>(channel), configStore()->GetTimeOut(), &reply);
+    Exchange(command.release(), static_cast<int>(channel), configStore()->GetTimeOut(), &reply);
     delete reply;
 }

@@ -46,7 +46,8 @@ int CCamModeController::GetCamMode(uint16_t opcode, uint16_t timeoutSeconds) {
     CCtpData* reply = nullptr;
     // "Create SendData Error." or "Send Message Error." (-1), "Send Error
     // Report." (0): the camera is given time before it is asked again.
-    switch (Exchange(CCtpDataFactory::Create(opcode), kModeChannel, timeoutSeconds, &reply)) {
+    switch (Exchange(CCtpDataFactory::CreateAs<CCtpData>(opcode).release(), kModeChannel,
+                     timeoutSeconds, &reply)) {
         case ExchangeResult::Replied:
             break;
         case ExchangeResult::TimedOut:

@@ -23,17 +23,6 @@ constexpr const char* kNoFixSentence = "$GPGGA,,,,,,0,,,,,,,\r\n";
 constexpr uint16_t kStatusOk = 0;
 constexpr uint16_t kStatusFeedEnded = 2;
 
-// A new packet of the class the opcode's layout needs; null when it cannot be made.
-template <typename Packet>
-Packet* CreatePacket(uint16_t opcode) {
-    CCtpData* created = CCtpDataFactory::Create(opcode);
-    auto* packet = dynamic_cast<Packet*>(created);
-    if (packet == nullptr) {
-        delete created;
-    }
-    return packet;
-}
-
 }  // namespace
 
 CGpsController::CGpsController(const ControllerServices& services) : CBaseController(services) {}
@@ -46,7 +35,7 @@ int CGpsController::CheckDevice() {
         platform::CloseGpsDevice(probe);
         return 1;
     }
-    deviceAvailable_ = 0;
+    deviceAvailable_ = false;
     return 0;
 }
 
@@ -62,19 +51,15 @@ int CGpsController::Start() {
     if (positionStartEvent_ == nullptr) {
         positionStartEvent_ = Event::Create(ResetMode::Auto, false);
     }
-    if (flagLock_ == nullptr) {
-        flagLock_ = platform::Mutex::Create();
-    }
-    if (sentenceLock_ == nullptr) {
-        sentenceLock_ = platform::Mutex::Create();
-    }
+    active_.Create();
+    sentence_.Create();
     for (auto& event : positionEvents_) {
         if (event == nullptr) {
             event = Event::Create(ResetMode::Auto, false);
         }
     }
-    if (wakeEvent_ == nullptr || positionStartEvent_ == nullptr || flagLock_ == nullptr ||
-        sentenceLock_ == nullptr || positionEvents_[kStop] == nullptr ||
+    if (wakeEvent_ == nullptr || positionStartEvent_ == nullptr || !active_.Created() ||
+        !sentence_.Created() || positionEvents_[kStop] == nullptr ||
         positionEvents_[kNewLocation] == nullptr || positionEvents_[kDeviceState] == nullptr) {
         return -2;
     }
@@ -89,17 +74,15 @@ int CGpsController::Start() {
 }
 
 void CGpsController::Request(platform::WindowHandle window) {
-    if (deviceAvailable_ == 0 || !started_) {
+    if (!deviceAvailable_ || !started_) {
         return;
     }
     window_ = window;
-    int nowActive = 0;
-    {
-        platform::MutexLock hold(*flagLock_);
-        active_ = active_ == 0 ? 1 : 0;
-        nowActive = active_;
-    }
-    pending_ = 1;
+    const int nowActive = active_.With([](bool& on) {
+        on = !on;
+        return on ? 1 : 0;
+    });
+    pending_ = true;
     ++switchRequests_;
     cameraState()->SetGpsStatus(nowActive);
     if (nowActive == 0) {
@@ -115,10 +98,7 @@ void CGpsController::StopFeed(bool notify) {
     // Off first, then the indicator: the position thread shows a position
     // only while it sees GPS on (under the same lock), so it cannot show one
     // after this.
-    {
-        platform::MutexLock hold(*flagLock_);
-        active_ = 0;
-    }
+    active_.With([](bool& on) { on = false; });
     cameraState()->SetGpsStatus(0);
     if (notify) {
         positionEvents_[kStop]->Set();
@@ -176,33 +156,26 @@ int CGpsController::FormatGga(const platform::GpsPosition& record) {
     } else {
         std::snprintf(text, sizeof text, "%s", kNoFixSentence);
     }
-    {
-        platform::MutexLock hold(*sentenceLock_);
-        std::memcpy(sentence_, text, sizeof sentence_);
-    }
+    sentence_.With([&](std::array<char, kSentenceBytes>& sentence) {
+        std::memcpy(sentence.data(), text, sentence.size());
+    });
     return fix ? 1 : 0;
 }
 
 CCtpDataGps* CGpsController::MakeGpsPacket() {
-    auto* packet = CreatePacket<CCtpDataGps>(CTP_GPS);
+    std::unique_ptr<CCtpDataGps> packet = CCtpDataFactory::CreateAs<CCtpDataGps>(CTP_GPS);
     if (packet == nullptr) {
         return nullptr;
     }
-    bool empty = false;
-    {
-        platform::MutexLock hold(*sentenceLock_);
-        empty = sentence_[0] == '\0';
-        packet->SetText(sentence_);
-    }
-    if (empty) {
-        delete packet;
-        return nullptr;
-    }
-    return packet;
+    const bool empty = sentence_.With([&](const std::array<char, kSentenceBytes>& sentence) {
+        packet->SetText(sentence.data());
+        return sentence[0] == '\0';
+    });
+    return empty ? nullptr : packet.release();  // handed to the engine's Send
 }
 
 CCtpDataCamCmd* CGpsController::MakeGpsCmdPacket() {
-    auto* packet = CreatePacket<CCtpDataCamCmd>(CTP_GPS_CMD);
+    std::unique_ptr<CCtpDataCamCmd> packet = CCtpDataFactory::CreateAs<CCtpDataCamCmd>(CTP_GPS_CMD);
     if (packet == nullptr) {
         return nullptr;
     }
@@ -211,7 +184,7 @@ CCtpDataCamCmd* CGpsController::MakeGpsCmdPacket() {
     cameraState()->GetSnapshot(&snapshot);
     packet->SetCommand(param, static_cast<uint8_t>(snapshot.mode),
                        static_cast<uint8_t>(snapshot.operationState));
-    return packet;
+    return packet.release();  // handed to the engine's Send
 }
 
 uint32_t CGpsController::WorkerProc(void* controller) {
@@ -235,7 +208,7 @@ void CGpsController::RunWorker() {
             // other state: the worker waits for it to pass instead of ending,
             // which would leave GPS unusable until the program restarts.
             CloseDevice();
-            pending_ = 1;
+            pending_ = true;
             noWait = true;
             platform::Sleep(kRefusedRetryMs);
             continue;
@@ -254,7 +227,7 @@ void CGpsController::RunWorker() {
         }
         // What the camera's answer is about: the switch, or a sentence.
         const uint32_t requestsSeen = switchRequests_.load();
-        const bool switching = pending_ != 0;
+        const bool switching = pending_;
         CCtpData* request = nullptr;
         if (switching) {
             request = MakeGpsCmdPacket();
@@ -288,7 +261,7 @@ void CGpsController::RunWorker() {
         }
         // A press that came during this exchange is still to be sent.
         if (switchRequests_.load() == requestsSeen) {
-            pending_ = 0;
+            pending_ = false;
         }
     }
 }
@@ -308,14 +281,12 @@ void CGpsController::RunPositionThread() {
                     FormatGga(record) == 1) {
                     result = 1;
                 }
-                bool shown = false;
-                {
-                    platform::MutexLock hold(*flagLock_);
-                    if (active_ != 0) {
+                const bool shown = active_.With([&](bool on) {
+                    if (on) {
                         cameraState()->SetGpsStatus(result);
-                        shown = true;
                     }
-                }
+                    return on;
+                });
                 if (shown) {
                     NotifyWindow();
                 }
@@ -329,8 +300,7 @@ void CGpsController::RunPositionThread() {
 }
 
 bool CGpsController::IsActive() {
-    platform::MutexLock hold(*flagLock_);
-    return active_ != 0;
+    return active_.Get();
 }
 
 void CGpsController::NotifyWindow() {
@@ -341,18 +311,16 @@ bool CGpsController::OpenDevice() {
     const platform::GpsDevice opened = platform::OpenGpsDevice(positionEvents_[kNewLocation].get(),
                                                                positionEvents_[kDeviceState].get());
     // The user may switch off while the device opens. Keeping the handle and
-    // switching off both happen under the flag lock, so either the switch-off
+    // switching off both happen under active_'s lock, so either the switch-off
     // finds the handle and closes it, or the handle is closed here.
     platform::GpsDevice previous;
-    bool kept = false;
-    {
-        platform::MutexLock hold(*flagLock_);
-        if (active_ != 0) {
+    const bool kept = active_.With([&](bool on) {
+        if (on) {
             // A handle still open from an earlier switch would otherwise stay open for good.
             previous = device_.exchange(opened);
-            kept = true;
         }
-    }
+        return on;
+    });
     if (previous) {
         platform::CloseGpsDevice(previous);
     }

@@ -14,6 +14,7 @@
 #include "controllers/ControllerMessages.h"
 #include "platform/gps/Gps.h"
 #include "platform/kernel/Kernel.h"
+#include "platform/kernel/Protected.h"
 #include "platform/ui/Window.h"
 
 class CCtpDataCamCmd;
@@ -82,20 +83,19 @@ private:
     void CloseDevice();
 
     std::unique_ptr<platform::Thread> positionThread_;
-    std::unique_ptr<platform::Mutex> flagLock_;      // guards active_
-    std::unique_ptr<platform::Mutex> sentenceLock_;  // guards sentence_
     std::unique_ptr<platform::Event> wakeEvent_;
     std::unique_ptr<platform::Event> positionStartEvent_;
     std::array<std::unique_ptr<platform::Event>, 3> positionEvents_;
     // Written by the main thread and the worker, read by the position thread.
     std::atomic<platform::GpsDevice> device_{};
     // 1 while a switch on or off has not yet been confirmed by the camera.
-    std::atomic<int> pending_{0};
+    std::atomic<bool> pending_{false};
     // Counts the presses, so a press during an exchange is not cleared with it.
     std::atomic<uint32_t> switchRequests_{0};
-    int active_ = 0;  // 1 while GPS is switched on
-    int deviceAvailable_ = 1;
+    platform::Protected<bool> active_;  // true while GPS is switched on
+    // Main thread only: CheckDevice writes it at start-up, Request reads it.
+    bool deviceAvailable_ = true;
     std::atomic<bool> started_{false};
     std::atomic<platform::WindowHandle> window_{};
-    char sentence_[kSentenceBytes] = {};
+    platform::Protected<std::array<char, kSentenceBytes>> sentence_;
 };

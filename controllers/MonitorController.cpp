@@ -9,8 +9,6 @@
 #include "ctp/CtpDataFactory.h"
 #include "platform/ui/WindowMessages.h"
 
-using platform::MutexLock;
-
 namespace {
 
 constexpr uint16_t kReadyLiveImage = 0;
@@ -35,13 +33,7 @@ int CMonitorController::Start() {
     if (startEvent_ == nullptr) {
         startEvent_ = platform::Event::Create(platform::ResetMode::Auto, false);
     }
-    if (startEvent_ != nullptr && activeLock_ == nullptr) {
-        activeLock_ = platform::Mutex::Create();
-    }
-    if (activeLock_ != nullptr && imageLock_ == nullptr) {
-        imageLock_ = platform::Mutex::Create();
-    }
-    if (imageLock_ == nullptr) {
+    if (startEvent_ == nullptr || !active_.Create() || !image_.Create()) {
         return -2;
     }
     thread_ = platform::Thread::Create(&CMonitorController::WorkerProc, this, false);
@@ -50,14 +42,12 @@ int CMonitorController::Start() {
 
 void CMonitorController::Request(platform::WindowHandle window) {
     window_.store(window);
-    uint32_t active = 0;
-    {
-        MutexLock lock(*activeLock_);
-        active_ = active_ == 0 ? 1 : 0;
-        active = active_;
-        cameraState()->SetMonitorActive(static_cast<int32_t>(active));
-    }
-    if (active != 0) {
+    const bool active = active_.With([&](bool& on) {
+        on = !on;
+        cameraState()->SetMonitorActive(on ? 1 : 0);
+        return on;
+    });
+    if (active) {
         startEvent_->Set();
         platform::SendWindowMessage(window, WM_MONITOR_STARTING);
     } else {
@@ -66,11 +56,11 @@ void CMonitorController::Request(platform::WindowHandle window) {
 }
 
 void CMonitorController::TakeImage(uint8_t** image, uint32_t* imageSize) {
-    MutexLock lock(*imageLock_);
-    *image = image_;
-    *imageSize = imageSize_;
-    image_ = nullptr;
-    imageSize_ = 0;
+    image_.With([&](HeldImage& held) {
+        *image = held.bytes;
+        *imageSize = held.size;
+        held = HeldImage{};
+    });
 }
 
 CCtpData* CMonitorController::ExchangeStep(CCtpData* request) {
@@ -89,12 +79,13 @@ int CMonitorController::SendCommand(int actionType, uint16_t param) {
     }
     CameraStateSnapshot snapshot{};
     cameraState()->GetSnapshot(&snapshot);
-    auto* command = dynamic_cast<CCtpDataCamCmd*>(CCtpDataFactory::Create(CTP_IMAGE_CMD));
+    std::unique_ptr<CCtpDataCamCmd> command =
+        CCtpDataFactory::CreateAs<CCtpDataCamCmd>(CTP_IMAGE_CMD);
     if (command != nullptr) {
         command->SetCommand(param, static_cast<uint8_t>(snapshot.mode),
                             static_cast<uint8_t>(snapshot.operationState));
     }
-    CCtpData* reply = ExchangeStep(command);
+    CCtpData* reply = ExchangeStep(command.release());
     uint16_t status = 0;
     // A reply without a status word is a refusal.
     const bool done = GetReplyParam(reply, &status) && status == 0;
@@ -109,7 +100,8 @@ int CMonitorController::GetDataInfo(int actionType, uint32_t* dataSize, uint16_t
         return 0;  // "Invalid State."
     }
     // "Send Error Repoer." after a time-out.
-    CCtpData* reply = ExchangeStep(CCtpDataFactory::Create(CTP_GET_DATA_INFO));
+    CCtpData* reply =
+        ExchangeStep(CCtpDataFactory::CreateAs<CCtpData>(CTP_GET_DATA_INFO).release());
     // Only a data-info answer is read as one.
     const auto* info = dynamic_cast<const CCtpDataInfo*>(reply);
     if (info != nullptr) {
@@ -124,11 +116,12 @@ int CMonitorController::GetImageData(int actionType, uint8_t* destination, uint1
     if (!cameraState()->IsActionAllowed(actionType)) {
         return 0;  // "Invalid State."
     }
-    auto* request = dynamic_cast<CCtpDataPara1*>(CCtpDataFactory::Create(CTP_GET_IMAGE_DATA));
+    std::unique_ptr<CCtpDataPara1> request =
+        CCtpDataFactory::CreateAs<CCtpDataPara1>(CTP_GET_IMAGE_DATA);
     if (request != nullptr) {
         request->SetParam(blockNumber);
     }
-    CCtpData* reply = ExchangeStep(request);
+    CCtpData* reply = ExchangeStep(request.release());
     const auto* block = dynamic_cast<const CCtpDataBlock*>(reply);
     const bool hasData = block != nullptr && block->HasData();
     if (hasData) {
@@ -154,8 +147,7 @@ uint8_t* CMonitorController::AllocateImage(uint32_t dataSize, uint16_t* blockCou
 }
 
 bool CMonitorController::IsActive() {
-    MutexLock lock(*activeLock_);
-    return active_ != 0;
+    return active_.Get();
 }
 
 void CMonitorController::LiveView(int actionType) {
@@ -211,11 +203,10 @@ void CMonitorController::LiveView(int actionType) {
 }
 
 void CMonitorController::EndLiveView(int actionType) {
-    {
-        MutexLock lock(*activeLock_);
-        active_ = 0;
+    active_.With([&](bool& on) {
+        on = false;
         cameraState()->SetMonitorActive(0);
-    }
+    });
     platform::SendWindowMessage(window_.load(), WM_MONITOR_STOPPED);
     // Not sent when the camera state no longer allows the action.
     SendCommand(actionType, kEndLiveView);
@@ -223,17 +214,17 @@ void CMonitorController::EndLiveView(int actionType) {
 }
 
 void CMonitorController::StoreImage(uint8_t* image, uint32_t imageSize) {
-    MutexLock lock(*imageLock_);
-    std::free(image_);
-    image_ = image;
-    imageSize_ = imageSize;
+    image_.With([&](HeldImage& held) {
+        std::free(held.bytes);
+        held = HeldImage{image, imageSize};
+    });
 }
 
 void CMonitorController::DropImage() {
-    MutexLock lock(*imageLock_);
-    std::free(image_);
-    image_ = nullptr;
-    imageSize_ = 0;
+    image_.With([](HeldImage& held) {
+        std::free(held.bytes);
+        held = HeldImage{};
+    });
 }
 
 uint32_t CMonitorController::WorkerProc(void* controller) {

@@ -11,6 +11,7 @@
 
 #include "controllers/BaseController.h"
 #include "platform/kernel/Kernel.h"
+#include "platform/kernel/Protected.h"
 #include "platform/ui/Window.h"
 
 class CMonitorController : public CBaseController {
@@ -72,11 +73,13 @@ private:
     void StoreImage(uint8_t* image, uint32_t imageSize);
     void DropImage();
 
-    std::unique_ptr<platform::Mutex> imageLock_;  // guards image_ and imageSize_
     std::unique_ptr<platform::Event> startEvent_;
-    uint8_t* image_ = nullptr;
-    uint32_t imageSize_ = 0;
+    // The last complete image nobody has taken yet (C heap, owned here).
+    struct HeldImage {
+        uint8_t* bytes = nullptr;
+        uint32_t size = 0;
+    };
+    platform::Protected<HeldImage> image_;
     std::atomic<platform::WindowHandle> window_{};
-    std::unique_ptr<platform::Mutex> activeLock_;  // guards active_
-    uint32_t active_ = 0;
+    platform::Protected<bool> active_;  // true while live view is switched on
 };

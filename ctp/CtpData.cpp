@@ -10,46 +10,15 @@ using ctp::GetBe32;
 using ctp::PutBe16;
 using ctp::PutBe32;
 
-namespace {
-
-// The received packet as far as its frame reaches: the frame's length field
-// (the two bytes before the opcode) bounds every read, and bytes past it read
-// as zero, which is what the engine's cleared receive buffer holds there.
-class FrameView {
-public:
-    explicit FrameView(const uint8_t* opcodeAt)
-        : bytes_(opcodeAt), frameLength_(GetBe16(opcodeAt - 2)) {
-        available_ = frameLength_ > kCtpEnvelopeSize ? frameLength_ - kCtpEnvelopeSize : 0;
-    }
-
-    uint16_t FrameLength() const { return frameLength_; }
-    // Packet bytes that the frame holds, opcode included.
-    size_t Available() const { return available_; }
-    const uint8_t* Bytes() const { return bytes_; }
-
-    uint8_t U8(size_t offset) const { return offset < available_ ? bytes_[offset] : 0; }
-    uint16_t U16(size_t offset) const {
-        return static_cast<uint16_t>((U8(offset) << 8) | U8(offset + 1));
-    }
-    uint32_t U32(size_t offset) const {
-        // Gathered byte by byte: the field is not aligned on the wire.
-        const uint8_t word[4] = {U8(offset), U8(offset + 1), U8(offset + 2), U8(offset + 3)};
-        return GetBe32(word);
-    }
-
-private:
-    const uint8_t* bytes_;
-    uint16_t frameLength_;
-    size_t available_;
-};
-
-// Every packet's opcode; read whatever the frame's length says, as the six
-// header bytes are always there.
-uint32_t OpcodeOf(const uint8_t* data) {
-    return GetBe16(data);
+uint16_t CtpReader::U16(size_t offset) const {
+    return static_cast<uint16_t>((U8(offset) << 8) | U8(offset + 1));
 }
 
-}  // namespace
+uint32_t CtpReader::U32(size_t offset) const {
+    // Gathered byte by byte: the field is not aligned on the wire.
+    const uint8_t word[4] = {U8(offset), U8(offset + 1), U8(offset + 2), U8(offset + 3)};
+    return GetBe32(word);
+}
 
 CCtpData::~CCtpData() = default;
 
@@ -57,71 +26,47 @@ uint16_t CCtpData::GetSize() const {
     return size;
 }
 
-void CCtpData::Parse(const uint8_t* data) {
+void CCtpData::Parse(const uint8_t* data, size_t count) {
     if (data == nullptr) {
         return;
     }
-    opcode = OpcodeOf(data);
+    const CtpReader packet(data, count);
+    opcode = packet.U16(0);
+    ParseBody(packet);
 }
 
 void CCtpData::Serialize(uint8_t* buffer) const {
     if (buffer == nullptr) {
         return;
     }
-    PutBe16(buffer, static_cast<uint16_t>(opcode));
+    PutBe16(buffer, opcode);
+    SerializeBody(buffer);
 }
 
-void CCtpDataPara1::Parse(const uint8_t* data) {
-    if (data == nullptr) {
-        return;
-    }
-    const FrameView frame(data);
-    opcode = OpcodeOf(data);
+void CCtpDataPara1::ParseBody(const CtpReader& frame) {
     param = frame.U16(2);
 }
 
-void CCtpDataPara1::Serialize(uint8_t* buffer) const {
-    if (buffer == nullptr) {
-        return;
-    }
-    CCtpData::Serialize(buffer);
+void CCtpDataPara1::SerializeBody(uint8_t* buffer) const {
     PutBe16(buffer + 2, param);
 }
 
-void CCtpDataPara2::Parse(const uint8_t* data) {
-    if (data == nullptr) {
-        return;
-    }
-    const FrameView frame(data);
-    opcode = OpcodeOf(data);
+void CCtpDataPara2::ParseBody(const CtpReader& frame) {
     param = frame.U16(2);
     param2 = frame.U16(4);
 }
 
-void CCtpDataPara2::Serialize(uint8_t* buffer) const {
-    if (buffer == nullptr) {
-        return;
-    }
-    CCtpData::Serialize(buffer);
+void CCtpDataPara2::SerializeBody(uint8_t* buffer) const {
     PutBe16(buffer + 2, param);
     PutBe16(buffer + 4, param2);
 }
 
-void CCtpDataInfo::Parse(const uint8_t* data) {
-    if (data == nullptr) {
-        return;
-    }
-    const FrameView frame(data);
-    opcode = OpcodeOf(data);
+void CCtpDataInfo::ParseBody(const CtpReader& frame) {
     dataSize = frame.U32(2);
     dataCount = frame.U16(6);
 }
 
-void CCtpDataInfo::Serialize(uint8_t* buffer) const {
-    if (buffer == nullptr) {
-        return;
-    }
-    CCtpData::Serialize(buffer);
+void CCtpDataInfo::SerializeBody(uint8_t* buffer) const {
     PutBe32(buffer + 2, dataSize);
     PutBe16(buffer + 6, dataCount);
 }
@@ -140,51 +85,33 @@ void CCtpDataGps::SetText(const char* value) {
     }
 }
 
-void CCtpDataGps::Parse(const uint8_t* data) {
-    if (data == nullptr) {
-        return;
-    }
-    const FrameView frame(data);
-    opcode = OpcodeOf(data);
+void CCtpDataGps::ParseBody(const CtpReader& frame) {
     std::memset(text, 0, sizeof text);
-    const size_t body = frame.Available() > 2 ? frame.Available() - 2 : 0;
+    const size_t body = frame.Count() > 2 ? frame.Count() - 2 : 0;
     const size_t limit = std::min(body, kCtpGpsTextMax);
-    for (size_t i = 0; i < limit && data[2 + i] != 0; ++i) {
-        text[i] = static_cast<char>(data[2 + i]);
+    for (size_t i = 0; i < limit && frame.U8(2 + i) != 0; ++i) {
+        text[i] = static_cast<char>(frame.U8(2 + i));
     }
 }
 
-void CCtpDataGps::Serialize(uint8_t* buffer) const {
-    if (buffer == nullptr) {
-        return;
-    }
-    CCtpData::Serialize(buffer);
+void CCtpDataGps::SerializeBody(uint8_t* buffer) const {
     std::memcpy(buffer + 2, text, std::strlen(text));
 }
 
-void CCtpDataBlock::Parse(const uint8_t* received) {
-    if (received == nullptr) {
-        return;
-    }
-    const FrameView frame(received);
-    opcode = OpcodeOf(received);
+void CCtpDataBlock::ParseBody(const CtpReader& frame) {
     param = frame.U16(2);
     // Only a frame longer than header and param carries data bytes.
-    if (frame.FrameLength() > 8) {
-        const size_t count = std::min<size_t>(frame.FrameLength() - 8u, kCtpBlockDataSize);
-        std::memcpy(data, received + 4, count);
+    if (frame.Count() > 4) {
+        const size_t count = std::min<size_t>(frame.Count() - 4u, kCtpBlockDataSize);
+        std::memcpy(data, frame.Bytes() + 4, count);
         std::memset(data + count, 0, kCtpBlockDataSize - count);
-        hasData = 1;
+        hasData = true;
     } else {
-        hasData = 0;
+        hasData = false;
     }
 }
 
-void CCtpDataBlock::Serialize(uint8_t* buffer) const {
-    if (buffer == nullptr) {
-        return;
-    }
-    CCtpData::Serialize(buffer);
+void CCtpDataBlock::SerializeBody(uint8_t* buffer) const {
     PutBe16(buffer + 2, param);
     std::memcpy(buffer + 4, data, kCtpBlockDataSize);
 }
@@ -204,25 +131,16 @@ void CCtpDataBlock::SetData(const uint8_t* bytes, size_t count) {
         std::memcpy(data, bytes, count);
     }
     std::memset(data + count, 0, kCtpBlockDataSize - count);
-    hasData = 1;
+    hasData = true;
 }
 
-void CCtpDataCamCmd::Parse(const uint8_t* data) {
-    if (data == nullptr) {
-        return;
-    }
-    const FrameView frame(data);
-    opcode = OpcodeOf(data);
+void CCtpDataCamCmd::ParseBody(const CtpReader& frame) {
     param = frame.U16(2);
     modeByte = frame.U8(4);
     stateByte = frame.U8(5);
 }
 
-void CCtpDataCamCmd::Serialize(uint8_t* buffer) const {
-    if (buffer == nullptr) {
-        return;
-    }
-    CCtpData::Serialize(buffer);
+void CCtpDataCamCmd::SerializeBody(uint8_t* buffer) const {
     PutBe16(buffer + 2, param);
     buffer[4] = modeByte;
     buffer[5] = stateByte;
@@ -237,12 +155,7 @@ constexpr size_t kCamModeWordOffset = 6;
 
 }  // namespace
 
-void CCtpDataCamMode::Parse(const uint8_t* data) {
-    if (data == nullptr) {
-        return;
-    }
-    const FrameView frame(data);
-    opcode = OpcodeOf(data);
+void CCtpDataCamMode::ParseBody(const CtpReader& frame) {
     for (int i = 0; i < kValueCount; ++i) {
         if (i == kCamModeWordValue) {
             values[i] = static_cast<int16_t>(frame.U16(kCamModeWordOffset));
@@ -255,11 +168,7 @@ void CCtpDataCamMode::Parse(const uint8_t* data) {
     }
 }
 
-void CCtpDataCamMode::Serialize(uint8_t* buffer) const {
-    if (buffer == nullptr) {
-        return;
-    }
-    CCtpData::Serialize(buffer);
+void CCtpDataCamMode::SerializeBody(uint8_t* buffer) const {
     for (int i = 0; i < kValueCount; ++i) {
         if (i == kCamModeWordValue) {
             PutBe16(buffer + kCamModeWordOffset, static_cast<uint16_t>(values[i]));
@@ -294,16 +203,9 @@ bool GetReplyParam(const CCtpData* reply, uint16_t* param) {
     if (reply == nullptr || param == nullptr) {
         return false;
     }
-    if (const auto* p = dynamic_cast<const CCtpDataPara1*>(reply)) {
-        *param = p->GetParam();
-    } else if (const auto* p2 = dynamic_cast<const CCtpDataPara2*>(reply)) {
-        *param = p2->GetParam();
-    } else if (const auto* cmd = dynamic_cast<const CCtpDataCamCmd*>(reply)) {
-        *param = cmd->GetParam();
-    } else if (const auto* block = dynamic_cast<const CCtpDataBlock*>(reply)) {
-        *param = block->GetParam();
-    } else {
-        return false;
+    const std::optional<uint16_t> status = reply->StatusWord();
+    if (status) {
+        *param = *status;
     }
-    return true;
+    return status.has_value();
 }

@@ -4,14 +4,31 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "ctp/CtpOpcodes.h"
 
+// The bytes of one received packet, opcode first, and how many of them there
+// are: every read is bounded by that count, and bytes past it read as zero.
+class CtpReader {
+public:
+    CtpReader(const uint8_t* bytes, size_t count) : bytes_(bytes), count_(count) {}
+
+    size_t Count() const { return count_; }
+    const uint8_t* Bytes() const { return bytes_; }
+    uint8_t U8(size_t offset) const { return offset < count_ ? bytes_[offset] : 0; }
+    uint16_t U16(size_t offset) const;
+    uint32_t U32(size_t offset) const;
+
+private:
+    const uint8_t* bytes_;
+    size_t count_;
+};
+
 // The opcode-only packet and the base of every other. `Parse` is given the
-// bytes of a received frame from its opcode on (frame offset 4); the frame's
-// length field sits in the two bytes before and must tell the truth about how
-// many frame bytes are readable. Parse never reads past that length: fields
-// beyond the end of a short frame read as zero.
+// bytes of a received frame from its opcode on (frame offset 4) and their
+// count, the frame's length less its 4-byte channel and length fields; it reads
+// nothing beyond them, and fields past the end of a short frame read as zero.
 class CCtpData {
 public:
     CCtpData() = default;
@@ -21,19 +38,28 @@ public:
 
     // Bytes that Serialize writes, the two opcode bytes included.
     virtual uint16_t GetSize() const;
-    // Fills the packet from a received frame; does nothing without data.
-    virtual void Parse(const uint8_t* data);
+    // Fills the packet from the `count` bytes at `data`; does nothing without data.
+    void Parse(const uint8_t* data, size_t count);
     // Writes opcode and body at the start of `buffer` (GetSize bytes); does
     // nothing without a buffer.
-    virtual void Serialize(uint8_t* buffer) const;
+    void Serialize(uint8_t* buffer) const;
 
     uint16_t GetOpcode() const { return static_cast<uint16_t>(opcode); }
     void SetOpcode(uint16_t value) { opcode = value; }
 
+    // The status word of a reply: `param` of a class that carries one right
+    // after the opcode; none for the others (an opcode-only packet, a mode
+    // answer...), which callers treat as a failed request.
+    virtual std::optional<uint16_t> StatusWord() const { return std::nullopt; }
+
 protected:
     explicit CCtpData(uint16_t bytes) : size(bytes) {}
 
-    uint32_t opcode = 0xFFFF;  // 0xFFFF until the factory stores one
+    // The body after the opcode, each class its own layout.
+    virtual void ParseBody(const CtpReader& /*packet*/) {}
+    virtual void SerializeBody(uint8_t* /*buffer*/) const {}
+
+    uint16_t opcode = 0xFFFF;  // 0xFFFF until the factory stores one
     uint16_t size = 2;
 };
 
@@ -42,11 +68,14 @@ protected:
 class CCtpDataPara1 : public CCtpData {
 public:
     CCtpDataPara1() : CCtpData(4) {}
-    void Parse(const uint8_t* data) override;
-    void Serialize(uint8_t* buffer) const override;
+    std::optional<uint16_t> StatusWord() const override { return param; }
 
     uint16_t GetParam() const { return param; }
     void SetParam(uint16_t value) { param = value; }
+
+protected:
+    void ParseBody(const CtpReader& packet) override;
+    void SerializeBody(uint8_t* buffer) const override;
 
 private:
     uint16_t param = 0;
@@ -56,13 +85,16 @@ private:
 class CCtpDataPara2 : public CCtpData {
 public:
     CCtpDataPara2() : CCtpData(6) {}
-    void Parse(const uint8_t* data) override;
-    void Serialize(uint8_t* buffer) const override;
+    std::optional<uint16_t> StatusWord() const override { return param; }
 
     uint16_t GetParam() const { return param; }
     uint16_t GetParam2() const { return param2; }
     void SetParam(uint16_t value) { param = value; }
     void SetParam2(uint16_t value) { param2 = value; }
+
+protected:
+    void ParseBody(const CtpReader& packet) override;
+    void SerializeBody(uint8_t* buffer) const override;
 
 private:
     uint16_t param = 0;
@@ -73,8 +105,6 @@ private:
 class CCtpDataInfo : public CCtpData {
 public:
     CCtpDataInfo() : CCtpData(8) {}
-    void Parse(const uint8_t* data) override;
-    void Serialize(uint8_t* buffer) const override;
 
     uint32_t GetDataSize() const { return dataSize; }
     uint16_t GetDataCount() const { return dataCount; }
@@ -82,6 +112,10 @@ public:
         dataSize = bytes;
         dataCount = count;
     }
+
+protected:
+    void ParseBody(const CtpReader& packet) override;
+    void SerializeBody(uint8_t* buffer) const override;
 
 private:
     uint32_t dataSize = 0;
@@ -94,12 +128,14 @@ class CCtpDataGps : public CCtpData {
 public:
     CCtpDataGps() : CCtpData(2) {}
     uint16_t GetSize() const override;
-    void Parse(const uint8_t* data) override;
-    void Serialize(uint8_t* buffer) const override;
 
     // Keeps at most the first 83 characters of the zero-terminated `value`.
     void SetText(const char* value);
     const char* GetText() const { return text; }
+
+protected:
+    void ParseBody(const CtpReader& packet) override;
+    void SerializeBody(uint8_t* buffer) const override;
 
 private:
     char text[kCtpGpsTextMax + 1] = {};
@@ -110,12 +146,11 @@ private:
 class CCtpDataBlock : public CCtpData {
 public:
     CCtpDataBlock() : CCtpData(static_cast<uint16_t>(kCtpMaxPacketSize)) {}
-    void Parse(const uint8_t* data) override;
-    void Serialize(uint8_t* buffer) const override;
+    std::optional<uint16_t> StatusWord() const override { return param; }
 
     uint16_t GetParam() const { return param; }
     void SetParam(uint16_t value) { param = value; }
-    bool HasData() const { return hasData != 0; }
+    bool HasData() const { return hasData; }
     // Copies the block's data into `dest`, at most `capacity` bytes; returns
     // the number copied (10240 when the buffer is large enough).
     size_t CopyData(uint8_t* dest, size_t capacity) const;
@@ -124,10 +159,14 @@ public:
     // the block as holding data.
     void SetData(const uint8_t* bytes, size_t count);
 
+protected:
+    void ParseBody(const CtpReader& packet) override;
+    void SerializeBody(uint8_t* buffer) const override;
+
 private:
     uint16_t param = 0;
     uint8_t data[kCtpBlockDataSize] = {};
-    uint32_t hasData = 0;
+    bool hasData = false;
 };
 
 // A key or switch command: the key code (or sub-command) and the low bytes of
@@ -135,8 +174,7 @@ private:
 class CCtpDataCamCmd : public CCtpData {
 public:
     CCtpDataCamCmd() : CCtpData(6) {}
-    void Parse(const uint8_t* data) override;
-    void Serialize(uint8_t* buffer) const override;
+    std::optional<uint16_t> StatusWord() const override { return param; }
 
     void SetCommand(uint16_t code, uint8_t mode, uint8_t state) {
         param = code;
@@ -146,6 +184,10 @@ public:
     uint16_t GetParam() const { return param; }
     uint8_t GetModeByte() const { return modeByte; }
     uint8_t GetStateByte() const { return stateByte; }
+
+protected:
+    void ParseBody(const CtpReader& packet) override;
+    void SerializeBody(uint8_t* buffer) const override;
 
 private:
     uint16_t param = 0;
@@ -161,12 +203,14 @@ public:
     static constexpr int kValueCount = 7;
 
     CCtpDataCamMode() : CCtpData(10) {}
-    void Parse(const uint8_t* data) override;
-    void Serialize(uint8_t* buffer) const override;
 
     // Value i (0 to 6); 0 for any other index.
     int16_t GetValue(int i) const;
     void SetValue(int i, int16_t value);
+
+protected:
+    void ParseBody(const CtpReader& packet) override;
+    void SerializeBody(uint8_t* buffer) const override;
 
 private:
     int16_t values[kValueCount] = {};
@@ -176,7 +220,6 @@ private:
 // returns the frame's length, or 0 when the frame would not fit `capacity`.
 uint16_t CtpWriteFrame(const CCtpData& packet, int channel, uint8_t* buffer, size_t capacity);
 
-// The status word of a reply: `param` of any class that carries one at its
-// place after the opcode. False for a reply without such a field (an
-// opcode-only packet, a mode answer...), which callers treat as a failed request.
+// The reply's status word (CCtpData::StatusWord) in *param; false without a
+// reply or without such a word.
 bool GetReplyParam(const CCtpData* reply, uint16_t* param);

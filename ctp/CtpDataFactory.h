@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "ctp/CtpData.h"
 
@@ -14,4 +15,16 @@ public:
     // zero; null for an opcode outside the table or when memory runs out.
     // The caller owns the packet.
     static CCtpData* Create(uint16_t opcode);
+
+    // The packet for `opcode` already as class T; null when the opcode's
+    // class is not T (the packet made is freed) or it cannot be made.
+    template <typename T>
+    static std::unique_ptr<T> CreateAs(uint16_t opcode) {
+        std::unique_ptr<CCtpData> packet(Create(opcode));
+        if (auto* typed = dynamic_cast<T*>(packet.get())) {
+            packet.release();
+            return std::unique_ptr<T>(typed);
+        }
+        return nullptr;
+    }
 };

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -64,15 +65,7 @@ CCtpEngine* CCtpEngine::GetInstance() {
 
 CCtpEngine::CCtpEngine() = default;
 
-CCtpEngine::~CCtpEngine() {
-    for (CtpRequest* request : queue) {
-        delete request->packet;
-        delete request;
-    }
-    for (ReplySlot& slot : replySlot) {
-        delete slot.packet;
-    }
-}
+CCtpEngine::~CCtpEngine() = default;
 
 int CCtpEngine::Start(const platform::PortHandle& newPort) {
     std::lock_guard start(startLock);
@@ -107,19 +100,15 @@ bool CCtpEngine::CreateSyncObjects() {
             if (replyEvent[i] == nullptr) {
                 return false;
             }
-            replySlot[i] = ReplySlot{static_cast<int>(i) + 1, nullptr};
         }
     }
     if (queueEvent == nullptr) {
         queueEvent = platform::Event::Create(platform::ResetMode::Auto, false);
     }
-    if (queueEvent != nullptr && queueMutex == nullptr) {
-        queueMutex = platform::Mutex::Create();
+    if (queueEvent == nullptr || !queue.Create() || !replySlot.Create()) {
+        return false;
     }
-    if (queueMutex != nullptr && replyMutex == nullptr) {
-        replyMutex = platform::Mutex::Create();
-    }
-    if (replyMutex != nullptr && portMutex == nullptr) {
+    if (portMutex == nullptr) {
         portMutex = platform::Mutex::Create();
     }
     if (portMutex == nullptr) {
@@ -175,21 +164,17 @@ int CCtpEngine::Send(CCtpData* packet, int channel) {
         return -1;
     }
     const size_t index = static_cast<size_t>(channel - 1);
-    {
-        // A late answer to an earlier request: drop it and its signal, so the
-        // next Receive waits for the answer to this request.
-        MutexLock lock(*replyMutex);
-        if (replySlot[index].packet != nullptr) {
-            delete replySlot[index].packet;
-            replySlot[index].packet = nullptr;
+    // A late answer to an earlier request: drop it and its signal, so the
+    // next Receive waits for the answer to this request.
+    replySlot.With([&](ReplySlots& slots) {
+        if (slots[index] != nullptr) {
+            slots[index].reset();
             replyEvent[index]->Wait(0);
         }
-    }
-    auto* request = new CtpRequest{channel, packet};
-    {
-        MutexLock lock(*queueMutex);
-        queue.push_back(request);
-    }
+    });
+    queue.With([&](std::deque<CtpRequest>& requests) {
+        requests.push_back(CtpRequest{channel, std::unique_ptr<CCtpData>(packet)});
+    });
     queueEvent->Set();
     return 1;
 }
@@ -217,10 +202,9 @@ int CCtpEngine::Receive(int channel, CCtpData** reply, uint16_t timeoutSeconds) 
                 return 0;
             }
         }
-        MutexLock lock(*replyMutex);
-        if (replySlot[index].packet != nullptr) {
-            *reply = replySlot[index].packet;
-            replySlot[index].packet = nullptr;
+        CCtpData* taken = replySlot.With([&](ReplySlots& slots) { return slots[index].release(); });
+        if (taken != nullptr) {
+            *reply = taken;  // the caller owns it from here
             return 1;
         }
         // The signal of a reply that a Send on this channel has just dropped:
@@ -237,25 +221,23 @@ uint32_t CCtpEngine::SenderProc(void* engine) {
 }
 
 void CCtpEngine::SendQueued() {
-    size_t size = 0;
-    do {
-        CtpRequest* request = nullptr;
-        {
-            MutexLock lock(*queueMutex);
-            size = queue.size();
-            if (size > 0) {
-                request = queue.front();
-                queue.pop_front();
+    for (;;) {
+        std::optional<CtpRequest> request = queue.With([](std::deque<CtpRequest>& requests) {
+            std::optional<CtpRequest> first;
+            if (!requests.empty()) {
+                first = std::move(requests.front());
+                requests.pop_front();
             }
+            return first;
+        });
+        if (!request) {
+            return;
         }
-        if (request != nullptr) {
-            WriteFrame(*request);
-            delete request;
-        }
-    } while (size > 0);
+        WriteFrame(*request);
+    }
 }
 
-void CCtpEngine::WriteFrame(CtpRequest& request) {
+void CCtpEngine::WriteFrame(const CtpRequest& request) {
     std::memset(sendBuffer, 0, sizeof sendBuffer);
     // A packet that would not fit the buffer is dropped rather than written past it.
     const uint16_t length =
@@ -268,8 +250,6 @@ void CCtpEngine::WriteFrame(CtpRequest& request) {
             target->Write(sendBuffer, length, &written);
         }
     }
-    delete request.packet;
-    request.packet = nullptr;
 }
 
 uint32_t CCtpEngine::ReceiverProc(void* engine) {
@@ -314,7 +294,7 @@ bool CCtpEngine::ReceiveOneFrame() {
         if (packet == nullptr) {
             throw CtpError("Data Create Error.");
         }
-        packet->Parse(receiveBuffer + kCtpEnvelopeSize);
+        packet->Parse(receiveBuffer + kCtpEnvelopeSize, length - kCtpEnvelopeSize);
         StoreReply(channel, packet);
     } catch (const CtpError&) {
         // The frame is dropped; nothing resynchronises the stream.
@@ -371,7 +351,7 @@ uint32_t CCtpEngine::ExtractTrailingFrames(const uint8_t* data, uint32_t n) {
         }
         // Bytes of a frame the factory cannot make are dropped all the same.
         if (CCtpData* packet = CCtpDataFactory::Create(GetBe16(scratch + 4))) {
-            packet->Parse(scratch + kCtpEnvelopeSize);
+            packet->Parse(scratch + kCtpEnvelopeSize, found - kCtpEnvelopeSize);
             StoreReply(GetBe16(scratch), packet);
         }
         consumed += found;
@@ -382,11 +362,7 @@ uint32_t CCtpEngine::ExtractTrailingFrames(const uint8_t* data, uint32_t n) {
 
 void CCtpEngine::StoreReply(int channel, CCtpData* packet) {
     const size_t index = static_cast<size_t>(channel - 1);
-    {
-        MutexLock lock(*replyMutex);
-        delete replySlot[index].packet;
-        replySlot[index].packet = packet;
-    }
+    replySlot.With([&](ReplySlots& slots) { slots[index].reset(packet); });
     replyEvent[index]->Set();
 }
 

@@ -13,12 +13,13 @@
 
 #include "ctp/CtpData.h"
 #include "platform/kernel/Kernel.h"
+#include "platform/kernel/Protected.h"
 #include "platform/serial/SerialPort.h"
 
 // One queued outgoing packet; the request owns the packet.
 struct CtpRequest {
-    int channel;
-    CCtpData* packet;
+    int channel = 0;
+    std::unique_ptr<CCtpData> packet;
 };
 
 class CCtpEngine {
@@ -77,10 +78,9 @@ protected:
     bool ReceiveOneFrame();
 
 private:
-    struct ReplySlot {
-        int channel = 0;
-        CCtpData* packet = nullptr;
-    };
+    // One reply slot per channel; a packet in a slot is the engine's until
+    // Receive hands it out.
+    using ReplySlots = std::array<std::unique_ptr<CCtpData>, 4>;
 
     static uint32_t SenderProc(void* engine);
     static uint32_t ReceiverProc(void* engine);
@@ -89,7 +89,7 @@ private:
     platform::PortHandle CurrentPort();
 
     void SendQueued();
-    void WriteFrame(CtpRequest& request);
+    void WriteFrame(const CtpRequest& request);
 
     int ReadExact(uint8_t* dest, uint32_t count);
     uint32_t ExtractTrailingFrames(const uint8_t* data, uint32_t n);
@@ -104,11 +104,11 @@ private:
     std::unique_ptr<platform::Thread> receiverThread;
     std::unique_ptr<platform::Event> queueEvent;
     std::array<std::unique_ptr<platform::Event>, 4> replyEvent;
-    std::unique_ptr<platform::Mutex> queueMutex;
-    std::unique_ptr<platform::Mutex> replyMutex;
     std::unique_ptr<platform::Mutex> portMutex;
-    std::deque<CtpRequest*> queue;
-    std::array<ReplySlot, 4> replySlot;
+    // The outgoing queue and the reply slots, each under its own lock (the
+    // design's queueMutex and replyMutex).
+    platform::Protected<std::deque<CtpRequest>> queue;
+    platform::Protected<ReplySlots> replySlot;
     std::atomic<int> connecting{1};
     std::function<void()> linkLost;
     // Set once every event and mutex exists; Send and Receive refuse before.

@@ -32,7 +32,9 @@ std::chrono::nanoseconds TimeOnLink(size_t bytes, uint32_t bytesPerSecond) {
 }  // namespace
 
 Camcorder::Camcorder(Options options)
-    : options_(std::move(options)), model_(options_.status, options_.jpegQuality) {}
+    : options_(std::move(options)), model_(options_.status, options_.jpegQuality) {
+    model_.set_clockText(options_.clockText);
+}
 
 Camcorder::~Camcorder() {
     Stop();

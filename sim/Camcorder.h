@@ -66,6 +66,8 @@ struct Options {
     uint32_t modePollIntervalMs = 500;  // pace of the answers to CTP_MODE_POLL
     Shaping shaping;
     int jpegQuality = 75;
+    // The time the pictures show; empty: the wall clock. Recorded sessions fix it.
+    std::string clockText;
     int fd = -1;           // serve on this descriptor (taken over) instead of a new pty
     std::string linkPath;  // made by Start when not empty (see LinkAs)
     // The record of sent frames keeps the latest ones up to this many bytes,

@@ -207,7 +207,8 @@ bool CameraModel::Prepare(Held kind) {
     const bool live = kind == Held::LiveView;
     uint32_t& count = live ? liveViewFrames_ : stills_;
     char caption[48];
-    std::snprintf(caption, sizeof caption, "#%06u %s", count + 1, ClockText().c_str());
+    std::snprintf(caption, sizeof caption, "#%06u %s", count + 1,
+                  clockText_.empty() ? ClockText().c_str() : clockText_.c_str());
     image_ = EncodeJpeg(RenderTestPicture(live ? kLiveViewWidth : kStillWidth,
                                           live ? kLiveViewHeight : kStillHeight, caption),
                         jpegQuality_);

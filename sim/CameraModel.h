@@ -71,6 +71,8 @@ public:
     bool gpsFeedOn() const { return gpsFeedOn_; }
 
     void set_jpegQuality(int quality) { jpegQuality_ = quality; }
+    // The time the pictures show; empty: the wall clock.
+    void set_clockText(std::string text) { clockText_ = std::move(text); }
 
     // What the camera was told, in arrival order.
     const std::vector<uint16_t>& keys() const { return keys_; }
@@ -109,6 +111,7 @@ private:
     CameraStatus status_;
     uint64_t statusVersion_ = 0;
     int jpegQuality_;
+    std::string clockText_;
 
     enum class Held { None, LiveView, Still };
     // Makes a fresh picture of the kind the held image; false when encoding failed.

@@ -47,6 +47,7 @@
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/WindowMessages.h"
 #include "sim/TestPicture.h"
+#include "tests/support/PumpUntil.h"
 #include "tools/CamsimControl.h"
 #include "tools/TappedEngine.h"
 #include "tools/WireListing.h"
@@ -608,13 +609,9 @@ private:
     // Runs the window's messages until `done` holds; false (and why) when
     // the time limit passed first.
     bool PumpUntil(const std::function<bool()>& done, const char* what) {
-        const auto deadline = Clock::now() + std::chrono::seconds(options_.timeoutSeconds);
-        while (!done()) {
-            if (Clock::now() >= deadline) {
-                Complain("%s did not come within %d s", what, options_.timeoutSeconds);
-                return false;
-            }
-            platform::PumpWindowMessages(10);
+        if (!testsupport::PumpUntil(done, std::chrono::seconds(options_.timeoutSeconds))) {
+            Complain("%s did not come within %d s", what, options_.timeoutSeconds);
+            return false;
         }
         return true;
     }

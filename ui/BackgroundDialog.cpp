@@ -3,10 +3,6 @@
 #include "app/AppRegistry.h"
 #include "ui/resources/ResourceIds.h"
 
-namespace {
-constexpr int kTitleString = 106;
-}
-
 int CBackgroundDialog::DoModal() {
     return DoModalTemplate(ui::res::kDlgBackdrop, dialogProc);
 }
@@ -35,10 +31,10 @@ intptr_t BackdropProcedure(platform::WindowHandle window, uint32_t message, uint
             // No orientation handling here: the screens in front of it do that.
             platform::ShellInitDialog(window, kShellDialogFlags);
             screen->SetWindowHandle(window);
-            screen->SetTitle(kTitleString);
+            screen->SetTitle(ui::res::kStrAppTitle);
             return 0;
         case platform::kMsgCommand:
-            if (platform::CommandId(wParam) == ui::res::kCtlOk) {
+            if (platform::CommandId(wParam) == static_cast<int>(ui::res::kCtlOk)) {
                 platform::EndDialog(window, 1);
                 return 1;
             }

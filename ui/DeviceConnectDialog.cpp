@@ -33,7 +33,7 @@ intptr_t DeviceConnectProcedure(platform::WindowHandle window, uint32_t message,
             return 0;
         case platform::kMsgInitDialog:
             screen->OnInitDialog(window);
-            screen->SetItemText(kCtlConnecting, kStrConnecting);
+            screen->SetItemText(kCtlConnectingText, kStrConnecting);
             screen->SetItemText(kCtlCancel, kStrCancel);
             platform::SetControlText(window, kCtlDeviceName, ui::DeviceSourceSelectedName());
             // One connect thread per showing; it runs on its own and is never stopped.

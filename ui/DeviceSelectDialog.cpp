@@ -53,7 +53,7 @@ intptr_t DeviceSelectProcedure(platform::WindowHandle window, uint32_t message, 
             return 0;
         case platform::kMsgInitDialog:
             screen->OnInitDialog(window);
-            screen->SetItemText(kCtlSelectTitle, kStrSelectDevice);
+            screen->SetItemText(kCtlSelectLabel, kStrSelectDevice);
             screen->SetItemText(kCtlOk, kStrOk);
             screen->SetItemText(kCtlCancel, kStrCancel);
             if (FillDeviceList(platform::GetControl(window, kCtlDeviceList)) == 0) {

@@ -2,11 +2,11 @@
 
 #include "platform/ui/Display.h"
 #include "platform/ui/MessageBox.h"
+#include "ui/resources/ResourceIds.h"
 
 namespace {
 
 constexpr int kTextCapacity = 256;
-constexpr int kTitleString = 106;
 constexpr int kBoxYesNo = 4;
 constexpr int kAnswerOk = 1;
 constexpr int kAnswerYes = 6;
@@ -139,5 +139,5 @@ void CDialogBase::OnInitDialog(platform::WindowHandle handle) {
         ForcePortrait();
     }
     SetWindowHandle(handle);
-    SetTitle(kTitleString);
+    SetTitle(static_cast<int>(ui::res::kStrAppTitle));
 }

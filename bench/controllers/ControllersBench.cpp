@@ -44,6 +44,7 @@
 #include "platform/serial/SerialPort.h"
 #include "platform/ui/WindowMessages.h"
 #include "sim/Camcorder.h"
+#include "tests/support/PumpUntil.h"
 
 extern char** environ;
 
@@ -88,19 +89,7 @@ int OpenRaw(const std::string& path) {
     return fd;
 }
 
-// Runs the calling thread's window messages until `done` holds or `timeout` passes.
-bool PumpUntil(const std::function<bool()>& done, Clock::duration timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (!done()) {
-        const auto left = deadline - Clock::now();
-        if (left <= Clock::duration::zero()) {
-            return false;
-        }
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(left).count();
-        platform::PumpWindowMessages(static_cast<uint32_t>(std::clamp<long long>(ms, 1, 20)));
-    }
-    return true;
-}
+using testsupport::PumpUntil;
 
 // Runs window messages for `duration`, sleeping while none come (as a GUI
 // thread's event loop would).

@@ -125,10 +125,10 @@ void BM_EngineImageBlocks(benchmark::State& state) {
     std::vector<uint8_t> image(kCtpBlockDataSize);
     uint16_t block = 1;
     for (auto _ : state) {
-        auto* request = dynamic_cast<CCtpDataPara1*>(CCtpDataFactory::Create(CTP_GET_IMAGE_DATA));
+        auto request = CCtpDataFactory::CreateAs<CCtpDataPara1>(CTP_GET_IMAGE_DATA);
         request->SetParam(block++);
         CCtpData* reply = nullptr;
-        if (rig.engine->Send(request, 4) != 1 || rig.engine->Receive(4, &reply, 5) != 1) {
+        if (rig.engine->Send(request.release(), 4) != 1 || rig.engine->Receive(4, &reply, 5) != 1) {
             state.SkipWithError("no reply");
             break;
         }

@@ -131,6 +131,16 @@ public:
         for (const ControlTemplate& c : tmpl.controls) {
             AddControl(c);
         }
+        // A turned screen restacks the windows without moving or sizing them.
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            connect(screen, &QScreen::orientationChanged, this, [this] {
+                WindowPosition pos{
+                    handle_,  x(),
+                    y(),      width(),
+                    height(), kPosNoSize | kPosNoMove | kPosNoActivate | kPosNoOwnerZOrder};
+                Send(kMsgWindowPosChanged, 0, reinterpret_cast<intptr_t>(&pos));
+            });
+        }
         // Before the shell's initialisation sizes it: the template's own size.
         resize(tmpl.width * 480 / kReferenceUnitsWide, tmpl.height * 640 / kReferenceUnitsHigh);
         Layout();
@@ -272,6 +282,10 @@ private:
             case ControlKind::ListBox: {
                 auto* list = new QListWidget(this);
                 list->setSelectionMode(QAbstractItemView::SingleSelection);
+                // Rows a finger can hit, inside a visible border.
+                list->setStyleSheet(
+                    QStringLiteral("QListWidget { border: 1px solid #808080; }"
+                                   " QListWidget::item { padding: 4px 2px; }"));
                 if ((c.style & style::kNotify) != 0) {
                     // The selection, not the current row: focus alone makes the
                     // first row current, and a click on it then selects it
@@ -739,7 +753,8 @@ void ShellInitDialog(WindowHandle dialog, uint32_t) {
             d->setWindowState(Qt::WindowFullScreen);
         } else {
             // Device-independent pixels: the window grows with the screen's scale.
-            d->resize(480, 640);
+            // Its size is fixed: the main screen computes its geometry once.
+            d->setFixedSize(480, 640);
             d->move(available.center() - QPoint(240, 320));
         }
     });

@@ -1,8 +1,10 @@
 #include "platform/ui/MessageBox.h"
 
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/text/Text.h"
 
@@ -42,9 +44,16 @@ MessageBoxResult ShowMessageBox(WindowHandle owner, std::u16string_view text,
 }
 
 void SetMessageBoxPresenter(MessageBoxPresenter presenter) {
+    // Every presenter is kept to the end: a box may be showing on another
+    // thread through the one replaced.
+    static auto* kept = new std::vector<std::unique_ptr<MessageBoxPresenter>>;
     std::lock_guard lock(g_lock);
-    // Never freed: a box may be showing on another thread through the old one.
-    g_presenter = presenter ? new MessageBoxPresenter(std::move(presenter)) : nullptr;
+    if (presenter) {
+        kept->push_back(std::make_unique<MessageBoxPresenter>(std::move(presenter)));
+        g_presenter = kept->back().get();
+    } else {
+        g_presenter = nullptr;
+    }
 }
 
 }  // namespace platform

@@ -31,7 +31,13 @@ QString ServerName() {
 bool FindAndRaise(const QString& title, bool raise) {
     bool found = false;
     qt::RunOnGui([&] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
+        // The screen in front first: every screen carries the title, the
+        // backdrop behind them too, and that one must not come forward.
+        QList<QWidget*> candidates = QApplication::topLevelWidgets();
+        if (QWidget* front = QApplication::activeModalWidget()) {
+            candidates.prepend(front);
+        }
+        for (QWidget* w : candidates) {
             if (w->isVisible() && w->windowTitle() == title) {
                 found = true;
                 if (raise) {

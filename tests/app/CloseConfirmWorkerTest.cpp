@@ -17,8 +17,8 @@
 #include "link/LinkLoader.h"
 #include "platform/btsdk/SimulatedStack.h"
 #include "platform/ui/MessageBox.h"
-#include "tests/support/Eventually.h"
 #include "tests/support/PtyPair.h"
+#include "tests/support/PumpUntil.h"
 #include "tests/support/TempDeviceRoot.h"
 
 namespace {
@@ -84,7 +84,7 @@ protected:
     }
     void TearDown() override {
         board_.Answer(MessageBoxResult::No);
-        EXPECT_TRUE(testsupport::Eventually([&] { return board_.Answered() == board_.Asked(); }));
+        EXPECT_TRUE(testsupport::PumpUntil([&] { return board_.Answered() == board_.Asked(); }));
         platform::SetMessageBoxPresenter(nullptr);
         AppRegistry.mainWindow = {};
     }
@@ -96,7 +96,7 @@ TEST_F(CloseConfirmWorkerTest, TwoPressesAskTwoQuestionsAtOnceAndNoChangesNothin
     ASSERT_TRUE(StartCloseConfirmWorker());
     ASSERT_TRUE(StartCloseConfirmWorker());
     // Both are open together: each worker waits on its own box.
-    ASSERT_TRUE(testsupport::Eventually([&] { return board_.Asked() == 2; }));
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return board_.Asked() == 2; }));
     for (const Question& q : board_.Questions()) {
         EXPECT_EQ(q.owner, 77u);
         EXPECT_EQ(q.text, u"DO YOU WANT TO CLOSE \r\nTHIS APPLICATION?");
@@ -104,7 +104,7 @@ TEST_F(CloseConfirmWorkerTest, TwoPressesAskTwoQuestionsAtOnceAndNoChangesNothin
         EXPECT_EQ(q.buttons, MessageBoxButtons::YesNo);
     }
     board_.Answer(MessageBoxResult::No);
-    ASSERT_TRUE(testsupport::Eventually([&] { return board_.Answered() == 2; }));
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return board_.Answered() == 2; }));
     // Still running: this test goes on and passes.
 }
 

@@ -18,18 +18,19 @@
 #include "platform/btsdk/SimulatedStack.h"
 #include "platform/kernel/Kernel.h"
 #include "sim/Camcorder.h"
-#include "tests/support/Eventually.h"
+#include "tests/support/PumpUntil.h"
 #include "tests/support/TempDeviceRoot.h"
 #include "ui/resources/ResourceIds.h"
 
 namespace {
 
-using testsupport::Eventually;
+using testsupport::PumpUntil;
 
 class ConnectProcedureTest : public ::testing::Test {
 protected:
     void SetUp() override {
         platform::btsdk::SimulatedStack::Instance().Reset();
+        root_.WriteFile("bluetooth.conf", "backend=simulated\n");
         // The handshake's 3-second time-out and the pause after it.
         platform::SetTimeScale(20.0);
         // Each test gets an engine of its own; its threads outlive the test.
@@ -96,7 +97,7 @@ TEST_F(ConnectProcedureTest, AnsweredHandshakeEndsTheConnectingState) {
     EXPECT_TRUE(bluetooth_->GetPortHandle()->IsOpen());
     // Connected: a lost link now reaches the link-lost handler.
     camera_.DropLink();
-    EXPECT_TRUE(Eventually([this] { return linkLost_->load(); }));
+    EXPECT_TRUE(PumpUntil([this] { return linkLost_->load(); }));
 }
 
 TEST_F(ConnectProcedureTest, SilentCameraTimesOutAndThePortIsClosed) {
@@ -171,7 +172,7 @@ TEST_F(ConnectProcedureTest, LinkLibraryConnectsTheSelectedDevice) {
     AppRegistry.linkLoader = &loader;
     EXPECT_EQ(app::ConnectSelectedDevice(), WM_CONNECTED);
     camera_.Stop();
-    EXPECT_TRUE(Eventually([this] { return linkLost_->load(); }));
+    EXPECT_TRUE(PumpUntil([this] { return linkLost_->load(); }));
     loader.Disconnect();
     EXPECT_TRUE(platform::btsdk::SimulatedStack::Instance().WaitIdle(10000));
 }

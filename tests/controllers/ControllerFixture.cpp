@@ -5,6 +5,7 @@
 #include "platform/kernel/Kernel.h"
 #include "platform/serial/SerialPort.h"
 #include "platform/ui/WindowMessages.h"
+#include "tests/support/PumpUntil.h"
 
 namespace controllertest {
 
@@ -43,23 +44,11 @@ void ControllerFixture::TearDown() {
 
 bool ControllerFixture::PumpUntil(const std::function<bool()>& done,
                                   std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        if (done()) {
-            return true;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        platform::PumpWindowMessages(5);
-    }
+    return testsupport::PumpUntil(done, timeout);
 }
 
 void ControllerFixture::PumpFor(std::chrono::milliseconds duration) {
-    const auto until = std::chrono::steady_clock::now() + duration;
-    while (std::chrono::steady_clock::now() < until) {
-        platform::PumpWindowMessages(5);
-    }
+    testsupport::PumpFor(duration);
 }
 
 std::vector<Bytes> ControllerFixture::ReceivedOn(uint16_t channel) const {

@@ -18,6 +18,7 @@
 #include "platform/serial/SerialPort.h"
 #include "platform/ui/WindowMessages.h"
 #include "sim/Camcorder.h"
+#include "tests/support/PumpUntil.h"
 #include "tests/support/TempDeviceRoot.h"
 
 namespace {
@@ -85,19 +86,9 @@ protected:
 
     bool PumpUntil(const std::function<bool()>& done,
                    std::chrono::milliseconds timeout = kPatience) {
-        const auto deadline = Clock::now() + timeout;
-        while (!done()) {
-            if (Clock::now() >= deadline) {
-                return false;
-            }
-            platform::PumpWindowMessages(10);
-        }
-        return true;
+        return testsupport::PumpUntil(done, timeout);
     }
-    // Keeps the window answering for a while, for checks that nothing happens.
-    void PumpFor(std::chrono::milliseconds span) {
-        PumpUntil([] { return false; }, span);
-    }
+    void PumpFor(std::chrono::milliseconds span) { testsupport::PumpFor(span); }
 
     uint16_t GpsStatus() {
         CameraStateSnapshot snapshot{};

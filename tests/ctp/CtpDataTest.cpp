@@ -7,6 +7,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "ctp/ByteOrder.h"
 #include "ctp/CtpDataFactory.h"
 #include "tests/ctp/CtpTestFrames.h"
 
@@ -22,6 +23,11 @@ struct ReceivedFrame {
         std::memcpy(storage.data() + 1, frame.data(), frame.size());
     }
     const uint8_t* Opcode() const { return storage.data() + 1 + kCtpEnvelopeSize; }
+    // What the engine passes with it: the frame's length field less the envelope.
+    size_t Count() const {
+        const size_t length = ctp::GetBe16(storage.data() + 1 + 2);
+        return length > kCtpEnvelopeSize ? length - kCtpEnvelopeSize : 0;
+    }
     Bytes storage;
 };
 
@@ -29,7 +35,7 @@ template <typename T>
 std::unique_ptr<T> ParseAs(uint16_t opcode, const Bytes& frame, uint8_t garbage = 0xEE) {
     std::unique_ptr<CCtpData> packet(CCtpDataFactory::Create(opcode));
     const ReceivedFrame received(frame, garbage);
-    packet->Parse(received.Opcode());
+    packet->Parse(received.Opcode(), received.Count());
     auto* typed = dynamic_cast<T*>(packet.get());
     if (typed == nullptr) {
         return nullptr;
@@ -272,7 +278,7 @@ TEST(CtpParseTest, EveryClassIgnoresMissingPointers) {
         SCOPED_TRACE(opcode);
         const auto packet = Make(opcode);
         const Bytes before = Frame(packet, 1);
-        packet->Parse(nullptr);
+        packet->Parse(nullptr, 0);
         packet->Serialize(nullptr);
         EXPECT_EQ(Frame(packet, 1), before);
     }
@@ -293,7 +299,7 @@ TEST(CtpParseTest, WhatASerializedPacketSaysParsesBack) {
         const Bytes frame = Frame(packet, 3);
         const ReceivedFrame received(frame);
         const auto back = Make(packet->GetOpcode());
-        back->Parse(received.Opcode());
+        back->Parse(received.Opcode(), received.Count());
         EXPECT_EQ(Frame(back, 3), frame);
     }
 }
@@ -333,4 +339,40 @@ TEST(CtpReplyTest, StatusWordIsReadWhereverAReplyCarriesOne) {
     }
     uint16_t param = 0;
     EXPECT_FALSE(GetReplyParam(nullptr, &param));
+}
+
+TEST(CtpParseTest, ParseReadsOnlyTheBytesItIsGiven) {
+    // Each count in a heap block of exactly that size: a read past it is a
+    // sanitizer report; bytes past the count read as zero.
+    for (uint16_t opcode : kCtpOpcodes) {
+        for (size_t count = 1; count <= 12; ++count) {
+            SCOPED_TRACE(testing::Message() << opcode << " with " << count << " bytes");
+            const std::unique_ptr<uint8_t[]> bytes(new uint8_t[count]);
+            std::fill_n(bytes.get(), count, uint8_t{0x21});
+            const auto packet = Make(opcode);
+            packet->Parse(bytes.get(), count);
+            EXPECT_EQ(packet->GetOpcode(), count >= 2 ? 0x2121 : 0x2100);
+        }
+    }
+    const auto block = ParseAs<CCtpDataBlock>(
+        CTP_IMAGE_DATA, {0x00, 0x04, 0x00, 0x09, 0x21, 0x03, 0x00, 0x09, 0x5A});
+    ASSERT_NE(block, nullptr);
+    EXPECT_TRUE(block->HasData());
+    EXPECT_EQ(block->Data()[0], 0x5A);
+    EXPECT_EQ(block->Data()[1], 0);  // the garbage after the frame is not read
+}
+
+TEST(CtpFactoryTest, CreateAsGivesThePacketOnlyAsItsOwnClass) {
+    EXPECT_NE(CCtpDataFactory::CreateAs<CCtpDataCamCmd>(CTP_CAMCMD), nullptr);
+    EXPECT_NE(CCtpDataFactory::CreateAs<CCtpDataPara1>(CTP_ERROR_REPORT), nullptr);
+    EXPECT_NE(CCtpDataFactory::CreateAs<CCtpData>(CTP_GET_MODE), nullptr);
+    EXPECT_NE(CCtpDataFactory::CreateAs<CCtpData>(CTP_IMAGE_DATA),
+              nullptr);  // any class is a CCtpData
+    // The wrong class: none, and the packet made is freed (LeakSanitizer watches).
+    EXPECT_EQ(CCtpDataFactory::CreateAs<CCtpDataPara1>(CTP_CAMCMD), nullptr);
+    EXPECT_EQ(CCtpDataFactory::CreateAs<CCtpDataGps>(CTP_CAM_MODE), nullptr);
+    EXPECT_EQ(CCtpDataFactory::CreateAs<CCtpDataCamCmd>(0x7777), nullptr);
+    const auto command = CCtpDataFactory::CreateAs<CCtpDataCamCmd>(CTP_IMAGE_CMD);
+    ASSERT_NE(command, nullptr);
+    EXPECT_EQ(command->GetOpcode(), CTP_IMAGE_CMD);
 }

@@ -22,13 +22,13 @@
 #include "platform/text/Text.h"
 #include "platform/ui/MessageBox.h"
 #include "tests/ctp/CtpTestFrames.h"
-#include "tests/support/Eventually.h"
 #include "tests/support/PtyPair.h"
+#include "tests/support/PumpUntil.h"
 
 using namespace ctptest;
 using namespace std::chrono_literals;
-using testsupport::Eventually;
 using testsupport::PtyPair;
+using testsupport::PumpUntil;
 
 namespace {
 
@@ -168,9 +168,9 @@ void DeliverAsOneRead(ObservedEngine& engine, Link& link, const Bytes& bytes) {
     engine.CloseGate();
     ASSERT_TRUE(engine.WaitParked());
     link.pty->PeerWrite(bytes);
-    ASSERT_TRUE(Eventually([&] { return link.Queued() == bytes.size(); }));
+    ASSERT_TRUE(PumpUntil([&] { return link.Queued() == bytes.size(); }));
     engine.OpenGate();
-    ASSERT_TRUE(Eventually([&] { return link.Queued() == 0; }));
+    ASSERT_TRUE(PumpUntil([&] { return link.Queued() == 0; }));
     engine.CloseGate();
     ASSERT_TRUE(engine.WaitParked());
 }
@@ -402,7 +402,7 @@ TEST_F(CtpEngineTest, FailedReadsWhileConnectingAreRetriedUntilANewPortComes) {
     Link first;
     ObservedEngine& engine = StartedEngine(first);
     first.pty->HangUp();
-    ASSERT_TRUE(Eventually([&] { return engine.Failures() >= 6; }));
+    ASSERT_TRUE(PumpUntil([&] { return engine.Failures() >= 6; }));
     EXPECT_GE(engine.FailureSpan(0, 5), 45ms) << "failed reads were not paced by 10 ms";
     EXPECT_EQ(boxes.load(), 0);
 
@@ -429,7 +429,7 @@ TEST_F(CtpEngineTest, ASecondStartIsNotHeldUpByASilentFirstPort) {
     // Shared with a thread that may outlive the test if Start hangs.
     auto result = std::make_shared<std::atomic<int>>(-9);
     std::thread([&engine, port = second.port, result] { *result = engine.Start(port); }).detach();
-    ASSERT_TRUE(Eventually([&] { return result->load() != -9; }, 5000ms))
+    ASSERT_TRUE(PumpUntil([&] { return result->load() != -9; }, 5000ms))
         << "the second Start waited for a read on the first port without limit";
     EXPECT_EQ(result->load(), 1);
     second.pty->PeerWrite(report3_);
@@ -468,7 +468,7 @@ void DropTheLinkAfterConnecting() {
     engine.SetConnecting(0);
     link.pty->HangUp();
     // The process should end from the receiver thread; returning fails the test.
-    Eventually([] { return false; }, 10000ms);
+    PumpUntil([] { return false; }, 10000ms);
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 #   its operating system only through platform/);
 # - ctp/ or controllers/ include anything of ui/ but the header of resource
 #   numbers (the protocol and the controllers know nothing of the screens);
-# - platform/ includes any of the program's folders (it serves them, not they it).
+# - platform/ includes any of the program's folders (it serves them, not they it);
+# - Qt appears in platform/ outside platform/ui, or in a platform/ui header that
+#   the program includes (only the window layer's private QtSupport.h may).
 # ROOT is the source tree; CHECK_DIRS, when given, replaces the folders searched
 # (the test of this check uses it on a tree of its own).
 set(program_dirs app link linklib ctp controllers ui)
@@ -54,6 +56,22 @@ foreach(source ${sources})
     file(STRINGS "${source}" lines REGEX "${include_re}[\"<](${program_re})/")
     foreach(line ${lines})
         report("${source}" "${line}" "platform/ includes no program folder")
+    endforeach()
+endforeach()
+
+set(qt_re "${include_re}<Q[A-Za-z]+(/[A-Za-z]+)?>")
+sources_of(platform sources)
+foreach(source ${sources})
+    file(RELATIVE_PATH name "${ROOT}" "${source}")
+    if(name MATCHES "^platform/ui/" AND NOT name MATCHES "^platform/ui/[A-Za-z]+\\.h$")
+        continue()
+    endif()
+    if(name STREQUAL "platform/ui/QtSupport.h")
+        continue()
+    endif()
+    file(STRINGS "${source}" lines REGEX "${qt_re}")
+    foreach(line ${lines})
+        report("${source}" "${line}" "Qt lives in platform/ui's sources alone")
     endforeach()
 endforeach()
 

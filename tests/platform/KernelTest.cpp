@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "platform/kernel/Kernel.h"
-#include "tests/support/Eventually.h"
+#include "tests/support/PumpUntil.h"
 
 using namespace platform;
 using namespace std::chrono_literals;
-using testsupport::Eventually;
+using testsupport::PumpUntil;
 
 namespace {
 
@@ -40,11 +40,11 @@ TEST(EventTest, AutoResetReleasesExactlyOneWaiterPerSet) {
     ASSERT_NE(b, nullptr);
     std::this_thread::sleep_for(50ms);  // let both block; the check below does not rely on it
     event->Set();
-    ASSERT_TRUE(Eventually([&] { return woken.load() == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return woken.load() == 1; }));
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(woken.load(), 1) << "one Set woke two waiters";
     event->Set();
-    ASSERT_TRUE(Eventually([&] { return woken.load() == 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return woken.load() == 2; }));
 }
 
 TEST(EventTest, AutoResetKeepsASetMadeWhileNobodyWaited) {
@@ -135,7 +135,7 @@ TEST(WaitAnyTest, EverySetReachesOneOfSeveralWaitersOnSharedEvents) {
     auto endWaiters = [&] {
         stop = true;
         // They use this test's locals, so they must have ended before it returns.
-        return Eventually([&] {
+        return PumpUntil([&] {
             a->Set();
             return ended.load() == started;
         });
@@ -147,7 +147,7 @@ TEST(WaitAnyTest, EverySetReachesOneOfSeveralWaitersOnSharedEvents) {
     for (int i = 0; i < 500; ++i) {
         (i % 2 == 0 ? a : b)->Set();
         // Each Set must be taken before the next, or a wake-up was lost.
-        if (!Eventually([&] { return taken.load() == i + 1; }, 5000ms)) {
+        if (!PumpUntil([&] { return taken.load() == i + 1; }, 5000ms)) {
             ADD_FAILURE() << "nobody took Set " << i;
             break;
         }
@@ -167,7 +167,7 @@ TEST(ThreadTest, SuspendedThreadRunsOnlyAfterResume) {
     std::this_thread::sleep_for(150ms);
     EXPECT_EQ(runs.load(), 0) << "a suspended thread ran before Resume";
     thread->Resume();
-    EXPECT_TRUE(Eventually([&] { return runs.load() == 1; }));
+    EXPECT_TRUE(PumpUntil([&] { return runs.load() == 1; }));
 }
 
 TEST(ThreadTest, RunningThreadGetsItsArgument) {
@@ -179,7 +179,7 @@ TEST(ThreadTest, RunningThreadGetsItsArgument) {
         },
         &value, false);
     ASSERT_NE(thread, nullptr);
-    EXPECT_TRUE(Eventually([&] { return value.load() == 42; }));
+    EXPECT_TRUE(PumpUntil([&] { return value.load() == 42; }));
 }
 
 TEST(CreationTest, InjectedFailuresReachTheCaller) {

@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
@@ -256,6 +257,83 @@ TEST_F(DialogFrameworkTest, WorkersSendsCompleteInOrderWhileABoxAndANestedDialog
     }
     EXPECT_EQ(handledDuringBox, 15 + 20) << "threads 1 and 2 were served inside the box";
     EXPECT_GE(handledDuringNested, 20) << "thread 2 was served inside the nested dialog";
+}
+
+TEST_F(DialogFrameworkTest, ControlsBehaveAsTheScreensExpect) {
+    std::vector<std::pair<int, int>> commands;
+    int selectionAtNotice = -2;
+    bool okEnabledAtStart = true;
+    std::vector<intptr_t> positions;
+    Recorder recorder([&](WindowHandle w, uint32_t m, uintptr_t wp, intptr_t) -> intptr_t {
+        if (m == kMsgInitDialog) {
+            const WindowHandle list = GetControl(w, static_cast<int>(ui::res::kCtlDeviceList));
+            const WindowHandle ok = GetControl(w, static_cast<int>(ui::res::kCtlOk));
+            EXPECT_TRUE(list);
+            EXPECT_FALSE(GetControl(w, 4242)) << "no such control";
+            okEnabledAtStart = IsControlEnabled(ok);
+            EXPECT_EQ(ListBoxAddString(list, u"B"), 0);
+            EXPECT_EQ(ListBoxAddString(list, u"A"), 1) << "inserted at the end, not sorted";
+            EXPECT_EQ(ListBoxGetSelection(list), -1);
+            EXPECT_EQ(ListBoxGetText(list, 1), u"A");
+            EXPECT_EQ(ListBoxGetText(list, 2), u"");
+            EXPECT_TRUE(
+                SetControlText(w, static_cast<int>(ui::res::kCtlSelectLabel), u"TWO\r\nLINES"));
+            EXPECT_EQ(GetWindowText(GetControl(w, static_cast<int>(ui::res::kCtlSelectLabel))),
+                      u"TWO\r\nLINES");
+            QTimer::singleShot(0, [list] { ListBoxSelect(list, 1); });
+        } else if (m == kMsgCommand) {
+            commands.emplace_back(CommandId(wp), CommandCode(wp));
+            if (CommandId(wp) == static_cast<int>(ui::res::kCtlDeviceList) &&
+                CommandCode(wp) == kNotifySelectionChanged) {
+                const WindowHandle list = GetControl(w, static_cast<int>(ui::res::kCtlDeviceList));
+                selectionAtNotice = ListBoxGetSelection(list);
+                EnableControl(GetControl(w, static_cast<int>(ui::res::kCtlOk)), true);
+                QTimer::singleShot(0, [] {
+                    // The user presses the default button, now enabled: OK.
+                    for (QAbstractButton* b :
+                         QApplication::activeModalWidget()->findChildren<QAbstractButton*>()) {
+                        if (b->isEnabled() && qobject_cast<QPushButton*>(b) != nullptr &&
+                            qobject_cast<QPushButton*>(b)->isDefault()) {
+                            b->click();
+                        }
+                    }
+                });
+            } else if (CommandId(wp) == static_cast<int>(ui::res::kCtlOk)) {
+                EndDialog(w, 1);
+                return 1;
+            }
+        }
+        return 0;
+    });
+    EXPECT_EQ(RunModalDialog(ui::ProgramModule(), ui::res::kDlgSelect, &Recorder::Procedure), 1);
+    EXPECT_FALSE(okEnabledAtStart) << "OK is disabled until a device is chosen";
+    EXPECT_EQ(selectionAtNotice, 1);
+    EXPECT_EQ(commands, (std::vector<std::pair<int, int>>{{1007, 1}, {1, 0}}));
+
+    // The progress bar, stepped from a worker through synchronous sends.
+    std::thread job;
+    Recorder progress([&](WindowHandle w, uint32_t m, uintptr_t, intptr_t) -> intptr_t {
+        if (m == kMsgInitDialog) {
+            const WindowHandle bar =
+                GetControl(w, static_cast<int>(ui::res::kCtlCaptureProgressBar));
+            job = std::thread([&, w, bar] {
+                SendWindowMessage(bar, kMsgProgressSetRange, 0, 3);
+                SendWindowMessage(bar, kMsgProgressSetStep, 1);
+                for (int i = 0; i < 3; ++i) {
+                    SendWindowMessage(bar, kMsgProgressStep);
+                    positions.push_back(SendWindowMessage(bar, kMsgProgressGetPosition));
+                }
+                SendWindowMessage(w, kMsgApplication + 201);
+            });
+        } else if (m == kMsgApplication + 201) {
+            EndDialog(w, 1);
+        }
+        return 0;
+    });
+    EXPECT_EQ(
+        RunModalDialog(ui::ProgramModule(), ui::res::kDlgCaptureProgress, &Recorder::Procedure), 1);
+    job.join();
+    EXPECT_EQ(positions, (std::vector<intptr_t>{1, 2, 3}));
 }
 
 TEST_F(DialogFrameworkTest, ASendToAnEndedDialogReturnsZeroAtOnce) {
@@ -518,6 +596,32 @@ TEST_F(DialogFrameworkTest, ASecondStartFindsTheFirstInstancesWindowByItsExactTi
     EXPECT_FALSE(partial.get()) << "only the exact title counts";
     EXPECT_TRUE(raised);
 }
+
+#ifndef NDEBUG
+TEST_F(DialogFrameworkTest, TheGuiThreadWaitingForAWorkerFailsLoudlyInDebugBuilds) {
+    EXPECT_DEATH(
+        {
+            auto never = Event::Create(ResetMode::Auto, false);
+            never->Wait(kWaitForever);
+        },
+        "GUI thread blocked on an event wait without time-out");
+    EXPECT_DEATH(
+        {
+            std::atomic<uint64_t> id{0};
+            std::thread owner([&] {
+                id = CreateMessageWindow([](WindowHandle, uint32_t, uintptr_t, intptr_t) {
+                         return intptr_t{0};
+                     }).id;
+                PumpWindowMessages(kWaitForever);
+            });
+            while (id.load() == 0) {
+                std::this_thread::yield();
+            }
+            SendWindowMessage(WindowHandle{id.load()}, kMsgApplication);
+        },
+        "GUI thread blocked on a send to a window of another thread");
+}
+#endif
 
 TEST_F(DialogFrameworkTest, AWorkerEndsTheProcessCleanlyWhileADialogIsOpen) {
     EXPECT_EXIT(

@@ -118,7 +118,7 @@ const std::vector<Shot>& Shots() {
         std::vector<Shot> s;
         s.push_back({r::kDlgConnect, 0xFFFF, [](Screen& screen, WindowHandle w) {
                          SetControlText(w, r::kCtlDeviceName, u"HX-7 CAMCORDER");
-                         screen.SetItemText(r::kCtlConnecting, 108);
+                         screen.SetItemText(r::kCtlConnectingText, 108);
                          screen.SetItemText(r::kCtlCancel, 105);
                      }});
         s.push_back({r::kDlgInstruction, 0xFFFF, [](Screen& screen, WindowHandle) {
@@ -126,7 +126,7 @@ const std::vector<Shot>& Shots() {
                          screen.SetItemText(r::kCtlOk, 104);
                      }});
         s.push_back({r::kDlgSelect, 0xFFFF, [](Screen& screen, WindowHandle w) {
-                         screen.SetItemText(r::kCtlSelectTitle, 107);
+                         screen.SetItemText(r::kCtlSelectLabel, 107);
                          screen.SetItemText(r::kCtlOk, 104);
                          screen.SetItemText(r::kCtlCancel, 105);
                          const WindowHandle list = GetControl(w, r::kCtlDeviceList);
@@ -136,7 +136,7 @@ const std::vector<Shot>& Shots() {
                      }});
         s.push_back({r::kDlgMain, 200, nullptr});
         s.push_back({r::kDlgCaptureProgress, 0xFFFF, [](Screen& screen, WindowHandle w) {
-                         screen.SetItemText(r::kCtlCaptureText, 128);
+                         screen.SetItemText(r::kCtlCaptureProgressText, 128);
                          screen.SetItemText(r::kCtlCancel, 105);
                          const WindowHandle bar = GetControl(w, r::kCtlCaptureProgressBar);
                          SendWindowMessage(bar, kMsgProgressSetRange, 0, 5);
@@ -146,9 +146,9 @@ const std::vector<Shot>& Shots() {
                      }});
         s.push_back({r::kDlgCaptureConfirm, 0xFFFF,
                      [](Screen& screen, WindowHandle) {
-                         screen.SetItemText(r::kCtlConfirmText, 121);
-                         screen.SetItemText(r::kCtlConfirmYes, 111);
-                         screen.SetItemText(r::kCtlConfirmNo, 112);
+                         screen.SetItemText(r::kCtlCaptureConfirmText, 121);
+                         screen.SetItemText(r::kCtlCaptureYes, 111);
+                         screen.SetItemText(r::kCtlCaptureNo, 112);
                      },
                      [](DrawingContext& context) {
                          static const std::vector<uint8_t> jpeg = TestJpeg(640, 480);
@@ -157,7 +157,7 @@ const std::vector<Shot>& Shots() {
                          }
                      }});
         s.push_back({r::kDlgVersion, 0xFFFF, [](Screen& screen, WindowHandle) {
-                         screen.SetItemText(r::kCtlVersionName, 132);
+                         screen.SetItemText(r::kCtlVersionTitle, 132);
                          screen.SetItemText(r::kCtlVersionProduct, 136);
                          screen.SetItemText(r::kCtlVersionCopyright, 133);
                          screen.SetItemText(r::kCtlVersionLabel, 134);

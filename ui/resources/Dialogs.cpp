@@ -16,11 +16,13 @@ namespace r = res;
 constexpr std::u16string_view kTitle = u"Camora Controller";
 constexpr std::u16string_view kFont = u"Tahoma";
 constexpr int kPoint = 8;
+// A control without an id (the version screen's icon).
+constexpr int kNoId = -1;
 
 // Positions and sizes in dialog units; the screens set the texts at initialisation.
 constexpr ControlTemplate kConnect[] = {
     {r::kCtlDeviceName, ControlKind::StaticText, 42, 21, 56, 8, st::kCentre, u"", 0},
-    {r::kCtlConnecting, ControlKind::StaticText, 42, 44, 56, 13, st::kCentre, u"", 0},
+    {r::kCtlConnectingText, ControlKind::StaticText, 42, 44, 56, 13, st::kCentre, u"", 0},
     {r::kCtlCancel, ControlKind::PushButton, 47, 111, 46, 13, st::kTabStop, u"", 0},
 };
 
@@ -30,7 +32,7 @@ constexpr ControlTemplate kInstruction[] = {
 };
 
 constexpr ControlTemplate kSelect[] = {
-    {r::kCtlSelectTitle, ControlKind::StaticText, 20, 20, 100, 13, st::kLeft, u"", 0},
+    {r::kCtlSelectLabel, ControlKind::StaticText, 20, 20, 100, 13, st::kLeft, u"", 0},
     {r::kCtlDeviceList, ControlKind::ListBox, 20, 40, 97, 50,
      st::kNotify | st::kVScroll | st::kBorder | st::kTabStop, u"", 0},
     {r::kCtlOk, ControlKind::PushButton, 20, 110, 46, 13,
@@ -39,21 +41,21 @@ constexpr ControlTemplate kSelect[] = {
 };
 
 constexpr ControlTemplate kCaptureProgress[] = {
-    {r::kCtlCaptureText, ControlKind::StaticText, 8, 20, 125, 13, st::kCentre, u"", 0},
+    {r::kCtlCaptureProgressText, ControlKind::StaticText, 8, 20, 125, 13, st::kCentre, u"", 0},
     {r::kCtlCaptureProgressBar, ControlKind::ProgressBar, 30, 40, 80, 14, 0, u"", 0},
     {r::kCtlCancel, ControlKind::PushButton, 47, 70, 46, 13, st::kTabStop, u"", 0},
 };
 
 constexpr ControlTemplate kCaptureConfirm[] = {
-    {r::kCtlConfirmText, ControlKind::StaticText, 8, 20, 125, 13, st::kCentre, u"", 0},
-    {r::kCtlConfirmYes, ControlKind::PushButton, 20, 143, 46, 13, st::kDefault | st::kTabStop, u"",
+    {r::kCtlCaptureConfirmText, ControlKind::StaticText, 8, 20, 125, 13, st::kCentre, u"", 0},
+    {r::kCtlCaptureYes, ControlKind::PushButton, 20, 143, 46, 13, st::kDefault | st::kTabStop, u"",
      0},
-    {r::kCtlConfirmNo, ControlKind::PushButton, 71, 143, 46, 13, st::kTabStop, u"", 0},
+    {r::kCtlCaptureNo, ControlKind::PushButton, 71, 143, 46, 13, st::kTabStop, u"", 0},
 };
 
 constexpr ControlTemplate kVersion[] = {
-    {r::kCtlNone, ControlKind::Picture, 22, 19, 37, 37, 0, u"", 233},
-    {r::kCtlVersionName, ControlKind::StaticText, 69, 33, 60, 13, st::kLeft, u"", 0},
+    {kNoId, ControlKind::Picture, 22, 19, 37, 37, 0, u"", 233},
+    {r::kCtlVersionTitle, ControlKind::StaticText, 69, 33, 60, 13, st::kLeft, u"", 0},
     {r::kCtlVersionProduct, ControlKind::StaticText, 8, 67, 125, 13, st::kCentre, u"", 0},
     {r::kCtlVersionCopyright, ControlKind::StaticText, 12, 80, 113, 34, st::kLeft, u"", 0},
     {r::kCtlVersionLabel, ControlKind::StaticText, 26, 115, 28, 13, st::kLeft, u"", 0},

@@ -42,37 +42,36 @@ inline constexpr uint32_t kStrProductLine = 136;
 inline constexpr uint32_t kStrEnableBluetooth = 1044;
 
 // Dialog templates.
-inline constexpr int kDlgConnect = 101;
-inline constexpr int kDlgInstruction = 102;
-inline constexpr int kDlgSelect = 109;
-inline constexpr int kDlgMain = 110;
-inline constexpr int kDlgCaptureProgress = 142;
-inline constexpr int kDlgCaptureConfirm = 143;
-inline constexpr int kDlgVersion = 144;
-inline constexpr int kDlgBackdrop = 251;
+inline constexpr uint32_t kDlgConnect = 101;
+inline constexpr uint32_t kDlgInstruction = 102;
+inline constexpr uint32_t kDlgSelect = 109;
+inline constexpr uint32_t kDlgMain = 110;
+inline constexpr uint32_t kDlgCaptureProgress = 142;
+inline constexpr uint32_t kDlgCaptureConfirm = 143;
+inline constexpr uint32_t kDlgVersion = 144;
+inline constexpr uint32_t kDlgBackdrop = 251;
 
-// Controls. 1 and 2 are the OK and CANCEL commands of every dialog.
-inline constexpr int kCtlOk = 1;
-inline constexpr int kCtlCancel = 2;
-inline constexpr int kCtlInstructionText = 102;
-inline constexpr int kCtlCaptureProgressBar = 142;
-// The command that ends the main screen, and with it the program.
-inline constexpr int kCtlExitProgram = 1003;
-inline constexpr int kCtlDeviceList = 1007;
-inline constexpr int kCtlConfirmYes = 1014;
-inline constexpr int kCtlDeviceName = 1043;
-inline constexpr int kCtlSelectTitle = 1047;
-inline constexpr int kCtlConnecting = 1048;
-inline constexpr int kCtlCaptureText = 1050;
-inline constexpr int kCtlConfirmText = 1051;
-inline constexpr int kCtlConfirmNo = 1052;
-inline constexpr int kCtlVersionName = 1053;
-inline constexpr int kCtlVersionProduct = 1054;
-inline constexpr int kCtlVersionLabel = 1055;
-inline constexpr int kCtlVersionNumber = 1056;
-inline constexpr int kCtlVersionCopyright = 1057;
-// A template control without an id (the version screen's icon).
-inline constexpr int kCtlNone = -1;
+// Controls (ids within their templates; 1 and 2 are the shell's OK and Cancel).
+inline constexpr uint32_t kCtlOk = 1;
+inline constexpr uint32_t kCtlCancel = 2;
+inline constexpr uint32_t kCtlInstructionText = 102;
+inline constexpr uint32_t kCtlCaptureProgressBar = 142;
+inline constexpr uint32_t kCtlExitProgram = 1003;
+inline constexpr uint32_t kCtlDeviceList = 1007;
+inline constexpr uint32_t kCtlCaptureYes = 1014;
+inline constexpr uint32_t kCtlDeviceName = 1043;
+inline constexpr uint32_t kCtlSelectLabel = 1047;
+inline constexpr uint32_t kCtlConnectingText = 1048;
+inline constexpr uint32_t kCtlCaptureProgressText = 1050;
+inline constexpr uint32_t kCtlCaptureConfirmText = 1051;
+inline constexpr uint32_t kCtlCaptureNo = 1052;
+inline constexpr uint32_t kCtlVersionTitle = 1053;
+inline constexpr uint32_t kCtlVersionProduct = 1054;
+inline constexpr uint32_t kCtlVersionLabel = 1055;
+inline constexpr uint32_t kCtlVersionNumber = 1056;
+inline constexpr uint32_t kCtlVersionCopyright = 1057;
+// Other names of the same controls, used by some screens.
+inline constexpr uint32_t kCtlVersionName = kCtlVersionTitle;
 
 // Skin bitmaps. The panel's buttons are identified by their pressed bitmap.
 inline constexpr uint32_t kBmpPanel = 200;

@@ -1,0 +1,272 @@
+// Golden sessions: a demo-like session of the program's own engine and
+// controllers with the simulated camcorder over a pseudo-terminal, its frame
+// record (both directions, byte for byte, one frame a line in hex) compared
+// with a file kept here. A change to any byte on the wire shows as a diff of
+// that file. CAMORA_UPDATE_GOLDEN=1 writes the files anew instead (review the
+// diff before committing it).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/CameraState.h"
+#include "app/ConfigStore.h"
+#include "controllers/CamCmdController.h"
+#include "controllers/CamModeController.h"
+#include "controllers/ControllerMessages.h"
+#include "controllers/GpsController.h"
+#include "controllers/MonitorController.h"
+#include "platform/gps/Gps.h"
+#include "platform/kernel/Kernel.h"
+#include "platform/serial/SerialPort.h"
+#include "platform/ui/WindowMessages.h"
+#include "sim/Camcorder.h"
+#include "tests/support/PumpUntil.h"
+#include "tests/support/TempDeviceRoot.h"
+#include "tools/TappedEngine.h"
+#include "ui/resources/ResourceIds.h"
+
+namespace {
+
+using testsupport::PumpUntil;
+using Lines = std::vector<std::string>;
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+    std::string out;
+    char two[4];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(two, sizeof two, i == 0 ? "%02X" : " %02X", bytes[i]);
+        out += two;
+    }
+    return out;
+}
+
+// "> " for what the camera received, "< " for what it sent. Each channel is
+// one strict request-and-answer conversation, listed whole in the order of
+// its first request; the session takes one step at a time on one channel, so
+// that is the order of the session too (times to the millisecond cannot
+// order a request and an answer that cross within one).
+Lines Record(const sim::Camcorder& cam) {
+    const std::vector<sim::WireFrame> received = cam.ReceivedFrames();
+    const std::vector<sim::WireFrame> sent = cam.SentFrames();
+    std::vector<uint16_t> channels;
+    for (const sim::WireFrame& f : received) {
+        if (std::find(channels.begin(), channels.end(), f.channel()) == channels.end()) {
+            channels.push_back(f.channel());
+        }
+    }
+    Lines lines;
+    for (uint16_t channel : channels) {
+        Lines in;
+        Lines out;
+        for (const sim::WireFrame& f : received) {
+            if (f.channel() == channel) {
+                in.push_back("> " + Hex(f.bytes));
+            }
+        }
+        for (const sim::WireFrame& f : sent) {
+            if (f.channel() == channel) {
+                out.push_back("< " + Hex(f.bytes));
+            }
+        }
+        for (size_t i = 0; i < std::max(in.size(), out.size()); ++i) {
+            if (i < in.size()) {
+                lines.push_back(in[i]);
+            }
+            if (i < out.size()) {
+                lines.push_back(out[i]);
+            }
+        }
+    }
+    return lines;
+}
+
+Lines ReadGolden(const std::string& path) {
+    Lines lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line[0] != '#') {
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+// The first differing lines, cut to a readable width.
+std::string Diff(const Lines& want, const Lines& got) {
+    auto cut = [](const std::string& s) { return s.size() > 100 ? s.substr(0, 100) + "..." : s; };
+    std::ostringstream out;
+    size_t shown = 0;
+    for (size_t i = 0; i < std::max(want.size(), got.size()) && shown < 6; ++i) {
+        const std::string w = i < want.size() ? want[i] : "(none)";
+        const std::string g = i < got.size() ? got[i] : "(none)";
+        if (w != g) {
+            out << "frame " << i + 1 << ":\n  - " << cut(w) << "\n  + " << cut(g) << "\n";
+            ++shown;
+        }
+    }
+    return out.str();
+}
+
+void CompareWithGolden(const std::string& name, const Lines& got, const std::string& header) {
+    const std::string path = std::string(GOLDEN_DIR) + "/" + name + ".txt";
+    if (const char* update = std::getenv("CAMORA_UPDATE_GOLDEN"); update && *update == '1') {
+        std::ofstream out(path, std::ios::trunc);
+        out << header;
+        for (const std::string& line : got) {
+            out << line << "\n";
+        }
+        ASSERT_TRUE(out.good()) << "cannot write " << path;
+        return;
+    }
+    const Lines want = ReadGolden(path);
+    ASSERT_FALSE(want.empty()) << path << " is missing; CAMORA_UPDATE_GOLDEN=1 makes it";
+    EXPECT_TRUE(want == got) << name << ": the wire differs from " << path << " (- kept, + now)\n"
+                             << Diff(want, got);
+}
+
+// The engine and the controllers of the program, wired as start-up wires
+// them, on the simulated camcorder's line; the test thread is the main
+// window's. Never freed: their threads run until the process ends.
+class GoldenSession : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::UseGpsTrack({}, false);
+        sim::Options options;
+        options.jpegQuality = 100;  // a live-view picture of two blocks
+        options.clockText = "09:30:00.000";
+        cam_ = new sim::Camcorder(options);
+        ASSERT_TRUE(cam_->Start());
+        ASSERT_TRUE(cam_->LinkAsDevice("COM4"));
+        engine_ = new CTappedEngine([this](std::span<const uint8_t> f) { OnAnswer(f); });
+        ASSERT_EQ(engine_->Start(platform::SerialPort::Open(u"COM4:")), 1);
+        state_ = new CCameraState;
+        config_ = new CConfigStore;
+        config_->SetString("TimeOut", "10");
+        config_->SetString("GpsInterval", "1");
+        const ControllerServices services{engine_, state_, config_};
+        mode_ = new CCamModeController(services);
+        command_ = new CCamCmdController(services);
+        monitor_ = new CMonitorController(services);
+        gps_ = new CGpsController(services);
+        ASSERT_EQ(command_->Start(), 1);
+        ASSERT_EQ(monitor_->Start(), 1);
+        ASSERT_EQ(gps_->CheckDevice(), 1);
+        ASSERT_EQ(gps_->Start(), 1);
+        window_ = platform::CreateMessageWindow(
+            [this](platform::WindowHandle, uint32_t message, uintptr_t, intptr_t) -> intptr_t {
+                stopped_ += message == WM_MONITOR_STOPPED ? 1 : 0;
+                if (message == WM_MONITOR_FRAME) {
+                    ++images_;
+                    // Off while the worker waits for this message: exactly one image.
+                    monitor_->Request(window_);
+                }
+                return 0;
+            });
+    }
+
+    void TearDown() override {
+        platform::DestroyMessageWindow(window_);
+        cam_->Stop();
+    }
+
+    // On the engine's receiver thread, before the reply is delivered: lets a
+    // step end at an exact answer rather than after some repeats.
+    void OnAnswer(std::span<const uint8_t> frame) {
+        const uint16_t channel = static_cast<uint16_t>(frame[0] << 8 | frame[1]);
+        if (channel == 3 && releaseKey_.exchange(false)) {
+            command_->Request(nullptr);  // the key goes up once the camera answered it
+        }
+        if (channel == 2 && switchGpsOffAfter_.load() > 0 &&
+            cam_->GpsSentences().size() >= switchGpsOffAfter_.load()) {
+            switchGpsOffAfter_ = 0;
+            gps_->Request(window_);
+        }
+        ++answers_[channel - 1];
+    }
+
+    size_t Received(uint16_t opcode) const {
+        size_t n = 0;
+        for (const auto& f : cam_->ReceivedFrames()) {
+            n += f.opcode() == opcode ? 1 : 0;
+        }
+        return n;
+    }
+
+    void Handshake() {
+        ASSERT_EQ(mode_->QueryMode(), 1);
+        engine_->SetConnecting(0);
+    }
+    void PressRecord() {
+        const CamCmdRecord record = CCamCmdController::MakeCommand(ui::res::kBmpRecord);
+        releaseKey_ = true;
+        command_->Request(&record);
+        ASSERT_TRUE(PumpUntil([&] { return answers_[2].load() == 1; }));
+    }
+    void LiveViewOneImage() {
+        monitor_->Request(window_);
+        // The end command and its answer close the run.
+        // The run ends with its own message, then the end command and its answer.
+        ASSERT_TRUE(PumpUntil([&] {
+            const auto received = cam_->ReceivedFrames();
+            return images_ == 1 && stopped_ == 2 && !received.empty() &&
+                   received.back().opcode() == sim::CTP_IMAGE_CMD &&
+                   cam_->SentFrames().size() == received.size();
+        }));
+    }
+    void GpsOneSentence() {
+        switchGpsOffAfter_ = 1;
+        gps_->Request(window_);
+        ASSERT_TRUE(PumpUntil([] { return platform::OpenGpsDeviceCount() == 1; }));
+        platform::PushGpsTrackPosition(
+            platform::GpsPosition{platform::kGpsFix, 35.681236, 139.767125, {9, 30, 0, 0}});
+        ASSERT_TRUE(PumpUntil([&] {
+            return Received(sim::CTP_GPS_CMD) == 2 &&
+                   cam_->SentFrames().size() == cam_->ReceivedFrames().size();
+        }));
+    }
+
+    testsupport::TempDeviceRoot root_;
+    sim::Camcorder* cam_ = nullptr;
+    CTappedEngine* engine_ = nullptr;
+    CCameraState* state_ = nullptr;
+    CConfigStore* config_ = nullptr;
+    CCamModeController* mode_ = nullptr;
+    CCamCmdController* command_ = nullptr;
+    CMonitorController* monitor_ = nullptr;
+    CGpsController* gps_ = nullptr;
+    platform::WindowHandle window_;
+    int images_ = 0;
+    int stopped_ = 0;
+    std::atomic<bool> releaseKey_{false};
+    std::atomic<size_t> switchGpsOffAfter_{0};
+    std::atomic<size_t> answers_[4] = {};
+};
+
+TEST_F(GoldenSession, HandshakeKeyLiveViewAndGps) {
+    Handshake();
+    PressRecord();
+    LiveViewOneImage();
+    GpsOneSentence();
+    CompareWithGolden("demo-session", Record(*cam_),
+                      "# Handshake, record key, live view of one two-block image, GPS on, one\n"
+                      "# sentence, GPS off. '>' the camera received, '<' it sent; hex bytes.\n");
+}
+
+TEST_F(GoldenSession, HandshakeAndKeyInPlayback) {
+    cam_->SetMode(1);
+    Handshake();
+    PressRecord();
+    CompareWithGolden("playback-key", Record(*cam_),
+                      "# Handshake with the camera in video playback, then the record key\n"
+                      "# (play/pause there). '>' the camera received, '<' it sent; hex bytes.\n");
+}
+
+}  // namespace

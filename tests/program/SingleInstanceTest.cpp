@@ -1,0 +1,167 @@
+// Two starts of camora-controller as separate processes on a private virtual
+// X display: the second ends with 0 at once, and the first one's screen comes
+// to the front, above a window that covered it.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/PumpUntil.h"
+#include "tests/support/TempDeviceRoot.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A child process started with extra environment; killed by its id at the end.
+class Child {
+public:
+    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+        std::vector<std::string> envStrings(env);
+        for (char** e = environ; *e != nullptr; ++e) {
+            envStrings.emplace_back(*e);
+        }
+        std::vector<char*> args, envp;
+        for (const std::string& a : argv) {
+            args.push_back(const_cast<char*>(a.c_str()));
+        }
+        args.push_back(nullptr);
+        for (const std::string& e : envStrings) {
+            envp.push_back(const_cast<char*>(e.c_str()));
+        }
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) {
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Child() {
+        if (pid_ > 0 && !exited_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool Started() const { return pid_ > 0; }
+    // The exit status once the process has ended within `limit`, else -1.
+    int WaitExit(std::chrono::milliseconds limit) {
+        const auto end = Clock::now() + limit;
+        while (Clock::now() < end) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                exited_ = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            ::usleep(2000);
+        }
+        return -1;
+    }
+    bool Running() {
+        int status = 0;
+        return !exited_ && ::waitpid(pid_, &status, WNOHANG) == 0;
+    }
+
+private:
+    pid_t pid_ = -1;
+    bool exited_ = false;
+};
+
+// The standard output of a shell command.
+std::string Output(const std::string& command) {
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) {
+            out.append(buffer, n);
+        }
+        ::pclose(p);
+    }
+    return out;
+}
+
+// The mean brightness (0 black to 1 white) of what the display shows.
+double ScreenMean(const std::string& display, const std::string& file) {
+    Output("DISPLAY=" + display + " import -window root " + file);
+    const std::string mean = Output("convert " + file + " -format '%[fx:mean]' info:");
+    return mean.empty() ? -1.0 : std::strtod(mean.c_str(), nullptr);
+}
+
+class SingleInstanceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xwininfo", "/usr/bin/xmessage",
+                                 "/usr/bin/import", "/usr/bin/convert"}) {
+            ASSERT_EQ(::access(tool, X_OK), 0) << tool << " is missing: run scripts/setup";
+        }
+        // A private display: Xvfb picks a free number and tells it on a pipe.
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        const std::string fd = std::to_string(fds[1]);
+        xvfb_ = std::make_unique<Child>(
+            std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", fd, "-screen", "0",
+                                     "480x640x24", "-nolisten", "tcp"},
+            std::vector<std::string>{});
+        ::close(fds[1]);
+        char number[16] = {};
+        ASSERT_GT(::read(fds[0], number, sizeof number - 1), 0);
+        ::close(fds[0]);
+        display_ = ":" + std::string(number, std::strcspn(number, "\n"));
+    }
+
+    std::vector<std::string> ProgramEnv() const {
+        return {"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb", "CAMORA_DEVICE_ROOT=" + root_.path()};
+    }
+
+    testsupport::TempDeviceRoot root_;
+    std::unique_ptr<Child> xvfb_;
+    std::string display_;
+};
+
+TEST_F(SingleInstanceTest, SecondStartBringsTheFirstToTheFrontAndEndsWithZero) {
+    const std::string program = std::string(CAMORA_BIN_DIR) + "/camora-controller";
+    const std::string shot = root_.Host("screen.png");
+    // The instruction screen: black, with its text and OK button.
+    auto instructionInFront = [&] {
+        const double mean = ScreenMean(display_, shot);
+        return mean > 0.01 && mean < 0.3;
+    };
+    Child first({program}, ProgramEnv());
+    ASSERT_TRUE(first.Started());
+    ASSERT_TRUE(testsupport::PumpUntil(instructionInFront, 20s));
+
+    // Another program's light window covers it.
+    Child cover({"/usr/bin/xmessage", "-geometry", "480x640+0+0", "covering window"},
+                {"DISPLAY=" + display_});
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return ScreenMean(display_, shot) > 0.5; }, 20s));
+
+    const auto start = Clock::now();
+    Child second({program}, ProgramEnv());
+    ASSERT_TRUE(second.Started());
+    EXPECT_EQ(second.WaitExit(20s), 0);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    std::printf("second start ended after %lld ms\n", static_cast<long long>(took.count()));
+    EXPECT_LT(took, 5s);
+
+    // The first instance's screen in front again, not its black backdrop.
+    EXPECT_TRUE(testsupport::PumpUntil(instructionInFront, 10s));
+    EXPECT_TRUE(first.Running());
+}
+
+}  // namespace
