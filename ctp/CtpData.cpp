@@ -5,7 +5,6 @@
 
 #include "ctp/ByteOrder.h"
 
-using ctp::GetBe16;
 using ctp::GetBe32;
 using ctp::PutBe16;
 using ctp::PutBe32;

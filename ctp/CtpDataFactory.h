@@ -21,10 +21,9 @@ public:
     template <typename T>
     static std::unique_ptr<T> CreateAs(uint16_t opcode) {
         std::unique_ptr<CCtpData> packet(Create(opcode));
-        if (auto* typed = dynamic_cast<T*>(packet.get())) {
-            packet.release();
-            return std::unique_ptr<T>(typed);
+        if (dynamic_cast<T*>(packet.get()) == nullptr) {
+            return nullptr;
         }
-        return nullptr;
+        return std::unique_ptr<T>(static_cast<T*>(packet.release()));
     }
 };

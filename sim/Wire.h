@@ -13,6 +13,11 @@
 
 namespace sim {
 
+// The camera's own copy of the opcode table: the simulator stands for the
+// other end of the link and is built from what the camera does, not from the
+// program's headers, so that a slip in ctp/CtpOpcodes.h shows as a
+// disagreement on the wire instead of being shared by both ends.
+// tests/sim/OpcodeTableTest.cpp checks that the two tables agree.
 inline constexpr uint16_t CTP_CAMCMD = 0x1001;
 inline constexpr uint16_t CTP_GPS = 0x1002;
 inline constexpr uint16_t CTP_IMAGE_CMD = 0x1003;

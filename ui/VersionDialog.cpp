@@ -15,7 +15,7 @@ struct ItemText {
     int string;
 };
 constexpr ItemText kTexts[] = {
-    {ui::res::kCtlVersionName, ui::res::kStrVersionTitle},
+    {ui::res::kCtlVersionTitle, ui::res::kStrVersionTitle},
     {ui::res::kCtlVersionProduct, ui::res::kStrProductLine},
     {ui::res::kCtlVersionCopyright, ui::res::kStrCopyright},
     {ui::res::kCtlVersionLabel, ui::res::kStrVersionLabel},
@@ -53,7 +53,7 @@ intptr_t VersionProcedure(platform::WindowHandle window, uint32_t message, uintp
             }
             return 0;
         case platform::kMsgCommand:
-            if (platform::CommandId(wParam) == ui::res::kCtlOk) {
+            if (platform::CommandId(wParam) == static_cast<int>(ui::res::kCtlOk)) {
                 platform::EndDialog(window, kClosedWithOk);
                 return 1;
             }

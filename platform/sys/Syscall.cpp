@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
+#include <system_error>
 
 namespace platform::sys {
 
@@ -14,7 +14,7 @@ std::string Outcome::Describe() const {
     }
     std::string text = call;
     text += ": ";
-    text += error != 0 ? std::strerror(error) : "nothing moved";
+    text += error != 0 ? std::generic_category().message(error) : "nothing moved";
     return text;
 }
 

@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
+#include <filesystem>
 
 #include "app/AppRegistry.h"
 #include "platform/gps/Gps.h"
@@ -19,9 +20,18 @@ namespace uitest {
 
 MainScreenHarness::MainScreenHarness(HarnessOptions options) {
     platform::UseGpsTrack({}, false);
-    camera_ = std::make_unique<sim::Camcorder>(options.camera);
-    if (!camera_->Start() || !camera_->LinkAsDevice("COM4")) {
-        return;
+    if (options.externalLine.empty()) {
+        camera_ = std::make_unique<sim::Camcorder>(options.camera);
+        if (!camera_->Start() || !camera_->LinkAsDevice("COM4")) {
+            return;
+        }
+    } else {
+        std::error_code error;
+        std::filesystem::create_directories(root_.Host("dev"), error);
+        std::filesystem::create_symlink(options.externalLine, root_.Host("dev/COM4"), error);
+        if (error) {
+            return;
+        }
     }
     const platform::PortHandle port = platform::SerialPort::Open(u"COM4:");
     if (port == nullptr) {
@@ -61,17 +71,26 @@ MainScreenHarness::~MainScreenHarness() {
     // Later messages from this harness's workers find no window; the camera
     // stops, so its engine's reads fail quietly (the engine never left the
     // connecting state).
-    camera_->Stop();
+    if (camera_ != nullptr) {
+        camera_->Stop();
+    }
 }
 
 int MainScreenHarness::Run(const std::function<void()>& script) {
-    QTimer::singleShot(0, [this, script] {
+    // A timer event, not a posted one: while a posted event is being
+    // delivered, events posted meanwhile (the window layer's wake-ups for
+    // the workers' sends among them) wait for the outer delivery to end, and
+    // the script's waits would never see them.
+    QTimer::singleShot(1, [this, script] {
         PumpUntil([this] { return widget() != nullptr && widget()->isVisible(); });
+        widget_ = widget();
         script();
         platform::SendWindowMessage(window(), platform::kMsgCommand,
                                     platform::MakeCommand(ui::res::kCtlExitProgram, 0));
     });
-    return screen_->DoModal();
+    const int result = screen_->DoModal();
+    widget_ = nullptr;
+    return result;
 }
 
 bool MainScreenHarness::PumpUntil(const std::function<bool()>& done,
@@ -87,6 +106,9 @@ bool MainScreenHarness::PumpUntil(const std::function<bool()>& done,
 }
 
 bool MainScreenHarness::WaitForCameraStatus(std::chrono::milliseconds limit) {
+    if (camera_ == nullptr) {
+        return PumpUntil([this] { return screen_->BatteryIndicator() == 0; }, limit);
+    }
     return PumpUntil(
         [this] {
             const sim::CameraStatus s = camera_->Status();
@@ -102,9 +124,13 @@ platform::WindowHandle MainScreenHarness::window() const {
 }
 
 QWidget* MainScreenHarness::widget() const {
+    if (widget_ != nullptr) {
+        return widget_;
+    }
+    // The main screen is the dialog without controls of its own.
     for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (w->isVisible() && w->windowTitle() == QStringLiteral("Camora Controller") &&
-            w->inherits("QDialog") && w == QApplication::activeModalWidget()) {
+        if (w->isVisible() && w->inherits("QDialog") && !w->inherits("QMessageBox") &&
+            w->findChildren<QWidget*>().isEmpty()) {
             return w;
         }
     }
@@ -156,7 +182,7 @@ QImage MainScreenHarness::GrabPanel() {
 }
 
 size_t MainScreenHarness::KeyFrames() const {
-    return camera_->CountReceived(sim::CTP_CAMCMD);
+    return camera_ != nullptr ? camera_->CountReceived(sim::CTP_CAMCMD) : 0;
 }
 
 QImage SkinImage(uint32_t id) {

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "app/CameraState.h"
 #include "app/ConfigStore.h"
@@ -41,9 +42,13 @@ namespace uitest {
 using namespace std::chrono_literals;
 
 struct HarnessOptions {
+    HarnessOptions() { camera.modePollIntervalMs = 50; }
     sim::Options camera;
     // The command controller's and the others' reply time-out, seconds.
     int timeOutSeconds = 2;
+    // A camera running elsewhere (camora-camsim in a process of its own):
+    // the line it serves. Without it the camera runs in this process.
+    std::string externalLine;
 };
 
 class MainScreenHarness {
@@ -79,7 +84,8 @@ public:
     // The part of a grab that is the panel (480 x 588 layout pixels).
     QImage GrabPanel();
 
-    sim::Camcorder& camera() { return *camera_; }
+    // The camera in this process (not with an external line).
+    sim::Camcorder& camera() const { return *camera_; }
     CEstablishDialog& screen() { return *screen_; }
     CCameraState& state() { return *state_; }
     CMonitorController& monitor() { return *monitor_; }
@@ -102,6 +108,7 @@ private:
     CGpsController* gps_ = nullptr;
     CEstablishDialog* screen_ = nullptr;
     bool ready_ = false;
+    QWidget* widget_ = nullptr;  // the main screen's window while Run runs
 };
 
 // The panel's controls at their centres, in layout pixels.

@@ -70,8 +70,6 @@ inline constexpr uint32_t kCtlVersionProduct = 1054;
 inline constexpr uint32_t kCtlVersionLabel = 1055;
 inline constexpr uint32_t kCtlVersionNumber = 1056;
 inline constexpr uint32_t kCtlVersionCopyright = 1057;
-// Other names of the same controls, used by some screens.
-inline constexpr uint32_t kCtlVersionName = kCtlVersionTitle;
 
 // Skin bitmaps. The panel's buttons are identified by their pressed bitmap.
 inline constexpr uint32_t kBmpPanel = 200;
