@@ -20,6 +20,8 @@ class CDeviceSelectDialog;
 class CDeviceConnectDialog;
 class CEstablishDialog;
 class CVersionDialog;
+class CCaptureDialog;
+class CCaptureConfirmDialog;
 class CScreenFitter;
 namespace platform {
 class Bitmap;
@@ -49,6 +51,8 @@ struct AppRegistryTable {
     platform::Bitmap* mainSkin = nullptr;
     CScreenFitter* screenFitter = nullptr;
     CVersionDialog* versionScreen = nullptr;
+    CCaptureDialog* captureProgressScreen = nullptr;
+    CCaptureConfirmDialog* captureConfirmScreen = nullptr;
     // The main remote-control screen's window once it runs; boxes that the
     // program shows over that screen are owned by it.
     platform::WindowHandle mainWindow;

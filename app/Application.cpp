@@ -8,6 +8,7 @@
 #include "app/LinkLost.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
+#include "controllers/CaptureContller.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
 #include "ctp/CtpEngine.h"
@@ -16,6 +17,7 @@
 #include "platform/kernel/Kernel.h"
 #include "ui/BackgroundDialog.h"
 #include "ui/CamSetDialog.h"
+#include "ui/CaptureScreenSet.h"
 #include "ui/DeviceConnectDialog.h"
 #include "ui/DeviceSelectDialog.h"
 #include "ui/EstablishDialog.h"
@@ -49,7 +51,7 @@ CApplication::CApplication() {
     AppRegistry.commandController = Required(CCamCmdController::GetInstance());
     AppRegistry.modeController = Required(CCamModeController::GetInstance());
     AppRegistry.monitorController = Required(CMonitorController::GetInstance());
-    // Step 9, the capture controller (CCaptureContller), joins here when it exists.
+    AppRegistry.captureController = Required(CCaptureContller::GetInstance());
     AppRegistry.backdropScreen = new CBackgroundDialog;
     AppRegistry.instructionScreen = new CCamSetDialog;
     AppRegistry.selectScreen = new CDeviceSelectDialog;
@@ -63,8 +65,10 @@ void CApplication::Init(platform::InstanceHandle instance) {
     AppRegistry.commandController->Start();
     AppRegistry.modeController->Start();
     AppRegistry.monitorController->Start();
-    // The capture controller is given the instance handle and started here
-    // when it exists.
+    AppRegistry.captureController->SetInstance(instance);
+    // The capture's screens, which run on the main thread when it is asked to capture.
+    AppRegistry.captureController->SetScreens(new CCaptureScreenSet(instance));
+    AppRegistry.captureController->Start();
 }
 
 int CApplication::Run() {

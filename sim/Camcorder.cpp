@@ -217,6 +217,11 @@ void Camcorder::SetJpegQuality(int quality) {
     model_.set_jpegQuality(quality);
 }
 
+void Camcorder::SetStillFormat(const StillFormat& format) {
+    std::lock_guard lock(mu_);
+    model_.set_stillFormat(format);
+}
+
 void Camcorder::SetGpsCommandStatus(uint16_t status) {
     std::lock_guard lock(mu_);
     model_.SetGpsCommandStatus(status);

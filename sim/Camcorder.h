@@ -117,6 +117,8 @@ public:
     void SetResponseWord(uint16_t word);
     void SetModePollInterval(uint32_t ms);
     void SetJpegQuality(int quality);
+    // The still prepared by the next capture start.
+    void SetStillFormat(const StillFormat& format);
 
     // GPS script (see CameraModel).
     void SetGpsCommandStatus(uint16_t status);

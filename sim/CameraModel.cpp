@@ -209,9 +209,12 @@ bool CameraModel::Prepare(Held kind) {
     char caption[48];
     std::snprintf(caption, sizeof caption, "#%06u %s", count + 1,
                   clockText_.empty() ? ClockText().c_str() : clockText_.c_str());
-    image_ = EncodeJpeg(RenderTestPicture(live ? kLiveViewWidth : kStillWidth,
-                                          live ? kLiveViewHeight : kStillHeight, caption),
+    image_ = EncodeJpeg(RenderTestPicture(live ? kLiveViewWidth : stillFormat_.width,
+                                          live ? kLiveViewHeight : stillFormat_.height, caption),
                         jpegQuality_);
+    if (!live && stillFormat_.exactBytes != 0) {
+        image_ = PadJpeg(std::move(image_), stillFormat_.exactBytes);
+    }
     held_ = image_.empty() ? Held::None : kind;
     count += image_.empty() ? 0 : 1;
     return !image_.empty();

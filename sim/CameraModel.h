@@ -30,6 +30,14 @@ struct ErrorReport {
     uint16_t param = 0;
 };
 
+// The still the camera prepares for capture: its picture size and, when not
+// 0, its exact length in bytes (the JPEG padded with comment segments).
+struct StillFormat {
+    int width = 640;
+    int height = 480;
+    uint32_t exactBytes = 0;
+};
+
 // What the camera does about one request.
 struct Reaction {
     enum class Kind {
@@ -71,6 +79,7 @@ public:
     bool gpsFeedOn() const { return gpsFeedOn_; }
 
     void set_jpegQuality(int quality) { jpegQuality_ = quality; }
+    void set_stillFormat(const StillFormat& format) { stillFormat_ = format; }
     // The time the pictures show; empty: the wall clock.
     void set_clockText(std::string text) { clockText_ = std::move(text); }
 
@@ -117,6 +126,7 @@ private:
     // Makes a fresh picture of the kind the held image; false when encoding failed.
     bool Prepare(Held kind);
 
+    StillFormat stillFormat_;
     Held held_ = Held::None;
     std::vector<uint8_t> image_;
     uint32_t liveViewFrames_ = 0;

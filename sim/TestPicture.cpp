@@ -157,6 +157,36 @@ std::vector<uint8_t> EncodeJpeg(const RgbImage& image, int quality) {
     return result;
 }
 
+std::vector<uint8_t> PadJpeg(std::vector<uint8_t> jpeg, size_t size) {
+    constexpr size_t kSegmentHead = 4;         // marker and length
+    constexpr size_t kMaxSegment = 65535 + 2;  // the length counts itself, not the marker
+    if (jpeg.size() < 2 || jpeg.size() > size) {
+        return {};
+    }
+    size_t gap = size - jpeg.size();
+    if (gap > 0 && gap < kSegmentHead) {
+        return {};
+    }
+    std::vector<uint8_t> out(jpeg.begin(), jpeg.begin() + 2);
+    out.reserve(size);
+    while (gap > 0) {
+        size_t take = std::min(gap, kMaxSegment);
+        if (gap - take > 0 && gap - take < kSegmentHead) {
+            take -= kSegmentHead;  // leave room for a whole last segment
+        }
+        const size_t length = take - 2;
+        out.insert(out.end(),
+                   {0xFF, 0xFE, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)});
+        // Bytes that vary, so that a block copied to the wrong place shows.
+        for (size_t i = 0; i < take - kSegmentHead; ++i) {
+            out.push_back(static_cast<uint8_t>('a' + (out.size() * 7) % 26));
+        }
+        gap -= take;
+    }
+    out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+    return out;
+}
+
 JpegSize CheckJpeg(std::span<const uint8_t> jpeg) {
     jpeg_decompress_struct cinfo{};
     JpegErrors errors{};

@@ -24,6 +24,11 @@ RgbImage RenderTestPicture(int width, int height, std::string_view caption);
 // Baseline JPEG of the picture; empty when the encoder fails.
 std::vector<uint8_t> EncodeJpeg(const RgbImage& image, int quality);
 
+// Brings `jpeg` to exactly `size` bytes with comment segments after its
+// start marker, so that a decoder still reads the same picture. Empty when
+// the picture is larger, or the gap is 1 to 3 bytes (a segment takes 4).
+std::vector<uint8_t> PadJpeg(std::vector<uint8_t> jpeg, size_t size);
+
 // Decodes a whole JPEG to check it: its width and height, or 0 x 0 when it is
 // not one, or is cut short (which the decoder only warns about).
 struct JpegSize {

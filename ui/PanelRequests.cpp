@@ -4,6 +4,7 @@
 #include "app/CloseConfirmWorker.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
+#include "controllers/CaptureContller.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
 #include "ui/BackgroundDialog.h"
@@ -42,10 +43,9 @@ void ProgramPanelRequests::TakeImage(uint8_t** image, uint32_t* imageSize) {
 }
 
 void ProgramPanelRequests::Capture(platform::WindowHandle window) {
-    // The capture controller (CCaptureContller) is not part of the program
-    // yet: when it joins, this becomes
-    // AppRegistry.captureController->Request(window) for a non-null entry.
-    (void)window;
+    if (AppRegistry.captureController != nullptr) {
+        AppRegistry.captureController->Request(window);
+    }
 }
 
 void ProgramPanelRequests::SetModeWindow(platform::WindowHandle window) {

@@ -9,9 +9,15 @@
 //   - CPU time of the handset's threads while connected and idle and while
 //     streaming (the camera runs as a process of its own, so it is not counted).
 //
+//   - a still capture of 640 x 480 (40 to 60 kB) on the shaped link, beside the
+//     stop-and-wait bound of its block frames, and whether the progress bar
+//     stepped once per block;
+//
 //   camora-bench-controllers [--seconds N] [--presses N] [--rate B/S] [--latency MS]
+//                            [--captures N] [--capture-only]
 //
 // Exits 1 when a target is missed: live view below 95% of the shaped bound,
+// a still capture below 97% of its bound,
 // a key press adding 5 ms or more at the 99th percentile, idle CPU at 1% of
 // one core or more.
 #include <fcntl.h>
@@ -38,10 +44,13 @@
 #include "app/ConfigStore.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
+#include "controllers/CaptureContller.h"
+#include "controllers/CaptureScreens.h"
 #include "controllers/ControllerMessages.h"
 #include "controllers/MonitorController.h"
 #include "ctp/CtpEngine.h"
 #include "platform/serial/SerialPort.h"
+#include "platform/ui/Dialog.h"
 #include "platform/ui/WindowMessages.h"
 #include "sim/Camcorder.h"
 #include "tests/support/PumpUntil.h"
@@ -59,7 +68,11 @@ struct Settings {
     int presses = 300;
     uint32_t rate = 100000;
     uint32_t latencyMs = 15;
+    int captures = 5;
+    bool captureOnly = false;
 };
+
+constexpr int kCaptureQuality = 98;
 
 [[noreturn]] void Die(const std::string& why) {
     std::fprintf(stderr, "camora-bench-controllers: %s\n", why.c_str());
@@ -212,6 +225,127 @@ LiveViewFigures MeasureLiveView(const sim::Shaping& shaping, int quality, double
     }
     monitor->Request(window);  // off; the run's own messages now return at once
     platform::DestroyMessageWindow(window);
+    return out;
+}
+
+// ---- still capture -----------------------------------------------------------
+
+// The capture's screens as a windowless handset has them: the progress screen
+// is a window of this thread that counts the bar's steps and learns the job's
+// outcome; the confirmation answers NO, so nothing is written.
+class BenchScreens final : public CCaptureScreens {
+public:
+    int RunProgress(CCaptureContller& controller) override {
+        result_ = 0;
+        steps_ = 0;
+        range_ = 0;
+        const platform::WindowHandle screen = platform::CreateMessageWindow(
+            [this](platform::WindowHandle, uint32_t m, uintptr_t, intptr_t) -> intptr_t {
+                if (m == WM_CAPTURE_DONE) {
+                    doneAt_ = Clock::now();
+                    result_ = kImageReady;
+                } else if (m == WM_CAPTURE_FAILED) {
+                    result_ = kFailed;
+                }
+                return 0;
+            });
+        const platform::WindowHandle bar = platform::CreateMessageWindow(
+            [this](platform::WindowHandle, uint32_t m, uintptr_t, intptr_t l) -> intptr_t {
+                if (m == platform::kMsgProgressSetRange) {
+                    range_ = static_cast<int>(l);
+                    rangeAt_ = Clock::now();  // the size is known: fetching starts
+                } else if (m == platform::kMsgProgressStep) {
+                    ++steps_;
+                    lastStepAt_ = Clock::now();  // a block is in
+                }
+                return 0;
+            });
+        startedAt_ = Clock::now();
+        controller.ProgressScreenReady(screen, bar);
+        if (!PumpUntil([this] { return result_ != 0; }, 120s)) {
+            Die("the capture did not end");
+        }
+        platform::DestroyMessageWindow(bar);
+        platform::DestroyMessageWindow(screen);
+        return result_;
+    }
+    int RunConfirm(CCaptureContller&) override { return kNo; }
+
+    int result_ = 0;
+    int steps_ = 0;
+    int range_ = 0;
+    Clock::time_point startedAt_, rangeAt_, lastStepAt_, doneAt_;
+};
+
+struct CaptureFigures {
+    int captures = 0;
+    uint64_t bytes = 0;           // of one still
+    int blocks = 0;               // of one still
+    bool stepsPerBlock = true;    // the bar stepped once per block every time
+    double fetchSeconds = 0;      // size known to image ready, summed
+    double fetchLinkSeconds = 0;  // the link time of the block frames, summed
+    double jobSeconds = 0;        // screen up to image ready, summed
+    double jobLinkSeconds = 0;
+};
+
+double LinkSecondsOf(const std::vector<sim::WireFrame>& frames, uint16_t opcode,
+                     const sim::Shaping& shaping) {
+    std::vector<sim::WireFrame> some;
+    for (const sim::WireFrame& f : frames) {
+        if (opcode == 0 || f.opcode() == opcode) {
+            some.push_back(f);
+        }
+    }
+    return LinkSeconds(some, shaping);
+}
+
+CaptureFigures MeasureCapture(const sim::Shaping& shaping, int quality, int captures) {
+    sim::Camcorder* cam = StartCamera(shaping, quality);
+    cam->SetMode(3);
+    Handset* handset = Connect(cam->SlavePath());
+    handset->state->SetMode(3);
+    auto* controller = new CCaptureContller(handset->Services());
+    auto* screens = new BenchScreens;
+    controller->SetScreens(screens);
+    if (controller->Start() != 1) {
+        Die("the capture controller did not start");
+    }
+    CaptureFigures out;
+    const auto count = [](const std::vector<sim::WireFrame>& frames, uint16_t op) {
+        return std::count_if(frames.begin(), frames.end(),
+                             [op](const sim::WireFrame& f) { return f.opcode() == op; });
+    };
+    for (int i = 0; i < captures; ++i) {
+        cam->ClearRecords();
+        controller->Request(platform::WindowHandle{});
+        if (screens->result_ != CCaptureScreens::kImageReady) {
+            Die("a capture failed");
+        }
+        // The job's capture end, sent after the image was ready, to be left out.
+        if (!cam->WaitFor([&] { return count(cam->SentFrames(), sim::CTP_2001) >= 2; }, 10s)) {
+            Die("the capture end was not answered");
+        }
+        PumpFor(20ms);
+        auto received = cam->ReceivedFrames();
+        auto sent = cam->SentFrames();
+        received.pop_back();  // the capture end
+        sent.pop_back();      // its answer
+        uint64_t size = 0;
+        for (const sim::WireFrame& f : sent) {
+            if (f.opcode() == sim::CTP_IMAGE_DATA && f.bytes.size() > 8) {
+                size += f.bytes.size() - 8;
+            }
+        }
+        out.bytes = size;
+        out.blocks = screens->range_;
+        out.stepsPerBlock &= screens->steps_ == screens->range_;
+        out.fetchSeconds += SecondsOf(screens->lastStepAt_ - screens->rangeAt_);
+        out.fetchLinkSeconds += LinkSecondsOf(received, sim::CTP_GET_IMAGE_DATA, shaping) +
+                                LinkSecondsOf(sent, sim::CTP_IMAGE_DATA, shaping);
+        out.jobSeconds += SecondsOf(screens->doneAt_ - screens->startedAt_);
+        out.jobLinkSeconds += LinkSeconds(received, shaping) + LinkSeconds(sent, shaping);
+        ++out.captures;
+    }
     return out;
 }
 
@@ -371,6 +505,35 @@ Spread MeasureKeyByRawWrite(int presses) {
     return SpreadOf(ms);
 }
 
+// The same still fetched by a plain request/response loop on the same kind of
+// link: what the link and the camera allow on this machine now.
+CaptureFigures MeasureRawCapture(const sim::Shaping& shaping, int quality, int captures) {
+    sim::Camcorder* cam = StartCamera(shaping, quality);
+    cam->SetMode(3);
+    RawLink link(OpenRaw(cam->SlavePath()));
+    CaptureFigures out;
+    for (int i = 0; i < captures; ++i) {
+        link.Exchange(sim::CTP_IMAGE_CMD, {0x00, 0x02, 0x03, 0x00});
+        const Bytes info = link.Exchange(sim::CTP_GET_DATA_INFO, {});
+        const uint32_t size = info.size() >= 10 ? sim::GetU32(info.data() + 6) : 0;
+        const auto blocks = static_cast<uint32_t>((size + sim::kBlockBytes - 1) / sim::kBlockBytes);
+        cam->ClearRecords();
+        const Clock::time_point from = Clock::now();
+        for (uint32_t n = 1; n <= blocks; ++n) {
+            link.Exchange(sim::CTP_GET_IMAGE_DATA,
+                          {static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
+        }
+        out.fetchSeconds += SecondsOf(Clock::now() - from);
+        out.fetchLinkSeconds +=
+            LinkSeconds(cam->ReceivedFrames(), shaping) + LinkSeconds(cam->SentFrames(), shaping);
+        link.Exchange(sim::CTP_IMAGE_CMD, {0x00, 0x03, 0x03, 0x00});
+        out.bytes = size;
+        out.blocks = static_cast<int>(blocks);
+        ++out.captures;
+    }
+    return out;
+}
+
 // ---- CPU -------------------------------------------------------------------------
 
 // camora-camsim as a child process, told what to do on its standard input.
@@ -516,18 +679,47 @@ bool ParseArgs(int argc, char** argv, Settings* s) {
             s->presses = std::atoi(argv[++i]);
         } else if (a == "--rate" && hasValue) {
             s->rate = static_cast<uint32_t>(std::atol(argv[++i]));
+        } else if (a == "--captures" && hasValue) {
+            s->captures = std::atoi(argv[++i]);
+        } else if (a == "--capture-only") {
+            s->captureOnly = true;
         } else if (a == "--latency" && hasValue) {
             s->latencyMs = static_cast<uint32_t>(std::atol(argv[++i]));
         } else {
             return false;
         }
     }
-    return s->seconds > 0 && s->presses > 0 && s->rate > 0;
+    return s->seconds > 0 && s->presses > 0 && s->rate > 0 && s->captures > 0;
 }
 
 void PrintLiveView(const char* name, const LiveViewFigures& f) {
     std::printf("  %-30s %9.2f %12.1f %12.0f\n", name, f.Fps(), f.Payload() / 1000.0,
                 f.images > 0 ? static_cast<double>(f.bytes) / static_cast<double>(f.images) : 0.0);
+}
+
+// Prints the capture figures; returns the fetch's share of its bound in percent.
+double PrintCapture(const Settings& s, const CaptureFigures& capture, const CaptureFigures& raw) {
+    const double captureOfBound = 100.0 * capture.fetchLinkSeconds / capture.fetchSeconds;
+    std::printf("Still capture, link shaped to %u B/s and %u ms one way, %d captures\n", s.rate,
+                s.latencyMs, capture.captures);
+    std::printf(
+        "  still of 640 x 480: %llu bytes in %d blocks; progress bar stepped once per block: %s\n",
+        static_cast<unsigned long long>(capture.bytes), capture.blocks,
+        capture.stepsPerBlock ? "yes" : "NO");
+    std::printf("  %-30s %9s %12s %12s\n", "", "ms each", "bound ms", "of bound");
+    std::printf("  %-30s %9.1f %12.1f %11.1f %%\n", "fetch (size known to last block)",
+                1000.0 * capture.fetchSeconds / capture.captures,
+                1000.0 * capture.fetchLinkSeconds / capture.captures, captureOfBound);
+    std::printf("  %-30s %9.1f %12.1f %11.1f %%\n", "whole job (incl. camera's encode)",
+                1000.0 * capture.jobSeconds / capture.captures,
+                1000.0 * capture.jobLinkSeconds / capture.captures,
+                100.0 * capture.jobLinkSeconds / capture.jobSeconds);
+    std::printf("  %-30s %9.1f %12.1f %11.1f %%\n\n", "raw loop, the same blocks",
+                1000.0 * raw.fetchSeconds / raw.captures,
+                1000.0 * raw.fetchLinkSeconds / raw.captures,
+                100.0 * raw.fetchLinkSeconds / raw.fetchSeconds);
+
+    return captureOfBound;
 }
 
 bool Target(const char* what, bool met) {
@@ -542,14 +734,23 @@ int main(int argc, char** argv) {
     if (!ParseArgs(argc, argv, &s)) {
         std::fprintf(stderr,
                      "usage: camora-bench-controllers [--seconds N] [--presses N] [--rate B/S] "
-                     "[--latency MS]\n");
+                     "[--latency MS] [--captures N] [--capture-only]\n");
         return 2;
     }
     ::signal(SIGPIPE, SIG_IGN);
     // First, while this process runs nothing but the handset's own threads.
-    const CpuFigures cpu = MeasureCpu(s);
+    const CpuFigures cpu = s.captureOnly ? CpuFigures{} : MeasureCpu(s);
 
     const sim::Shaping shaped{.on = true, .bytesPerSecond = s.rate, .latencyMs = s.latencyMs};
+    if (s.captureOnly) {
+        const CaptureFigures capture = MeasureCapture(shaped, kCaptureQuality, s.captures);
+        const CaptureFigures raw = MeasureRawCapture(shaped, kCaptureQuality, s.captures);
+        const double ofCaptureBound = PrintCapture(s, capture, raw);
+        return Target("still capture fetched at >= 97 % of the shaped stop-and-wait bound",
+                      ofCaptureBound >= 97.0 && capture.stepsPerBlock)
+                   ? 0
+                   : 1;
+    }
     // The simulator's usual pictures fit one block; finer ones take two or three.
     struct Shaped {
         int quality;
@@ -561,6 +762,9 @@ int main(int argc, char** argv) {
         shapedRuns.push_back({quality, MeasureLiveView(shaped, quality, s.seconds),
                               MeasureRawLiveView(shaped, quality, s.seconds)});
     }
+    // A 640 x 480 still of 40 to 60 kB: the simulator's test picture at this quality.
+    const CaptureFigures capture = MeasureCapture(shaped, kCaptureQuality, s.captures);
+    const CaptureFigures captureRaw = MeasureRawCapture(shaped, kCaptureQuality, s.captures);
     const LiveViewFigures plainView = MeasureLiveView({}, 75, s.seconds);
     const LiveViewFigures plainRaw = MeasureRawLiveView({}, 75, s.seconds);
     const Spread keyController = MeasureKeyByController(s.presses);
@@ -582,6 +786,8 @@ int main(int argc, char** argv) {
         std::printf("  controllers reach %.1f %% of the bound, the raw loop %.1f %% of its own\n\n",
                     percent, 100.0 * run.raw.Fps() / run.raw.BoundFps());
     }
+
+    const double captureOfBound = PrintCapture(s, capture, captureRaw);
 
     std::printf("Live view, unshaped pty\n");
     std::printf("  %-30s %9s %12s %12s\n", "", "frames/s", "payload kB/s", "image bytes");
@@ -613,6 +819,8 @@ int main(int argc, char** argv) {
     std::printf("Targets\n");
     bool met = true;
     met &= Target("live view >= 95 % of the shaped stop-and-wait bound", ofBound >= 95.0);
+    met &= Target("still capture fetched at >= 97 % of the shaped stop-and-wait bound",
+                  captureOfBound >= 97.0 && capture.stepsPerBlock);
     met &= Target("key press adds < 5 ms at the 99th percentile", addedP99 < 5.0);
     met &= Target("idle CPU while connected < 1 % of one core", cpu.idle.percent < 1.0);
     return met ? 0 : 1;

@@ -1,5 +1,6 @@
 #include "platform/fs/DeviceRoot.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -41,6 +42,106 @@ void OverrideDeviceRoot(std::string hostPath) {
     }
     g_roots->push_back(std::make_unique<std::string>(std::move(hostPath)));
     g_root = g_roots->back().get();
+}
+
+namespace {
+
+std::string* g_pictures = nullptr;  // guarded by g_lock; never freed, like the roots
+
+std::string HomeFolder() {
+    const char* home = std::getenv("HOME");
+    return home != nullptr && *home != '\0' ? home : ".";
+}
+
+std::string UserPicturesFolder() {
+    const std::string home = HomeFolder();
+    std::string config;
+    if (const char* c = std::getenv("XDG_CONFIG_HOME"); c != nullptr && *c == '/') {
+        config = c;
+    } else {
+        config = home + "/.config";
+    }
+    std::string text;
+    if (std::FILE* f = std::fopen((config + "/user-dirs.dirs").c_str(), "re")) {
+        char chunk[1024];
+        size_t n = 0;
+        // The file is a few hundred bytes; anything past 64 kB is not a user-dirs file.
+        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0 && text.size() < (64u << 10)) {
+            text.append(chunk, n);
+        }
+        std::fclose(f);
+    }
+    return PicturesFolderFromUserDirs(text, home);
+}
+
+}  // namespace
+
+std::string PicturesFolderFromUserDirs(std::string_view userDirs, std::string_view home) {
+    const std::string fallback = std::string(home) + "/Pictures";
+    constexpr std::string_view kKey = "XDG_PICTURES_DIR=";
+    size_t pos = 0;
+    while (pos < userDirs.size()) {
+        size_t end = userDirs.find('\n', pos);
+        if (end == std::string_view::npos) {
+            end = userDirs.size();
+        }
+        std::string_view line = userDirs.substr(pos, end - pos);
+        pos = end + 1;
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+            line.remove_prefix(1);
+        }
+        if (line.substr(0, kKey.size()) != kKey) {
+            continue;
+        }
+        std::string_view value = line.substr(kKey.size());
+        while (!value.empty() && (value.back() == '\r' || value.back() == ' ')) {
+            value.remove_suffix(1);
+        }
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+            value = value.substr(1, value.size() - 2);
+        }
+        std::string folder;
+        if (value.substr(0, 5) == "$HOME") {
+            std::string_view rest = value.substr(5);
+            if (!rest.empty() && rest.front() != '/') {
+                return fallback;  // "$HOMEx" names no folder below home
+            }
+            while (!rest.empty() && rest.front() == '/') {
+                rest.remove_prefix(1);
+            }
+            if (rest.empty()) {
+                return fallback;  // home itself: the folder is disabled
+            }
+            folder = std::string(home) + "/" + std::string(rest);
+        } else if (!value.empty() && value.front() == '/') {
+            folder = std::string(value);
+        } else {
+            return fallback;
+        }
+        while (folder.size() > 1 && folder.back() == '/') {
+            folder.pop_back();
+        }
+        return folder;
+    }
+    return fallback;
+}
+
+const std::string& PicturesFolder() {
+    std::lock_guard lock(g_lock);
+    if (g_pictures == nullptr) {
+        g_pictures = new std::string(UserPicturesFolder());
+    }
+    return *g_pictures;
+}
+
+void OverridePicturesFolder(std::string hostPath) {
+    std::lock_guard lock(g_lock);
+    if (g_roots == nullptr) {
+        g_roots = new std::vector<std::unique_ptr<std::string>>;
+    }
+    g_roots->push_back(std::make_unique<std::string>(hostPath.empty() ? UserPicturesFolder()
+                                                                      : std::move(hostPath)));
+    g_pictures = g_roots->back().get();
 }
 
 std::string DeviceRootPath(std::string_view relative) {

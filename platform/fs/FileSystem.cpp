@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <mutex>
+#include <optional>
 
 #include "platform/fs/DeviceRoot.h"
 #include "platform/sys/Syscall.h"
@@ -18,15 +19,24 @@ namespace platform {
 namespace {
 
 std::mutex g_faultLock;
-std::array<std::pair<FileError, int>, 5> g_faults{};
+struct Fault {
+    FileError error = FileError::None;
+    int count = 0;
+    std::u16string pathSuffix;  // empty: any path
+};
+std::array<Fault, 5> g_faults{};  // guarded by g_faultLock
 
-// Takes one injected fault for the operation, if any is armed.
-FileError TakeFault(FileOp op) {
+bool EndsWith(std::u16string_view text, std::u16string_view suffix) {
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+// Takes one injected fault for the operation on `path`, if any is armed.
+FileError TakeFault(FileOp op, std::u16string_view path) {
     std::lock_guard lock(g_faultLock);
-    auto& [error, count] = g_faults[static_cast<size_t>(op)];
-    if (count > 0) {
-        --count;
-        return error;
+    Fault& fault = g_faults[static_cast<size_t>(op)];
+    if (fault.count > 0 && EndsWith(path, fault.pathSuffix)) {
+        --fault.count;
+        return fault.error;
     }
     return FileError::None;
 }
@@ -114,17 +124,96 @@ std::string ResolveEntry(const std::string& folder, const std::u16string& name) 
     return exact;
 }
 
+// The host folder that the first `count` parts start from, and how many of
+// them it stands for.
+struct Base {
+    std::string host;
+    size_t consumed = 0;
+};
+Base BaseFor(const std::vector<std::u16string>& parts, size_t count) {
+    static const auto kPictures = SplitHandsetPath(kPicturesFolder);
+    static const auto kHost = SplitHandsetPath(kHostFolder);
+    const auto startsWith = [&](const std::vector<std::u16string>& prefix) {
+        if (count < prefix.size()) {
+            return false;
+        }
+        for (size_t i = 0; i < prefix.size(); ++i) {
+            if (!SameNameIgnoringCase(parts[i], prefix[i])) {
+                return false;
+            }
+        }
+        return true;
+    };
+    if (startsWith(kPictures)) {
+        return {PicturesFolder(), kPictures.size()};
+    }
+    if (startsWith(kHost)) {
+        return {std::string(), kHost.size()};  // the host's root
+    }
+    return {DeviceRoot(), 0};
+}
+
 std::string HostFolderOf(const std::vector<std::u16string>& parts, size_t count) {
-    std::string host = DeviceRoot();
-    for (size_t i = 0; i < count; ++i) {
-        const std::string entry = ResolveEntry(host, parts[i]);
+    const Base base = BaseFor(parts, count);
+    std::string host = base.host;
+    for (size_t i = base.consumed; i < count; ++i) {
+        const std::string entry = ResolveEntry(host.empty() ? "/" : host, parts[i]);
         host += '/';
         host += entry;
     }
-    return host;
+    return host.empty() ? "/" : host;
+}
+
+// The rest of `path` below `folder` ("" for the folder itself), or nullopt.
+std::optional<std::string_view> Below(std::string_view path, std::string_view folder) {
+    while (folder.size() > 1 && folder.back() == '/') {
+        folder.remove_suffix(1);
+    }
+    if (folder.empty() || path.substr(0, folder.size()) != folder) {
+        return std::nullopt;
+    }
+    std::string_view rest = path.substr(folder.size());
+    if (!rest.empty() && rest.front() != '/' && folder != "/") {
+        return std::nullopt;
+    }
+    while (!rest.empty() && rest.front() == '/') {
+        rest.remove_prefix(1);
+    }
+    return rest;
+}
+
+// `folder` (a handset path) with the components of the host path `rest`.
+std::u16string JoinHandset(std::u16string_view folder, std::string_view rest) {
+    std::u16string out(folder);
+    while (!out.empty() && out.back() == u'\\') {
+        out.pop_back();
+    }
+    size_t pos = 0;
+    while (pos < rest.size()) {
+        size_t end = rest.find('/', pos);
+        if (end == std::string_view::npos) {
+            end = rest.size();
+        }
+        if (end > pos) {
+            out += u'\\';
+            out += Utf8ToUtf16(rest.substr(pos, end - pos));
+        }
+        pos = end + 1;
+    }
+    return out.empty() ? std::u16string(u"\\") : out;
 }
 
 }  // namespace
+
+std::u16string HandsetPathFor(std::string_view hostPath) {
+    if (const auto rest = Below(hostPath, PicturesFolder())) {
+        return JoinHandset(kPicturesFolder, *rest);
+    }
+    if (const auto rest = Below(hostPath, DeviceRoot())) {
+        return JoinHandset(u"", *rest);
+    }
+    return JoinHandset(kHostFolder, hostPath);
+}
 
 std::string HostPathFor(std::u16string_view handsetPath) {
     const auto parts = SplitHandsetPath(handsetPath);
@@ -134,7 +223,7 @@ std::string HostPathFor(std::u16string_view handsetPath) {
 std::unique_ptr<File> File::Open(std::u16string_view handsetPath, FileAccess access,
                                  FileDisposition disposition, FileError* error) {
     SetError(error, FileError::None);
-    if (const FileError fault = TakeFault(FileOp::Open); fault != FileError::None) {
+    if (const FileError fault = TakeFault(FileOp::Open, handsetPath); fault != FileError::None) {
         SetError(error, fault);
         return nullptr;
     }
@@ -171,7 +260,7 @@ std::unique_ptr<File> File::Open(std::u16string_view handsetPath, FileAccess acc
         SetError(error, FileError::Other);
         return nullptr;
     }
-    return std::unique_ptr<File>(new File(fd));
+    return std::unique_ptr<File>(new File(fd, handsetPath));
 }
 
 File::~File() {
@@ -182,7 +271,7 @@ File::~File() {
 
 bool File::Read(void* buffer, uint32_t count, uint32_t* got) {
     *got = 0;
-    if (const FileError fault = TakeFault(FileOp::Read); fault != FileError::None) {
+    if (const FileError fault = TakeFault(FileOp::Read, path_); fault != FileError::None) {
         lastError_ = fault;
         return false;
     }
@@ -204,7 +293,7 @@ bool File::Read(void* buffer, uint32_t count, uint32_t* got) {
 
 bool File::Write(const void* buffer, uint32_t count, uint32_t* written) {
     *written = 0;
-    if (const FileError fault = TakeFault(FileOp::Write); fault != FileError::None) {
+    if (const FileError fault = TakeFault(FileOp::Write, path_); fault != FileError::None) {
         lastError_ = fault;
         return false;
     }
@@ -226,7 +315,7 @@ bool File::Close() {
         return true;
     }
     bool ok = true;
-    if (const FileError fault = TakeFault(FileOp::Close); fault != FileError::None) {
+    if (const FileError fault = TakeFault(FileOp::Close, path_); fault != FileError::None) {
         lastError_ = fault;
         ok = false;
     } else if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) {
@@ -291,7 +380,7 @@ std::vector<std::u16string> FindFiles(std::u16string_view pattern) {
 
 bool ReplaceFile(std::u16string_view from, std::u16string_view to, FileError* error) {
     SetError(error, FileError::None);
-    if (const FileError fault = TakeFault(FileOp::Replace); fault != FileError::None) {
+    if (const FileError fault = TakeFault(FileOp::Replace, to); fault != FileError::None) {
         SetError(error, fault);
         return false;
     }
@@ -309,10 +398,15 @@ bool DeleteFile(std::u16string_view handsetPath) {
 bool CreateFolder(std::u16string_view handsetPath, FileError* error) {
     SetError(error, FileError::None);
     const auto parts = SplitHandsetPath(handsetPath);
-    std::string host = DeviceRoot();
+    const Base base = BaseFor(parts, parts.size());
+    std::string host = base.host.empty() ? "/" : base.host;
     ::mkdir(host.c_str(), 0755);
-    for (const auto& part : parts) {
+    for (size_t i = base.consumed; i < parts.size(); ++i) {
+        const std::u16string& part = parts[i];
         const std::string entry = ResolveEntry(host, part);
+        if (host == "/") {
+            host.clear();
+        }
         host += '/';
         host += entry;
         if (::mkdir(host.c_str(), 0755) != 0 && errno != EEXIST) {
@@ -323,14 +417,14 @@ bool CreateFolder(std::u16string_view handsetPath, FileError* error) {
     return true;
 }
 
-void InjectFileFault(FileOp op, FileError error, int count) {
+void InjectFileFault(FileOp op, FileError error, int count, std::u16string_view pathSuffix) {
     std::lock_guard lock(g_faultLock);
-    g_faults[static_cast<size_t>(op)] = {error, count};
+    g_faults[static_cast<size_t>(op)] = {error, count, std::u16string(pathSuffix)};
 }
 
 void ClearFileFaults() {
     std::lock_guard lock(g_faultLock);
-    g_faults.fill({FileError::None, 0});
+    g_faults.fill({});
 }
 
 }  // namespace platform

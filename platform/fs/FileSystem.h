@@ -42,14 +42,27 @@ public:
     FileError LastError() const { return lastError_; }
 
 private:
-    explicit File(int fd) : fd_(fd) {}
+    File(int fd, std::u16string_view path) : fd_(fd), path_(path) {}
     int fd_;
+    std::u16string path_;  // as opened, for injected faults
     FileError lastError_ = FileError::None;
 };
+
+// Where handset folders live on the host. Most are inside the device root;
+// the handset's picture folder is the user's pictures folder (PicturesFolder),
+// and every other host folder appears below kHostFolder with its host path,
+// so that a folder the user picks anywhere has a handset path.
+inline constexpr std::u16string_view kPicturesFolder =
+    u"\\My Documents\\\u30DE\u30A4 \u30D4\u30AF\u30C1\u30E3\\";
+inline constexpr std::u16string_view kHostFolder = u"\\Linux\\";
 
 // The host path that a handset path stands for (folders resolved without
 // regard to letter case where they exist).
 std::string HostPathFor(std::u16string_view handsetPath);
+// The handset path of an absolute host path, without a closing backslash:
+// below the pictures folder it starts with kPicturesFolder, below the device
+// root with a backslash, anywhere else with kHostFolder.
+std::u16string HandsetPathFor(std::string_view hostPath);
 
 // Names (not paths) of the files in the pattern's folder that match its last
 // component, where `*` is any run and `?` any one character, letter case
@@ -65,9 +78,12 @@ bool CreateFolder(std::u16string_view handsetPath, FileError* error = nullptr);
 // True when `name` matches `pattern` (`*`, `?`), letter case ignored.
 bool MatchesPattern(std::u16string_view name, std::u16string_view pattern);
 
-// Test support: the next `count` operations of the kind fail with `error`.
+// Test support: the next `count` operations of the kind fail with `error`;
+// with `pathSuffix`, only those on files whose handset path ends with it
+// (Replace: the target's).
 enum class FileOp { Open, Read, Write, Close, Replace };
-void InjectFileFault(FileOp op, FileError error, int count = 1);
+void InjectFileFault(FileOp op, FileError error, int count = 1,
+                     std::u16string_view pathSuffix = {});
 void ClearFileFaults();
 
 }  // namespace platform

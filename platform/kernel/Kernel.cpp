@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -227,7 +228,23 @@ void ReportForbiddenWait(const char* what) {
 #endif
 }
 
+namespace {
+std::mutex g_dateLock;
+std::optional<LocalDate> g_fixedDate;
+}  // namespace
+
+void OverrideLocalDate(const LocalDate* date) {
+    std::lock_guard lock(g_dateLock);
+    g_fixedDate = date != nullptr ? std::optional<LocalDate>(*date) : std::nullopt;
+}
+
 LocalDate GetLocalDate() {
+    {
+        std::lock_guard lock(g_dateLock);
+        if (g_fixedDate) {
+            return *g_fixedDate;
+        }
+    }
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);

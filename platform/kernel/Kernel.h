@@ -131,6 +131,9 @@ struct LocalDate {
     int day;    // 1 to 31
 };
 LocalDate GetLocalDate();
+// Test support only: GetLocalDate answers `date` from now on; null goes back
+// to the clock.
+void OverrideLocalDate(const LocalDate* date);
 
 // Test support only: every wait, sleep and tick runs `factor` times faster.
 // The program itself never calls it.

@@ -41,10 +41,10 @@ TEST_F(FileSystemTest, HandsetPathsResolveInsideTheDeviceRoot) {
 }
 
 TEST_F(FileSystemTest, NonAsciiNamesAreUtf8OnTheHost) {
-    const std::u16string folder = u"\\My Documents\\\u30DE\u30A4 \u30D4\u30AF\u30C1\u30E3";
+    const std::u16string folder = u"\\My Documents\\\u5199\u771F \u30A2\u30EB\u30D0\u30E0";
     ASSERT_TRUE(CreateFolder(folder));
     EXPECT_TRUE(std::filesystem::is_directory(root_.Host(
-        "My Documents/\xE3\x83\x9E\xE3\x82\xA4 \xE3\x83\x94\xE3\x82\xAF\xE3\x83\x81\xE3\x83\xA3")));
+        "My Documents/\xE5\x86\x99\xE7\x9C\x9F \xE3\x82\xA2\xE3\x83\xAB\xE3\x83\x90\xE3\x83\xA0")));
     auto file = File::Open(folder + u"\\J.jpg", FileAccess::Write, FileDisposition::CreateNew);
     ASSERT_NE(file, nullptr);
     uint32_t written = 0;

@@ -171,8 +171,8 @@ TEST_F(ProgramEndToEndTest, ConnectsThroughTheRegistryAndExitsWithYes) {
                 }
                 if (!r.configStore || !r.cameraState || !r.ctpEngine || r.linkLoader ||
                     !r.bluetooth || !r.gpsController || !r.commandController || !r.modeController ||
-                    !r.monitorController || !r.backdropScreen || !r.selectScreen ||
-                    !r.connectScreen || !r.mainScreen || !r.instance) {
+                    !r.monitorController || !r.captureController || !r.backdropScreen ||
+                    !r.selectScreen || !r.connectScreen || !r.mainScreen || !r.instance) {
                     ProgramDriver::Fail("a registry entry is wrong");
                 }
                 return true;

@@ -17,6 +17,8 @@ TempDeviceRoot::TempDeviceRoot() {
     }
     path_ = tmpl;
     platform::OverrideDeviceRoot(path_);
+    // A test never writes into the user's own pictures folder.
+    platform::OverridePicturesFolder(Host(kPicturesRelative));
 }
 
 TempDeviceRoot::~TempDeviceRoot() {

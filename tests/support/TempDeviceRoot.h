@@ -5,8 +5,12 @@
 
 namespace testsupport {
 
+// Also stands in for the user's pictures folder, at kPicturesRelative below
+// the root (created on first use).
 class TempDeviceRoot {
 public:
+    static constexpr const char* kPicturesRelative = "host-pictures";
+
     TempDeviceRoot();
     ~TempDeviceRoot();
     TempDeviceRoot(const TempDeviceRoot&) = delete;

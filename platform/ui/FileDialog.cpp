@@ -1,0 +1,162 @@
+#include "platform/ui/FileDialog.h"
+
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QStorageInfo>
+#include <QTimer>
+#include <QUrl>
+#include <mutex>
+
+#include "platform/fs/DeviceRoot.h"
+#include "platform/fs/FileSystem.h"
+#include "platform/text/Text.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/QtSupport.h"
+
+namespace platform {
+namespace {
+
+std::mutex g_hookLock;
+std::function<void(SaveFileDialogView&)>* g_hook = nullptr;  // guarded by g_hookLock
+
+std::function<void(SaveFileDialogView&)> Hook() {
+    std::lock_guard lock(g_hookLock);
+    return g_hook != nullptr ? *g_hook : nullptr;
+}
+
+// "jpeg files(*.jpg *.jpeg)" showing, "*.jpg" filtering: Qt reads the
+// patterns from the last parentheses, and hides them when told to.
+QString NameFilter(const std::u16string& description, const std::u16string& patterns) {
+    QString list = qt::ToQString(patterns);
+    list.replace(QLatin1Char(';'), QLatin1Char(' '));
+    return qt::ToQString(description) + QStringLiteral(" (") + list + QLatin1Char(')');
+}
+
+// The nearest folder that exists, from `host` up.
+QString ExistingFolder(const std::string& host) {
+    QDir dir(QString::fromStdString(host));
+    while (!dir.exists() && !dir.isRoot()) {
+        if (!dir.cdUp()) {
+            break;
+        }
+    }
+    return dir.absolutePath();
+}
+
+// The places a desktop user saves to: home, pictures, desktop, documents,
+// downloads, and mounted removable media.
+QList<QUrl> Places() {
+    QList<QUrl> urls;
+    const auto add = [&urls](const QString& path) {
+        if (!path.isEmpty() && QDir(path).exists() && !urls.contains(QUrl::fromLocalFile(path))) {
+            urls << QUrl::fromLocalFile(path);
+        }
+    };
+    add(QDir::homePath());
+    add(QString::fromStdString(PicturesFolder()));
+    for (const auto location : {QStandardPaths::DesktopLocation, QStandardPaths::DocumentsLocation,
+                                QStandardPaths::DownloadLocation}) {
+        add(QStandardPaths::writableLocation(location));
+    }
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
+        const QString root = volume.rootPath();
+        if (volume.isValid() && volume.isReady() &&
+            (root.startsWith(QStringLiteral("/media/")) ||
+             root.startsWith(QStringLiteral("/run/media/")))) {
+            add(root);
+        }
+    }
+    return urls;
+}
+
+class View final : public SaveFileDialogView {
+public:
+    explicit View(QFileDialog& dialog) : dialog_(dialog) {}
+    std::string Folder() const override { return dialog_.directory().absolutePath().toStdString(); }
+    std::u16string FileName() const override {
+        const auto* edit = dialog_.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        return edit != nullptr ? edit->text().toStdU16String() : std::u16string();
+    }
+    std::vector<std::u16string> Filters() const override {
+        std::vector<std::u16string> out;
+        for (const QString& f : dialog_.nameFilters()) {
+            out.push_back(f.toStdU16String());
+        }
+        return out;
+    }
+    std::u16string DefaultExtension() const override {
+        return dialog_.defaultSuffix().toStdU16String();
+    }
+    void Save(const std::u16string& name) override {
+        if (auto* edit = dialog_.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+            edit->setText(qt::ToQString(name));
+        }
+        Press(QDialogButtonBox::Save);
+    }
+    void Cancel() override { Press(QDialogButtonBox::Cancel); }
+
+private:
+    void Press(QDialogButtonBox::StandardButton which) {
+        auto* box = dialog_.findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+        QPushButton* button = box != nullptr ? box->button(which) : nullptr;
+        if (button != nullptr) {
+            button->click();
+        }
+    }
+    QFileDialog& dialog_;
+};
+
+bool ShowOnGui(const SaveFileRequest& request, std::u16string* path) {
+    QFileDialog dialog(qt::WidgetOf(request.owner));
+    // Qt's own dialog everywhere, so that it looks and behaves the same on
+    // every desktop and tests can drive it; the program asks its own
+    // overwrite question.
+    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite |
+                      QFileDialog::HideNameFilterDetails);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    QStringList filters;
+    for (const auto& [description, patterns] : request.filters) {
+        filters << NameFilter(description, patterns);
+    }
+    dialog.setNameFilters(filters);
+    dialog.setDefaultSuffix(qt::ToQString(request.defaultExtension));
+    dialog.setSidebarUrls(Places());
+    dialog.setDirectory(ExistingFolder(HostPathFor(request.initialFolder)));
+    dialog.selectFile(qt::ToQString(request.fileName));
+
+    if (auto hook = Hook()) {
+        QTimer::singleShot(0, &dialog, [&dialog, hook] {
+            View view(dialog);
+            hook(view);
+        });
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return false;
+    }
+    *path = HandsetPathFor(dialog.selectedFiles().constFirst().toStdString());
+    return true;
+}
+
+}  // namespace
+
+bool ShowSaveFileDialog(const SaveFileRequest& request, std::u16string* path) {
+    bool chosen = false;
+    if (IsGuiThread()) {
+        return ShowOnGui(request, path);
+    }
+    qt::RunOnGui([&] { chosen = ShowOnGui(request, path); });
+    return chosen;
+}
+
+void SetSaveFileDialogHook(std::function<void(SaveFileDialogView&)> hook) {
+    std::lock_guard lock(g_hookLock);
+    // Never freed: a dialog may be showing through the old one.
+    g_hook = hook ? new std::function<void(SaveFileDialogView&)>(std::move(hook)) : nullptr;
+}
+
+}  // namespace platform

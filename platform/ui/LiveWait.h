@@ -1,0 +1,13 @@
+// A pause that keeps the program's windows alive: on the GUI thread its event
+// loop runs meanwhile (windows paint, boxes of other threads show and close,
+// other threads' sends are served); on any other thread it is a plain sleep.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// Waits `ms` milliseconds of the (scaled) clock.
+void WaitKeepingWindowsLive(uint32_t ms);
+
+}  // namespace platform
