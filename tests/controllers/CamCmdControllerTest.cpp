@@ -82,7 +82,7 @@ TEST_F(CamCmdControllerTest, HeldKeyIsSentAgainAsSoonAsEachAnswerHasCome) {
     const std::vector<sim::WireFrame> answers = SentOn(3);
     std::vector<sim::WireFrame> keys;
     for (const sim::WireFrame& f : cam_.ReceivedFrames()) {
-        if (f.opcode() == sim::CTP_CAMCMD) {
+        if (f.Opcode() == sim::CTP_CAMCMD) {
             keys.push_back(f);
         }
     }
@@ -134,7 +134,7 @@ TEST_F(CamCmdControllerTest, SilentCameraGetsOneErrorReportAfterTimeOutThenTheCo
 
     std::vector<sim::WireFrame> frames;
     for (const sim::WireFrame& f : cam_.ReceivedFrames()) {
-        if (f.channel() == 3) {
+        if (f.Channel() == 3) {
             frames.push_back(f);
         }
     }

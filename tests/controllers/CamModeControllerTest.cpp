@@ -131,7 +131,7 @@ TEST_F(CamModeControllerTest, NoPollBeforeSetWindowThenPollsPacedByTheAnswers) {
     ASSERT_TRUE(PumpUntil([&] { return ReceivedWith(CTP_MODE_POLL).size() >= 4; }));
     std::vector<sim::WireFrame> polls;
     for (const sim::WireFrame& f : cam_.ReceivedFrames()) {
-        if (f.opcode() == sim::CTP_MODE_POLL) {
+        if (f.Opcode() == sim::CTP_MODE_POLL) {
             polls.push_back(f);
             EXPECT_EQ(f.bytes, kModePoll);
         }

@@ -98,7 +98,7 @@ protected:
     std::vector<sim::WireFrame> Frames(uint16_t opcode) const {
         std::vector<sim::WireFrame> found;
         for (auto& frame : cam_.ReceivedFrames()) {
-            if (frame.opcode() == opcode) {
+            if (frame.Opcode() == opcode) {
                 found.push_back(frame);
             }
         }
@@ -107,7 +107,7 @@ protected:
     size_t OnChannel2() const {
         size_t count = 0;
         for (const auto& frame : cam_.ReceivedFrames()) {
-            count += frame.channel() == 2 ? 1 : 0;
+            count += frame.Channel() == 2 ? 1 : 0;
         }
         return count;
     }
