@@ -4,7 +4,7 @@
 
 namespace {
 
-// Guards discoveryEvent against a notification that arrives while the object
+// Guards discoveryEvent_ against a notification that arrives while the object
 // is being destroyed (the SDK stops notifying only in its own destructor,
 // which runs after ours). A library-wide lock outlives every object.
 std::mutex g_eventLock;
@@ -12,20 +12,20 @@ std::mutex g_eventLock;
 }  // namespace
 
 CLinkBtIf::CLinkBtIf()
-    : discoveryEvent(platform::Event::Create(platform::ResetMode::Manual, false)) {
-    if (discoveryEvent) {
-        discoveryEvent->Reset();
+    : discoveryEvent_(platform::Event::Create(platform::ResetMode::Manual, false)) {
+    if (discoveryEvent_) {
+        discoveryEvent_->Reset();
     }
 }
 
 CLinkBtIf::~CLinkBtIf() {
     std::lock_guard lock(g_eventLock);
-    discoveryEvent.reset();
+    discoveryEvent_.reset();
 }
 
 void CLinkBtIf::OnDiscoveryComplete() {
     std::lock_guard lock(g_eventLock);
-    if (discoveryEvent) {
-        discoveryEvent->Set();
+    if (discoveryEvent_) {
+        discoveryEvent_->Set();
     }
 }

@@ -12,9 +12,12 @@ public:
     CLinkBtIf();
     ~CLinkBtIf() override;
 
-    // Runs on the stack's thread: sets discoveryEvent when it exists.
+    // Runs on the stack's thread: sets the discovery event when it exists.
     void OnDiscoveryComplete() override;
 
     // Manual-reset, created non-signalled; null when it could not be created.
-    std::unique_ptr<platform::Event> discoveryEvent;
+    platform::Event* DiscoveryEvent() const { return discoveryEvent_.get(); }
+
+private:
+    std::unique_ptr<platform::Event> discoveryEvent_;
 };

@@ -61,7 +61,7 @@ void FillRecord(const CBtIf::REM_DEV_INFO& info, DeviceRecord* record) {
 
 // Connects the client to the device's serial-port service: the port number, or 0.
 int ConnectClient(const uint8_t* address) {
-    if (!g_client.connectEvent) {
+    if (g_client.ConnectEvent() == nullptr) {
         return 0;
     }
     auto* records = new (std::nothrow) CSdpDiscoveryRec[1];
@@ -72,18 +72,18 @@ int ConnectClient(const uint8_t* address) {
     const int n =
         g_interface->ReadDiscoveryRecords(address, 1, records, &CBtIf::guid_SERVCLASS_SERIAL_PORT);
     if (n >= 1) {
-        g_client.connectEvent->Reset();
-        g_client.lastState = CLinkSppClient::kNoState;
+        g_client.ConnectEvent()->Reset();
+        g_client.ClearLastState();
         const int rc = g_client.CreateConnection(address, records[0].serviceName);
         if (rc == CSppClient::kSuccess) {
             // Only a connected notification yields a port: a failed attempt
             // must not hand back the port of an earlier connection.
-            if (g_client.connectEvent->Wait(kConnectWaitLimitMs) &&
-                g_client.lastState == CSppClient::kStateConnected) {
-                result = g_client.comPort;
+            if (g_client.ConnectEvent()->Wait(kConnectWaitLimitMs) &&
+                g_client.LastState() == CSppClient::kStateConnected) {
+                result = g_client.ComPort();
             }
         } else if (rc == CSppClient::kAlreadyConnected) {
-            result = g_client.comPort;
+            result = g_client.ComPort();
         }
     }
     delete[] records;
@@ -148,8 +148,9 @@ int ConnectSpp(const uint8_t* address) {
     }
     uint8_t copy[CBtIf::kAddressLength];
     std::memcpy(copy, address, sizeof copy);
-    if (g_interface->discoveryEvent && g_interface->StartDiscovery(copy, nullptr) == 1) {
-        g_interface->discoveryEvent->Wait(kDiscoveryWaitLimitMs);
+    if (g_interface->DiscoveryEvent() != nullptr &&
+        g_interface->StartDiscovery(copy, nullptr) == 1) {
+        g_interface->DiscoveryEvent()->Wait(kDiscoveryWaitLimitMs);
     }
     const int port = ConnectClient(copy);
     return port < 0 ? 0 : port;

@@ -20,11 +20,17 @@ public:
                              int16_t comPort, int state) override;
 
     // The COM port of the last connected notification; 0 at first.
-    std::atomic<int> comPort{0};
+    int ComPort() const { return comPort_; }
     // Manual-reset, created non-signalled; null when it could not be created.
-    std::unique_ptr<platform::Event> connectEvent;
+    platform::Event* ConnectEvent() const { return connectEvent_.get(); }
     // The state code of the last notification, kNoState before the first
-    // since the caller cleared it: tells a connection from a failed attempt.
+    // since ClearLastState: tells a connection from a failed attempt.
     static constexpr int kNoState = -1;
-    std::atomic<int> lastState{kNoState};
+    int LastState() const { return lastState_; }
+    void ClearLastState() { lastState_ = kNoState; }
+
+private:
+    std::atomic<int> comPort_{0};
+    std::unique_ptr<platform::Event> connectEvent_;
+    std::atomic<int> lastState_{kNoState};
 };

@@ -233,13 +233,13 @@ bool Camcorder::LinkUp() const {
 
 CameraStatus Camcorder::Status() const {
     std::lock_guard lock(mu_);
-    return model_.status();
+    return model_.Status();
 }
 
 void Camcorder::ChangeStatus(const std::function<void(CameraStatus&)>& change) {
     {
         std::lock_guard lock(mu_);
-        CameraStatus s = model_.status();
+        CameraStatus s = model_.Status();
         change(s);
         model_.SetStatus(s);
         NoteEventLocked();
@@ -305,7 +305,7 @@ void Camcorder::QueueGpsSentenceStatuses(const std::vector<uint16_t>& statuses) 
 }
 bool Camcorder::GpsFeedOn() const {
     std::lock_guard lock(mu_);
-    return model_.gpsFeedOn();
+    return model_.GpsFeedOn();
 }
 
 // ---- faults and link -----------------------------------------------------
@@ -387,7 +387,7 @@ size_t Camcorder::CountReceived(uint16_t opcode) const {
     std::lock_guard lock(mu_);
     return static_cast<size_t>(
         std::count_if(received_.begin(), received_.end(),
-                      [&](const WireFrame& f) { return f.opcode() == opcode; }));
+                      [&](const WireFrame& f) { return f.Opcode() == opcode; }));
 }
 
 uint64_t Camcorder::DiscardedBytes() const {
@@ -397,32 +397,32 @@ uint64_t Camcorder::DiscardedBytes() const {
 
 std::vector<uint16_t> Camcorder::Keys() const {
     std::lock_guard lock(mu_);
-    return model_.keys();
+    return model_.Keys();
 }
 
 std::vector<std::string> Camcorder::GpsSentences() const {
     std::lock_guard lock(mu_);
-    return model_.gpsSentences();
+    return model_.GpsSentences();
 }
 
 std::vector<ErrorReport> Camcorder::ErrorReports() const {
     std::lock_guard lock(mu_);
-    return model_.errorReports();
+    return model_.ErrorReports();
 }
 
 std::vector<std::vector<uint8_t>> Camcorder::UnknownRequests() const {
     std::lock_guard lock(mu_);
-    return model_.unknownRequests();
+    return model_.UnknownRequests();
 }
 
 uint32_t Camcorder::LiveViewFrames() const {
     std::lock_guard lock(mu_);
-    return model_.liveViewFrames();
+    return model_.LiveViewFrames();
 }
 
 std::vector<uint8_t> Camcorder::HeldImage() const {
     std::lock_guard lock(mu_);
-    return model_.heldImage();
+    return model_.HeldImage();
 }
 
 void Camcorder::ClearRecords() {
@@ -506,8 +506,8 @@ void Camcorder::ReaderLoop() {
                 HandleFrame(std::move(*frame), at);
             }
             std::lock_guard lock(mu_);
-            if (decoder.discardedBytes() != discarded_) {
-                discarded_ = decoder.discardedBytes();
+            if (decoder.DiscardedBytes() != discarded_) {
+                discarded_ = decoder.DiscardedBytes();
                 NoteEventLocked();
             }
         } else if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
@@ -544,9 +544,9 @@ void Camcorder::HandleFrame(std::vector<uint8_t> frame, Clock::time_point readAt
     }
     const Clock::time_point now = Clock::now();
     received_.push_back({SinceStartMs(now), frame});
-    const uint64_t versionBefore = model_.statusVersion();
+    const uint64_t versionBefore = model_.StatusVersion();
     Reaction reaction = model_.Handle(frame);
-    if (model_.statusVersion() != versionBefore) {
+    if (model_.StatusVersion() != versionBefore) {
         WakeWriterLocked();  // a waiting mode poll goes out now
     }
     NoteEventLocked();
@@ -559,11 +559,11 @@ void Camcorder::HandleFrame(std::vector<uint8_t> frame, Clock::time_point readAt
     if (options_.shaping.on) {
         out.earliest += std::chrono::milliseconds(options_.shaping.latencyMs);
     }
-    out.channel = request.channel();
+    out.channel = request.Channel();
     out.modeAnswer = reaction.kind == Reaction::Kind::PacedStatus;
     out.frame = std::move(reaction.frame);
 
-    if (const std::optional<Fault> fault = TakeFaultLocked(request.opcode())) {
+    if (const std::optional<Fault> fault = TakeFaultLocked(request.Opcode())) {
         switch (fault->kind) {
             case FaultKind::Silence:
                 return;
@@ -576,7 +576,7 @@ void Camcorder::HandleFrame(std::vector<uint8_t> frame, Clock::time_point readAt
             case FaultKind::WrongChannel:
                 out.channel = fault->channel != 0
                                   ? fault->channel
-                                  : static_cast<uint16_t>(request.channel() % 4 + 1);
+                                  : static_cast<uint16_t>(request.Channel() % 4 + 1);
                 if (out.frame.size() >= 2) {
                     out.frame[0] = static_cast<uint8_t>(out.channel >> 8);
                     out.frame[1] = static_cast<uint8_t>(out.channel);
@@ -614,7 +614,7 @@ void Camcorder::QueueLocked(Outgoing out) {
 
 Camcorder::Clock::time_point Camcorder::DueLocked(const Outgoing& out) const {
     Clock::time_point due = out.earliest;
-    if (out.modeAnswer && lastModeAnswer_ && model_.statusVersion() == answeredStatusVersion_) {
+    if (out.modeAnswer && lastModeAnswer_ && model_.StatusVersion() == answeredStatusVersion_) {
         due = std::max(due,
                        *lastModeAnswer_ + std::chrono::milliseconds(options_.modePollIntervalMs));
     }
@@ -651,9 +651,9 @@ void Camcorder::WriterLoop() {
         std::vector<uint8_t> frame =
             out.modeAnswer ? model_.ModeAnswer(out.channel) : std::move(out.frame);
         const Clock::time_point leaving = Clock::now();
-        if (FrameView{frame}.opcode() == CTP_CAM_MODE) {
+        if (FrameView{frame}.Opcode() == CTP_CAM_MODE) {
             lastModeAnswer_ = leaving;
-            answeredStatusVersion_ = model_.statusVersion();
+            answeredStatusVersion_ = model_.StatusVersion();
         }
         if (out.cutAt != 0) {
             // Always at least one byte short, so that the frame really is cut.

@@ -79,8 +79,8 @@ struct Options {
 struct WireFrame {
     uint64_t atMs = 0;
     std::vector<uint8_t> bytes = {};
-    uint16_t channel() const { return FrameView{bytes}.channel(); }
-    uint16_t opcode() const { return FrameView{bytes}.opcode(); }
+    uint16_t Channel() const { return FrameView{bytes}.Channel(); }
+    uint16_t Opcode() const { return FrameView{bytes}.Opcode(); }
 };
 
 class Camcorder {

@@ -100,17 +100,17 @@ Reaction CameraModel::Handle(std::span<const uint8_t> frame) {
     };
 
     const FrameView view{frame};
-    if (frame.size() < kMinFrameBytes || view.length() != frame.size()) {
+    if (frame.size() < kMinFrameBytes || view.Length() != frame.size()) {
         return Unknown(frame);
     }
     for (const Entry& e : kTable) {
-        if (e.opcode != view.opcode()) {
+        if (e.opcode != view.Opcode()) {
             continue;
         }
-        if (view.body().size() < e.bodyBytes) {
+        if (view.Body().size() < e.bodyBytes) {
             return Unknown(frame);
         }
-        const Request r{view.channel(), view.opcode(), frame, view.body(),
+        const Request r{view.Channel(), view.Opcode(), frame, view.Body(),
                         view.BodyU16(0).value_or(0)};
         return (this->*e.handler)(r);
     }
@@ -123,7 +123,7 @@ Reaction CameraModel::Unknown(std::span<const uint8_t> frame) {
     const FrameView view{frame};
     Reaction r;
     r.kind = Reaction::Kind::Reply;
-    r.frame = EncodeFrame(view.channel(), view.opcode());
+    r.frame = EncodeFrame(view.Channel(), view.Opcode());
     return r;
 }
 

@@ -63,10 +63,10 @@ public:
     // Acts on one whole received frame (envelope included).
     Reaction Handle(std::span<const uint8_t> frame);
 
-    const CameraStatus& status() const { return status_; }
+    const CameraStatus& Status() const { return status_; }
     void SetStatus(const CameraStatus& status);
     // Counts every change of the status, whoever made it.
-    uint64_t statusVersion() const { return statusVersion_; }
+    uint64_t StatusVersion() const { return statusVersion_; }
     // The mode answer for the current status, on `channel`.
     std::vector<uint8_t> ModeAnswer(uint16_t channel) const;
 
@@ -76,7 +76,7 @@ public:
     void SetGpsSentenceStatus(uint16_t status) { gpsSentenceStatus_ = status; }
     void QueueGpsCommandStatuses(const std::vector<uint16_t>& statuses);
     void QueueGpsSentenceStatuses(const std::vector<uint16_t>& statuses);
-    bool gpsFeedOn() const { return gpsFeedOn_; }
+    bool GpsFeedOn() const { return gpsFeedOn_; }
 
     void set_jpegQuality(int quality) { jpegQuality_ = quality; }
     void set_stillFormat(const StillFormat& format) { stillFormat_ = format; }
@@ -84,14 +84,14 @@ public:
     void set_clockText(std::string text) { clockText_ = std::move(text); }
 
     // What the camera was told, in arrival order.
-    const std::vector<uint16_t>& keys() const { return keys_; }
-    const std::vector<std::string>& gpsSentences() const { return gpsSentences_; }
-    const std::vector<ErrorReport>& errorReports() const { return errorReports_; }
-    const std::vector<std::vector<uint8_t>>& unknownRequests() const { return unknown_; }
-    uint32_t liveViewFrames() const { return liveViewFrames_; }
-    uint32_t stills() const { return stills_; }
+    const std::vector<uint16_t>& Keys() const { return keys_; }
+    const std::vector<std::string>& GpsSentences() const { return gpsSentences_; }
+    const std::vector<ErrorReport>& ErrorReports() const { return errorReports_; }
+    const std::vector<std::vector<uint8_t>>& UnknownRequests() const { return unknown_; }
+    uint32_t LiveViewFrames() const { return liveViewFrames_; }
+    uint32_t Stills() const { return stills_; }
     // The picture held for transfer (empty when none).
-    const std::vector<uint8_t>& heldImage() const { return image_; }
+    const std::vector<uint8_t>& HeldImage() const { return image_; }
     void ClearRecords();
 
 private:

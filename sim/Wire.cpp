@@ -21,7 +21,7 @@ uint32_t GetU32(const uint8_t* at) {
 }
 
 std::optional<uint16_t> FrameView::BodyU16(size_t offset) const {
-    const std::span<const uint8_t> b = body();
+    const std::span<const uint8_t> b = Body();
     if (offset + 2 > b.size()) {
         return std::nullopt;
     }

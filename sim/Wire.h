@@ -49,11 +49,11 @@ uint32_t GetU32(const uint8_t* at);
 struct FrameView {
     std::span<const uint8_t> bytes;
 
-    uint16_t channel() const { return bytes.size() >= 2 ? GetU16(bytes.data()) : 0; }
-    uint16_t length() const { return bytes.size() >= 4 ? GetU16(bytes.data() + 2) : 0; }
-    uint16_t opcode() const { return bytes.size() >= 6 ? GetU16(bytes.data() + 4) : 0; }
+    uint16_t Channel() const { return bytes.size() >= 2 ? GetU16(bytes.data()) : 0; }
+    uint16_t Length() const { return bytes.size() >= 4 ? GetU16(bytes.data() + 2) : 0; }
+    uint16_t Opcode() const { return bytes.size() >= 6 ? GetU16(bytes.data() + 4) : 0; }
     // The bytes after the opcode.
-    std::span<const uint8_t> body() const {
+    std::span<const uint8_t> Body() const {
         return bytes.size() > kMinFrameBytes ? bytes.subspan(kMinFrameBytes)
                                              : std::span<const uint8_t>{};
     }
@@ -74,8 +74,8 @@ public:
     void Feed(std::span<const uint8_t> bytes);
     // The next complete frame, or nothing until more bytes come.
     std::optional<std::vector<uint8_t>> Next();
-    uint64_t discardedBytes() const { return discarded_; }
-    size_t pendingBytes() const { return pending_.size(); }
+    uint64_t DiscardedBytes() const { return discarded_; }
+    size_t PendingBytes() const { return pending_.size(); }
 
 private:
     std::deque<uint8_t> pending_;

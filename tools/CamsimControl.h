@@ -15,7 +15,7 @@ public:
 
     // Connects to the socket at `path`; false (with the reason in error()) when it cannot.
     bool Connect(const std::string& path);
-    bool connected() const { return fd_ >= 0; }
+    bool Connected() const { return fd_ >= 0; }
 
     // Sends one command and collects the lines of its answer without the final
     // "ok". False when the simulator answered "err ..." (kept in error()), the
@@ -23,7 +23,7 @@ public:
     bool Run(const std::string& command, std::vector<std::string>* lines,
              std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
-    const std::string& error() const { return error_; }
+    const std::string& Error() const { return error_; }
 
 private:
     int fd_ = -1;

@@ -259,7 +259,7 @@ private:
     // The simulator's control socket, when there is one: the camera's own view.
     bool ReachCamera() {
         if (!options_.cameraControl.empty() && !control_.Connect(options_.cameraControl)) {
-            Complain("the camera's control socket: %s", control_.error().c_str());
+            Complain("the camera's control socket: %s", control_.Error().c_str());
             return false;
         }
         return true;
@@ -267,7 +267,7 @@ private:
 
     // Whether the camera says "gps-feed off"; always so without its control socket.
     bool CameraFeedOff() {
-        if (!control_.connected()) {
+        if (!control_.Connected()) {
             return true;
         }
         std::vector<std::string> status;
@@ -481,7 +481,7 @@ private:
     // The camera's own record, from the simulator: what it was told, checked
     // against what the program did, and the frames both ways.
     bool ShowCameraSide() {
-        if (!control_.connected()) {
+        if (!control_.Connected()) {
             return true;
         }
         CamsimControl& control = control_;
@@ -496,7 +496,7 @@ private:
             !control.Run("errors", &errors) || !control.Run("unknown", &unknown) ||
             !control.Run("status", &status) || !control.Run("frames rx", &rx) ||
             !control.Run("frames tx", &tx)) {
-            Complain("the camera's record: %s", control.error().c_str());
+            Complain("the camera's record: %s", control.Error().c_str());
             return false;
         }
         std::printf("\nWhat the camera saw\n");

@@ -168,7 +168,7 @@ struct LiveViewFigures {
 double LinkSeconds(const std::vector<sim::WireFrame>& frames, const sim::Shaping& shaping) {
     double total = 0;
     for (const sim::WireFrame& f : frames) {
-        if (f.channel() == 4) {
+        if (f.Channel() == 4) {
             total += shaping.latencyMs / 1000.0 +
                      static_cast<double>(f.bytes.size()) / shaping.bytesPerSecond;
         }
@@ -361,7 +361,7 @@ public:
         }
         Bytes answer(4);
         Read(answer.data(), 4);
-        const size_t length = sim::FrameView{answer}.length();
+        const size_t length = sim::FrameView{answer}.Length();
         if (length < 6) {
             Die("raw answer too short");
         }

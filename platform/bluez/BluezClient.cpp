@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <system_error>
 
 namespace platform::bluez {
 namespace {
@@ -247,7 +248,8 @@ BluezClient::CallResult BluezClient::CallDeviceLocked(const std::string& deviceP
     }
     const int r = sd_bus_call(bus, call.m, Usec(timeoutMs), &error.e, &reply.m);
     if (r < 0) {
-        result.errorName = error.e.name != nullptr ? error.e.name : std::strerror(-r);
+        result.errorName = error.e.name != nullptr ? std::string(error.e.name)
+                                                   : std::generic_category().message(-r);
         result.errorMessage = error.e.message != nullptr ? error.e.message : "";
         return result;
     }

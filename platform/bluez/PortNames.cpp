@@ -1,7 +1,5 @@
 #include "platform/bluez/PortNames.h"
 
-#include <dirent.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +9,7 @@
 #include <sstream>
 
 #include "platform/fs/DeviceRoot.h"
+#include "platform/sys/Syscall.h"
 
 namespace platform::bluez {
 namespace {
@@ -81,26 +80,18 @@ int StablePortNumber(const std::string& address) {
 
 int RfcommBinding(const std::string& address, const std::string& ttyClass) {
     const std::string wanted = Upper(address);
-    DIR* dir = ::opendir(ttyClass.c_str());
-    if (dir == nullptr) {
-        return -1;
-    }
-    int found = -1;
-    while (dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
+    for (const std::string& name : sys::FolderEntries(ttyClass)) {
         if (name.rfind("rfcomm", 0) != 0 || name.size() == 6 ||
             name.find_first_not_of("0123456789", 6) != std::string::npos) {
             continue;
         }
-        std::ifstream in(ttyClass + "/" + name + "/address");
+        std::ifstream in(std::filesystem::path(ttyClass) / name / "address");
         std::string bound;
         if (in >> bound && Upper(bound) == wanted) {
-            found = std::atoi(name.c_str() + 6);
-            break;
+            return std::atoi(name.c_str() + 6);
         }
     }
-    ::closedir(dir);
-    return found;
+    return -1;
 }
 
 std::u16string PortName(int number) {

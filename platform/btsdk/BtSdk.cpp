@@ -203,7 +203,6 @@ int CBtIf::ReadDiscoveryRecords(const uint8_t* address, int maxRecords, CSdpDisc
 }
 
 CSdpDiscoveryRec::CSdpDiscoveryRec() : serviceName{}, serviceClass{}, channel(0) {}
-CSdpDiscoveryRec::~CSdpDiscoveryRec() = default;
 
 CSppClient::CSppClient() : id_(g_nextId++) {
     std::lock_guard lock(Live().deliveryLock);

@@ -81,7 +81,7 @@ public:
     static constexpr int kServiceNameLength = 64;
 
     CSdpDiscoveryRec();
-    ~CSdpDiscoveryRec();
+    ~CSdpDiscoveryRec() = default;
 
     char16_t serviceName[kServiceNameLength];  // zero-terminated
     BtUuid serviceClass;

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/sys/Syscall.h"
+
 namespace platform {
 namespace {
 
@@ -15,14 +17,14 @@ std::string* g_root = nullptr;
 std::vector<std::unique_ptr<std::string>>* g_roots = nullptr;
 
 std::string DefaultRoot() {
-    if (const char* root = std::getenv("CAMORA_DEVICE_ROOT"); root != nullptr && *root != '\0') {
+    if (std::string root = sys::Environment("CAMORA_DEVICE_ROOT"); !root.empty()) {
         return root;
     }
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data != '\0') {
-        return std::string(data) + "/camora-controller";
+    if (const std::string data = sys::Environment("XDG_DATA_HOME"); !data.empty()) {
+        return data + "/camora-controller";
     }
-    const char* home = std::getenv("HOME");
-    return std::string(home != nullptr ? home : ".") + "/.local/share/camora-controller";
+    const std::string home = sys::Environment("HOME");
+    return (home.empty() ? std::string(".") : home) + "/.local/share/camora-controller";
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "platform/fs/FileSystem.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -103,22 +102,14 @@ std::vector<std::u16string> SplitHandsetPath(std::u16string_view path) {
 
 // The entry of `folder` whose name equals `name` ignoring case (exact first).
 std::string ResolveEntry(const std::string& folder, const std::u16string& name) {
-    const std::string exact = Utf16ToUtf8(name);
+    std::string exact = Utf16ToUtf8(name);
     struct stat st {};
     if (::lstat((folder + "/" + exact).c_str(), &st) == 0) {
         return exact;
     }
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        std::string found;
-        while (dirent* entry = ::readdir(dir)) {
-            if (SameNameIgnoringCase(Utf8ToUtf16(entry->d_name), name)) {
-                found = entry->d_name;
-                break;
-            }
-        }
-        ::closedir(dir);
-        if (!found.empty()) {
-            return found;
+    for (std::string& entry : sys::FolderEntries(folder)) {
+        if (SameNameIgnoringCase(Utf8ToUtf16(entry), name)) {
+            return std::move(entry);
         }
     }
     return exact;
@@ -361,18 +352,11 @@ std::vector<std::u16string> FindFiles(std::u16string_view pattern) {
     }
     const std::u16string leaf = parts.back();
     const std::string folder = HostFolderOf(parts, parts.size() - 1);
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (dirent* entry = ::readdir(dir)) {
-            const std::string host = entry->d_name;
-            if (host == "." || host == "..") {
-                continue;
-            }
-            std::u16string name = Utf8ToUtf16(host);
-            if (MatchesPattern(name, leaf)) {
-                names.push_back(std::move(name));
-            }
+    for (const std::string& host : sys::FolderEntries(folder)) {
+        std::u16string name = Utf8ToUtf16(host);
+        if (MatchesPattern(name, leaf)) {
+            names.push_back(std::move(name));
         }
-        ::closedir(dir);
     }
     std::sort(names.begin(), names.end());
     return names;

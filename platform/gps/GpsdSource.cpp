@@ -52,7 +52,8 @@ GpsdSource::GpsdSource(std::string host, std::string port)
     : host_(std::move(host)), port_(std::move(port)) {}
 
 GpsdSource::~GpsdSource() {
-    Stop();
+    // Named: a derived class is already gone by now.
+    GpsdSource::Stop();
 }
 
 bool GpsdSource::Start(GpsSink& sink) {

@@ -96,7 +96,8 @@ TrackSource::TrackSource(std::vector<GpsTrackPoint> points, bool loop)
 }
 
 TrackSource::~TrackSource() {
-    Stop();
+    // Named: a derived class is already gone by now.
+    TrackSource::Stop();
 }
 
 bool TrackSource::Start(GpsSink& sink) {

@@ -202,7 +202,11 @@ void ExitProcess(int code) {
             std::this_thread::sleep_for(std::chrono::hours(1));
         }
     }
-    std::exit(code);
+    // Not exit(): the workers still run, and static destructors and exit
+    // handlers would pull their objects from under them. What was written
+    // goes out first.
+    std::fflush(nullptr);
+    std::_Exit(code);
 }
 
 void SetExitHook(ExitHook hook) {

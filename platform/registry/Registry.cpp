@@ -1,6 +1,5 @@
 #include "platform/registry/Registry.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 
 #include "platform/bluez/Backend.h"
 #include "platform/fs/FileSystem.h"
+#include "platform/sys/Syscall.h"
 #include "platform/text/Text.h"
 
 namespace platform {
@@ -45,21 +45,13 @@ public:
     std::vector<std::u16string> Subkeys(RegistryRoot root, std::u16string_view path) override {
         std::vector<std::u16string> names;
         const std::string folder = HostPath(root, path);
-        DIR* dir = ::opendir(folder.c_str());
-        if (dir == nullptr) {
-            return names;
-        }
-        while (dirent* entry = ::readdir(dir)) {
-            const std::string host = entry->d_name;
-            if (host == "." || host == "..") {
-                continue;
-            }
+        const std::string prefix = folder + "/";
+        for (const std::string& host : sys::FolderEntries(folder)) {
             struct stat st {};
-            if (::stat((folder + "/" + host).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            if (::stat((prefix + host).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
                 names.push_back(Utf8ToUtf16(host));
             }
         }
-        ::closedir(dir);
         std::sort(names.begin(), names.end(), LessIgnoringCase);
         return names;
     }

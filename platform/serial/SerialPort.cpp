@@ -27,7 +27,7 @@ std::string HostDeviceFor(std::u16string_view handsetName) {
     if (!name.empty() && name.back() == ':') {
         name.pop_back();
     }
-    const std::string link = DeviceRootPath("dev/" + name);
+    std::string link = DeviceRootPath("dev/" + name);
     struct stat st {};
     if (::stat(link.c_str(), &st) == 0) {
         return link;

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <system_error>
 
 namespace platform::sys {
@@ -36,6 +38,25 @@ Outcome SendAll(int fd, const void* bytes, size_t count) {
 
 void Report(const char* what, const Outcome& outcome) {
     std::fprintf(stderr, "camora: %s: %s\n", what, outcome.Describe().c_str());
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+    // The iterator keeps its own stream of the folder, unlike readdir's
+    // shared state, and leaves out "." and "..".
+    std::vector<std::string> names;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        names.push_back(it->path().filename().string());
+    }
+    return names;
+}
+
+std::string Environment(const char* name) {
+    // getenv races only with a change of the environment, and the program
+    // changes its environment nowhere.
+    const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe)
+    return value != nullptr ? value : "";
 }
 
 }  // namespace platform::sys

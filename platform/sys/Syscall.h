@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace platform::sys {
 
@@ -59,6 +60,13 @@ Outcome Whole(const char* name, size_t count, Step step) {
 Outcome ReadAll(int fd, void* bytes, size_t count);
 Outcome WriteAll(int fd, const void* bytes, size_t count);
 Outcome SendAll(int fd, const void* bytes, size_t count);
+
+// The names in `folder` ("." and ".." left out, in no order); none when it
+// cannot be read.
+std::vector<std::string> FolderEntries(const std::string& folder);
+
+// The value of the environment variable `name`; "" when unset.
+std::string Environment(const char* name);
 
 // Writes "camora: <what>: <call>: <error text>" to standard error, for
 // failures that change no result but must not pass unseen.

@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -19,7 +20,8 @@ constexpr const char* kUtf16 = std::endian::native == std::endian::little ? "UTF
 bool Convert(const char* to, const char* from, const char* in, size_t inBytes, size_t unitBytes,
              std::string_view replacement, std::vector<char>& out) {
     iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
+    // iconv_open fails with the handle (iconv_t)-1.
+    if (reinterpret_cast<intptr_t>(cd) == -1) {
         return false;
     }
     out.assign(inBytes * 4 + 16, '\0');

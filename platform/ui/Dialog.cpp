@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <cmath>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -68,7 +69,7 @@ ThreadWaits& Waits() {
 }
 
 // Enter a wait of the calling thread for a window; ends at once when a quit is pending.
-void BeginThreadWait(std::thread::id thread, std::function<void()> end) {
+void BeginThreadWait(std::thread::id thread, const std::function<void()>& end) {
     bool quitNow = false;
     {
         ThreadWaits& w = Waits();
@@ -117,7 +118,7 @@ public:
 
     DialogWindow(const ResourceModule* module, const DialogTemplate& tmpl,
                  WindowProcedure procedure)
-        : module_(module), tmpl_(tmpl), procedure_(std::move(procedure)) {
+        : module_(module), procedure_(std::move(procedure)) {
         setWindowTitle(qt::ToQString(tmpl.title));
         setAttribute(Qt::WA_OpaquePaintEvent);
         setAutoFillBackground(false);
@@ -366,20 +367,20 @@ private:
         const double sx = static_cast<double>(width()) / kReferenceUnitsWide;
         const double sy = static_cast<double>(height()) / kReferenceUnitsHigh;
         QFont f = font();
-        f.setPixelSize(std::max(8, static_cast<int>(sy * 5.0 + 0.5)));
+        f.setPixelSize(std::max(8, static_cast<int>(std::lround(sy * 5.0))));
         setFont(f);
         for (const Control& c : controls_) {
-            const int x = static_cast<int>(c.tmpl->x * sx + 0.5);
-            const int y = static_cast<int>(c.tmpl->y * sy + 0.5);
-            int w = static_cast<int>(c.tmpl->width * sx + 0.5);
-            int h = static_cast<int>(c.tmpl->height * sy + 0.5);
+            const int x = static_cast<int>(std::lround(c.tmpl->x * sx));
+            const int y = static_cast<int>(std::lround(c.tmpl->y * sy));
+            int w = static_cast<int>(std::lround(c.tmpl->width * sx));
+            int h = static_cast<int>(std::lround(c.tmpl->height * sy));
             if (c.tmpl->kind == ControlKind::Picture) {
                 // A bitmap picture takes its bitmap's size, scaled as the window is.
                 if (auto* label = qobject_cast<QLabel*>(c.widget);
                     label && !label->pixmap().isNull()) {
                     const double scale = width() / 480.0;
-                    w = static_cast<int>(label->pixmap().width() * scale + 0.5);
-                    h = static_cast<int>(label->pixmap().height() * scale + 0.5);
+                    w = static_cast<int>(std::lround(label->pixmap().width() * scale));
+                    h = static_cast<int>(std::lround(label->pixmap().height() * scale));
                     label->setScaledContents(true);
                 }
             }
@@ -388,7 +389,6 @@ private:
     }
 
     const ResourceModule* module_;
-    const DialogTemplate& tmpl_;
     WindowProcedure procedure_;
     WindowHandle handle_;
     std::vector<Control> controls_;

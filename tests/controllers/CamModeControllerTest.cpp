@@ -102,15 +102,17 @@ TEST_F(CamModeControllerTest, QueryModeAgainstASilentCameraReturns0AfterSixSecon
     EXPECT_EQ(controller_->QueryMode(), 0);
     const uint64_t elapsed = platform::TickCountMs() - before;
     EXPECT_GE(elapsed, 5950u);
-    EXPECT_LT(elapsed, 9000u);
+    EXPECT_LT(elapsed, 11000u) << "more than the one time-out passed";
 
-    ASSERT_TRUE(cam_.WaitForFrames(2, 2s));
-    PumpFor(100ms);
+    // A query answered afterwards shows what went out in between: nothing
+    // but the one error report.
+    cam_.ClearFaults();
+    EXPECT_EQ(controller_->QueryMode(), 1);
     std::vector<Bytes> all;
     for (const sim::WireFrame& f : cam_.ReceivedFrames()) {
         all.push_back(f.bytes);
     }
-    EXPECT_EQ(all, (std::vector<Bytes>{kGetMode, kErrorReportOn1}));
+    EXPECT_EQ(all, (std::vector<Bytes>{kGetMode, kErrorReportOn1, kGetMode}));
     EXPECT_TRUE(messages_.empty());
 }
 
@@ -131,7 +133,7 @@ TEST_F(CamModeControllerTest, NoPollBeforeSetWindowThenPollsPacedByTheAnswers) {
     ASSERT_TRUE(PumpUntil([&] { return ReceivedWith(CTP_MODE_POLL).size() >= 4; }));
     std::vector<sim::WireFrame> polls;
     for (const sim::WireFrame& f : cam_.ReceivedFrames()) {
-        if (f.opcode() == sim::CTP_MODE_POLL) {
+        if (f.Opcode() == sim::CTP_MODE_POLL) {
             polls.push_back(f);
             EXPECT_EQ(f.bytes, kModePoll);
         }
@@ -152,8 +154,11 @@ TEST_F(CamModeControllerTest, RequestThatCannotBeMadeFailsAfterThePause) {
     const uint64_t elapsed = platform::TickCountMs() - before;
     EXPECT_GE(elapsed, 2950u);
     EXPECT_LT(elapsed, 6000u);
-    PumpFor(100ms);
-    EXPECT_TRUE(cam_.ReceivedFrames().empty());
+    // A query answered afterwards is the first frame on the line.
+    EXPECT_EQ(controller_->QueryMode(), 1);
+    const std::vector<sim::WireFrame> frames = cam_.ReceivedFrames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].bytes, kGetMode);
 }
 
 TEST_F(CamModeControllerTest, AnswerOfAnotherKindIsNotReadAsAModeAnswer) {

@@ -54,7 +54,7 @@ void ControllerFixture::PumpFor(std::chrono::milliseconds duration) {
 std::vector<Bytes> ControllerFixture::ReceivedOn(uint16_t channel) const {
     std::vector<Bytes> out;
     for (const sim::WireFrame& f : cam_.ReceivedFrames()) {
-        if (f.channel() == channel) {
+        if (f.Channel() == channel) {
             out.push_back(f.bytes);
         }
     }
@@ -64,7 +64,7 @@ std::vector<Bytes> ControllerFixture::ReceivedOn(uint16_t channel) const {
 std::vector<Bytes> ControllerFixture::ReceivedWith(uint16_t opcode) const {
     std::vector<Bytes> out;
     for (const sim::WireFrame& f : cam_.ReceivedFrames()) {
-        if (f.opcode() == opcode) {
+        if (f.Opcode() == opcode) {
             out.push_back(f.bytes);
         }
     }
@@ -74,7 +74,7 @@ std::vector<Bytes> ControllerFixture::ReceivedWith(uint16_t opcode) const {
 std::vector<sim::WireFrame> ControllerFixture::SentOn(uint16_t channel) const {
     std::vector<sim::WireFrame> out;
     for (const sim::WireFrame& f : cam_.SentFrames()) {
-        if (f.channel() == channel) {
+        if (f.Channel() == channel) {
             out.push_back(f);
         }
     }

@@ -258,10 +258,7 @@ TEST_F(MonitorControllerTest, SwitchedOffDuringBlock2Of3TheRunEndsAfterThatBlock
     Answer(sim::CTP_IMAGE_DATA,
            BlockBody(2, Bytes(image.begin() + kBlock, image.begin() + 2 * kBlock)));
     ASSERT_TRUE(PumpUntil([&] { return EndCommands() == 1; }));
-    PumpFor(200ms);
 
-    EXPECT_EQ(ReceivedOn(4), (std::vector<Bytes>{ImageCommand(0), kGetDataInfo, GetBlock(1),
-                                                 GetBlock(2), ImageCommand(1)}));
     EXPECT_EQ(messages_,
               (std::vector<uint32_t>{WM_MONITOR_STARTING, WM_MONITOR_STOPPED, WM_MONITOR_STOPPED}));
     EXPECT_FALSE(Active());
@@ -270,6 +267,15 @@ TEST_F(MonitorControllerTest, SwitchedOffDuringBlock2Of3TheRunEndsAfterThatBlock
     controller_->TakeImage(&left, &leftSize);
     EXPECT_EQ(left, nullptr) << "the partial image is not handed out";
     EXPECT_EQ(leftSize, 0u);
+    // The next run's first frame follows the end command: nothing of the
+    // stopped run went out in between.
+    controller_->Request(window_);
+    ASSERT_TRUE(PumpUntil([&] { return ReceivedOn(4).size() >= 6; }));
+    const std::vector<Bytes> frames = ReceivedOn(4);
+    EXPECT_EQ(std::vector<Bytes>(frames.begin(), frames.begin() + 6),
+              (std::vector<Bytes>{ImageCommand(0), kGetDataInfo, GetBlock(1), GetBlock(2),
+                                  ImageCommand(1), ImageCommand(0)}));
+    SwitchOffAndWaitForEnd();
 }
 
 TEST_F(MonitorControllerTest, InStillPlaybackNothingGoesOutAndTheRunChecksOnceASecond) {
@@ -298,10 +304,17 @@ TEST_P(MonitorAbsurdSizeTest, SizeAboveTheBoundEndsTheRunWithoutFetching) {
     ASSERT_TRUE(WaitForRequests(CTP_GET_DATA_INFO, 1));
     Answer(sim::CTP_DATA_INFO, DataInfo(GetParam(), 1));
     ASSERT_TRUE(PumpUntil([&] { return EndCommands() == 1; }));
-    PumpFor(100ms);
-    EXPECT_EQ(ReceivedOn(4), (std::vector<Bytes>{ImageCommand(0), kGetDataInfo, ImageCommand(1)}));
     EXPECT_EQ(messages_, (std::vector<uint32_t>{WM_MONITOR_STARTING, WM_MONITOR_STOPPED}));
     EXPECT_FALSE(Active());
+    // The next run's first frame follows the end command: no block was
+    // fetched in between.
+    controller_->Request(window_);
+    ASSERT_TRUE(PumpUntil([&] { return ReceivedOn(4).size() >= 4; }));
+    const std::vector<Bytes> frames = ReceivedOn(4);
+    EXPECT_EQ(
+        std::vector<Bytes>(frames.begin(), frames.begin() + 4),
+        (std::vector<Bytes>{ImageCommand(0), kGetDataInfo, ImageCommand(1), ImageCommand(0)}));
+    SwitchOffAndWaitForEnd();
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, MonitorAbsurdSizeTest,
@@ -367,12 +380,13 @@ TEST_F(MonitorControllerTest, StepsServeTheCaptureActionTypeToo) {
     EXPECT_EQ(size, 0u);
     EXPECT_EQ(count, 0);
     EXPECT_EQ(controller_->GetImageData(ActionMonitor, block.data(), 1), 0);
-    PumpFor(100ms);
-    EXPECT_EQ(ReceivedOn(4).size(), before);
+    // An allowed step after them is the next frame on the line.
+    EXPECT_EQ(controller_->SendCommand(ActionCapture, 3), 1);
+    ASSERT_EQ(ReceivedOn(4).size(), before + 1) << "a refused step went out";
 
     EXPECT_EQ(ReceivedOn(4),
               (std::vector<Bytes>{ImageCommand(2, 3), kGetDataInfo, GetBlock(1), GetBlock(past),
-                                  ImageCommand(0, 3), ImageCommand(3, 3)}));
+                                  ImageCommand(0, 3), ImageCommand(3, 3), ImageCommand(3, 3)}));
 }
 
 struct SilentStepCase {
@@ -408,8 +422,11 @@ TEST_P(MonitorSilentStepTest, StepFailsAfterTimeOutWithOneErrorReport) {
     EXPECT_EQ(result, 0);
     EXPECT_GE(platform::TickCountMs() - before, 1990u);
     ASSERT_TRUE(PumpUntil([&] { return ReceivedOn(4).size() >= 2; }));
-    PumpFor(100ms);
-    EXPECT_EQ(ReceivedOn(4), (std::vector<Bytes>{GetParam().request, kErrorReportOn4}));
+    // A step answered afterwards shows that nothing else went out in between.
+    cam_.ClearFaults();
+    EXPECT_EQ(controller_->SendCommand(ActionMonitor, 0), 1);
+    EXPECT_EQ(ReceivedOn(4),
+              (std::vector<Bytes>{GetParam().request, kErrorReportOn4, ImageCommand(0)}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, MonitorSilentStepTest,

@@ -246,7 +246,7 @@ TEST_F(CtpEngineTest, ReceiveWithoutLimitWaitsUntilTheReplyComes) {
     std::atomic<int> result{-9};
     CCtpData* reply = nullptr;
     std::thread waiter([&] { result = engine.Receive(1, &reply, 0); });
-    std::this_thread::sleep_for(300ms);  // 30 s on the scaled clock
+    platform::Sleep(30'000);  // on the scaled clock: 300 ms
     EXPECT_EQ(result.load(), -9) << "Receive(0) gave up";
     link.pty->PeerWrite(mode1_);
     waiter.join();

@@ -59,8 +59,8 @@ Lines Record(const sim::Camcorder& cam) {
     const std::vector<sim::WireFrame> sent = cam.SentFrames();
     std::vector<uint16_t> channels;
     for (const sim::WireFrame& f : received) {
-        if (std::find(channels.begin(), channels.end(), f.channel()) == channels.end()) {
-            channels.push_back(f.channel());
+        if (std::find(channels.begin(), channels.end(), f.Channel()) == channels.end()) {
+            channels.push_back(f.Channel());
         }
     }
     Lines lines;
@@ -68,12 +68,12 @@ Lines Record(const sim::Camcorder& cam) {
         Lines in;
         Lines out;
         for (const sim::WireFrame& f : received) {
-            if (f.channel() == channel) {
+            if (f.Channel() == channel) {
                 in.push_back("> " + Hex(f.bytes));
             }
         }
         for (const sim::WireFrame& f : sent) {
-            if (f.channel() == channel) {
+            if (f.Channel() == channel) {
                 out.push_back("< " + Hex(f.bytes));
             }
         }
@@ -223,7 +223,7 @@ protected:
     size_t Received(uint16_t opcode) const {
         size_t n = 0;
         for (const auto& f : cam_->ReceivedFrames()) {
-            n += f.opcode() == opcode ? 1 : 0;
+            n += f.Opcode() == opcode ? 1 : 0;
         }
         return n;
     }
@@ -245,7 +245,7 @@ protected:
         ASSERT_TRUE(PumpUntil([&] {
             const auto received = cam_->ReceivedFrames();
             return images_ == 1 && stopped_ == 2 && !received.empty() &&
-                   received.back().opcode() == sim::CTP_IMAGE_CMD &&
+                   received.back().Opcode() == sim::CTP_IMAGE_CMD &&
                    cam_->SentFrames().size() == received.size();
         }));
     }

@@ -38,13 +38,12 @@ TEST(EventTest, AutoResetReleasesExactlyOneWaiterPerSet) {
     auto b = Thread::Create(WaitOnce, &w, false);
     ASSERT_NE(a, nullptr);
     ASSERT_NE(b, nullptr);
-    std::this_thread::sleep_for(50ms);  // let both block; the check below does not rely on it
     event->Set();
-    ASSERT_TRUE(PumpUntil([&] { return woken.load() == 1; }));
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(woken.load(), 1) << "one Set woke two waiters";
+    ASSERT_TRUE(PumpUntil([&] { return woken.load() >= 1; }));
     event->Set();
     ASSERT_TRUE(PumpUntil([&] { return woken.load() == 2; }));
+    // Had the first Set woken both, the second would still be standing.
+    EXPECT_FALSE(event->Wait(0)) << "one Set woke two waiters";
 }
 
 TEST(EventTest, AutoResetKeepsASetMadeWhileNobodyWaited) {
@@ -68,7 +67,7 @@ TEST(EventTest, TimedWaitReturnsFalseAfterAboutItsTimeOut) {
     EXPECT_FALSE(event->Wait(100));
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, 95ms);
-    EXPECT_LT(took, 1000ms);
+    EXPECT_LT(took, 2000ms) << "the wait did not end on its time-out";
 }
 
 TEST(WaitAnyTest, ReturnsLowestSignalledIndexAndConsumesOnlyIt) {
@@ -215,7 +214,7 @@ TEST(ClockTest, ScaledSleepIsShorterAndScaledTicksAdvanceFaster) {
     const auto took = std::chrono::steady_clock::now() - start;
     const uint64_t ticks = TickCountMs() - ticks0;
     SetTimeScale(1.0);
-    EXPECT_LT(took, 500ms);
+    EXPECT_LT(took, 900ms) << "the sleep was not scaled";
     EXPECT_GE(ticks, 990u);
 }
 

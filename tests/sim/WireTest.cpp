@@ -66,8 +66,8 @@ TEST(FrameDecoder, ReassemblesFramesAndSkipsWhatCannotStartOne) {
             }
         }
         EXPECT_EQ(frames, c.frames);
-        EXPECT_EQ(decoder.discardedBytes(), c.discarded);
-        EXPECT_EQ(decoder.pendingBytes(), c.pending);
+        EXPECT_EQ(decoder.DiscardedBytes(), c.discarded);
+        EXPECT_EQ(decoder.PendingBytes(), c.pending);
     }
 }
 
@@ -86,16 +86,16 @@ TEST(FrameEncoding, WritesEnvelopeOpcodeAndBodyBigEndian) {
 
 TEST(FrameView, ReadsOnlyWhatTheFrameHolds) {
     const sim::FrameView block{kBlock3};
-    EXPECT_EQ(block.channel(), 4);
-    EXPECT_EQ(block.length(), 8);
-    EXPECT_EQ(block.opcode(), sim::CTP_GET_IMAGE_DATA);
+    EXPECT_EQ(block.Channel(), 4);
+    EXPECT_EQ(block.Length(), 8);
+    EXPECT_EQ(block.Opcode(), sim::CTP_GET_IMAGE_DATA);
     EXPECT_EQ(block.BodyU16(0), 3);
     EXPECT_FALSE(block.BodyU16(1).has_value());
     const sim::FrameView shortFrame{kGetMode};
-    EXPECT_TRUE(shortFrame.body().empty());
+    EXPECT_TRUE(shortFrame.Body().empty());
     EXPECT_FALSE(shortFrame.BodyU16(0).has_value());
     const Bytes two = {0x00, 0x01};
-    EXPECT_EQ(sim::FrameView{two}.opcode(), 0);
+    EXPECT_EQ(sim::FrameView{two}.Opcode(), 0);
 }
 
 }  // namespace

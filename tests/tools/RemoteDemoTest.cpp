@@ -138,7 +138,7 @@ public:
     std::vector<Bytes> ReceivedWith(uint16_t opcode) const {
         std::vector<Bytes> out;
         for (const sim::WireFrame& f : cam_.ReceivedFrames()) {
-            if (f.opcode() == opcode) {
+            if (f.Opcode() == opcode) {
                 out.push_back(f.bytes);
             }
         }
