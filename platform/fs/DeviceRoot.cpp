@@ -1,7 +1,6 @@
 #include "platform/fs/DeviceRoot.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -51,15 +50,15 @@ namespace {
 std::string* g_pictures = nullptr;  // guarded by g_lock; never freed, like the roots
 
 std::string HomeFolder() {
-    const char* home = std::getenv("HOME");
-    return home != nullptr && *home != '\0' ? home : ".";
+    const std::string home = sys::Environment("HOME");
+    return home.empty() ? std::string(".") : home;
 }
 
 std::string UserPicturesFolder() {
     const std::string home = HomeFolder();
     std::string config;
-    if (const char* c = std::getenv("XDG_CONFIG_HOME"); c != nullptr && *c == '/') {
-        config = c;
+    if (std::string c = sys::Environment("XDG_CONFIG_HOME"); !c.empty() && c[0] == '/') {
+        config = std::move(c);
     } else {
         config = home + "/.config";
     }
