@@ -292,7 +292,7 @@ double LinkSecondsOf(const std::vector<sim::WireFrame>& frames, uint16_t opcode,
                      const sim::Shaping& shaping) {
     std::vector<sim::WireFrame> some;
     for (const sim::WireFrame& f : frames) {
-        if (opcode == 0 || f.opcode() == opcode) {
+        if (opcode == 0 || f.Opcode() == opcode) {
             some.push_back(f);
         }
     }
@@ -313,7 +313,7 @@ CaptureFigures MeasureCapture(const sim::Shaping& shaping, int quality, int capt
     CaptureFigures out;
     const auto count = [](const std::vector<sim::WireFrame>& frames, uint16_t op) {
         return std::count_if(frames.begin(), frames.end(),
-                             [op](const sim::WireFrame& f) { return f.opcode() == op; });
+                             [op](const sim::WireFrame& f) { return f.Opcode() == op; });
     };
     for (int i = 0; i < captures; ++i) {
         cam->ClearRecords();
@@ -332,7 +332,7 @@ CaptureFigures MeasureCapture(const sim::Shaping& shaping, int quality, int capt
         sent.pop_back();      // its answer
         uint64_t size = 0;
         for (const sim::WireFrame& f : sent) {
-            if (f.opcode() == sim::CTP_IMAGE_DATA && f.bytes.size() > 8) {
+            if (f.Opcode() == sim::CTP_IMAGE_DATA && f.bytes.size() > 8) {
                 size += f.bytes.size() - 8;
             }
         }

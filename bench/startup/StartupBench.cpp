@@ -223,7 +223,7 @@ bool MeasureOnce(const std::string& self, Run* run) {
     // The handshake's answer: the first frame the camera sent.
     const std::vector<sim::WireFrame> sent = camera.SentFrames();
     camera.Stop();
-    if (instructionNs == 0 || mainNs == 0 || sent.empty() || sent[0].opcode() != CTP_CAM_MODE) {
+    if (instructionNs == 0 || mainNs == 0 || sent.empty() || sent[0].Opcode() != CTP_CAM_MODE) {
         // What the program said, for the reason.
         if (std::FILE* e = std::fopen(errors.c_str(), "r")) {
             while (std::fgets(buffer, sizeof buffer, e) != nullptr) {

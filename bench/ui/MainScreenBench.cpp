@@ -109,7 +109,7 @@ Spread MeasureKeyPress(int presses) {
                 [&](const std::vector<sim::WireFrame>& frames) {
                     size_t keys = 0;
                     for (const sim::WireFrame& f : frames) {
-                        keys += f.opcode() == sim::CTP_CAMCMD ? 1 : 0;
+                        keys += f.Opcode() == sim::CTP_CAMCMD ? 1 : 0;
                     }
                     return keys > static_cast<size_t>(i);
                 },
@@ -123,7 +123,7 @@ Spread MeasureKeyPress(int presses) {
                 [&] {
                     size_t answers = 0;
                     for (const sim::WireFrame& f : h.camera().SentFrames()) {
-                        answers += f.channel() == 3 ? 1 : 0;
+                        answers += f.Channel() == 3 ? 1 : 0;
                     }
                     return answers > static_cast<size_t>(i);
                 },

@@ -114,8 +114,8 @@ TEST_F(ConnectProcedureTest, SilentCameraTimesOutAndThePortIsClosed) {
     EXPECT_FALSE(bluetooth_->GetPortHandle()->IsOpen());
     // The time-out was followed by the error report on the same channel.
     EXPECT_TRUE(camera_.WaitForFrames(2, std::chrono::seconds(10)));
-    EXPECT_EQ(camera_.ReceivedFrames()[1].opcode(), 0xFF01);
-    EXPECT_EQ(camera_.ReceivedFrames()[1].channel(), 1);
+    EXPECT_EQ(camera_.ReceivedFrames()[1].Opcode(), 0xFF01);
+    EXPECT_EQ(camera_.ReceivedFrames()[1].Channel(), 1);
 }
 
 TEST_F(ConnectProcedureTest, CutAnswerFailsAndThePortIsClosed) {

@@ -225,7 +225,7 @@ public:
     std::vector<Bytes> ReceivedWith(uint16_t opcode) const {
         std::vector<Bytes> out;
         for (const sim::WireFrame& f : cam_.ReceivedFrames()) {
-            if (f.opcode() == opcode) {
+            if (f.Opcode() == opcode) {
                 out.push_back(f.bytes);
             }
         }
@@ -236,7 +236,7 @@ public:
     size_t AnnouncedSize() const {
         size_t size = 0;
         for (const sim::WireFrame& f : cam_.SentFrames()) {
-            if (f.opcode() == sim::CTP_DATA_INFO && f.bytes.size() >= 10) {
+            if (f.Opcode() == sim::CTP_DATA_INFO && f.bytes.size() >= 10) {
                 size = size_t{f.bytes[6]} << 24 | size_t{f.bytes[7]} << 16 |
                        size_t{f.bytes[8]} << 8 | f.bytes[9];
             }
@@ -482,7 +482,7 @@ TEST_F(RemoteTool, PressSendsTheKeyOnceAndHoldKeepsItDownForTheTime) {
     // Held for the time asked, then let go: the sends span about 600 ms.
     std::vector<uint64_t> at;
     for (const sim::WireFrame& f : cam_.ReceivedFrames()) {
-        if (f.opcode() == sim::CTP_CAMCMD) {
+        if (f.Opcode() == sim::CTP_CAMCMD) {
             at.push_back(f.atMs);
         }
     }

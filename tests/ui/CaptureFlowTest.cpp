@@ -234,7 +234,7 @@ protected:
     Bytes StillSent() const {
         Bytes still;
         for (const sim::WireFrame& f : SentOn(4)) {
-            if (f.opcode() == sim::CTP_IMAGE_DATA && f.bytes.size() > 8) {
+            if (f.Opcode() == sim::CTP_IMAGE_DATA && f.bytes.size() > 8) {
                 still.insert(still.end(), f.bytes.begin() + 8, f.bytes.end());
             }
         }

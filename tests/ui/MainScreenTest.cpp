@@ -52,7 +52,7 @@ protected:
     std::vector<Bytes> KeyFrames() const {
         std::vector<Bytes> out;
         for (const sim::WireFrame& f : h_.camera().ReceivedFrames()) {
-            if (f.opcode() == sim::CTP_CAMCMD) {
+            if (f.Opcode() == sim::CTP_CAMCMD) {
                 out.push_back(f.bytes);
             }
         }
@@ -71,7 +71,7 @@ protected:
             EXPECT_TRUE(h_.PumpUntil([&] {
                 size_t answers = 0;
                 for (const sim::WireFrame& f : h_.camera().SentFrames()) {
-                    answers += f.channel() == 3 ? 1 : 0;
+                    answers += f.Channel() == 3 ? 1 : 0;
                 }
                 return answers >= h_.KeyFrames();
             }));
