@@ -874,13 +874,18 @@ QMessageBox* MakeBox(WindowHandle owner, std::u16string_view text, std::u16strin
     auto* box = new QMessageBox(WidgetOf(owner));
     box->setWindowTitle(ToQString(caption));
     box->setText(ToQString(text));
+    // Wide enough that the program's texts break only at their own line
+    // breaks, and a saved file's path reads as one line where it fits.
+    box->setStyleSheet(QStringLiteral("QLabel { min-width: 400px; }"));
     if (buttons == MessageBoxButtons::YesNo) {
         box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box->setDefaultButton(QMessageBox::Yes);
         box->setIcon(QMessageBox::Question);
     } else {
+        // The same box says "FILE SAVED" and "CONNECTION FAILED": no icon
+        // that would call every notice a warning.
         box->setStandardButtons(QMessageBox::Ok);
-        box->setIcon(QMessageBox::Warning);
+        box->setIcon(QMessageBox::NoIcon);
     }
     return box;
 }
