@@ -326,10 +326,11 @@ TEST_F(CtpEngineTest, BadHeadersAreDroppedAndReadingGoesOn) {
     EXPECT_TRUE(NothingOn(engine, 2));
     EXPECT_TRUE(NothingOn(engine, 4));
 
-    // Length 7: exactly one payload byte, then the next frame.
-    link.pty->PeerWrite(Concat({{0x00, 0x01, 0x00, 0x07, 0x11, 0x01, 0x55}, report3_}));
-    EXPECT_EQ(AwaitFrame(engine, 1), (Bytes{0x00, 0x01, 0x00, 0x06, 0x11, 0x01}));
+    // A length the opcode's layout cannot have, then stray bytes: the frame
+    // after them is found.
+    link.pty->PeerWrite(Concat({{0x00, 0x01, 0x00, 0x07, 0x11, 0x01, 0x55, 0xEE, 0x00}, report3_}));
     EXPECT_EQ(AwaitFrame(engine, 3), report3_);
+    EXPECT_TRUE(NothingOn(engine, 1));
 }
 
 TEST_F(CtpEngineTest, ReadBoundariesDecideWhatShortFramesBecome) {
