@@ -191,11 +191,14 @@ int CCtpEngine::Send(CCtpData* packet, int channel) {
 }
 
 int CCtpEngine::Receive(int channel, CCtpData** reply, uint16_t timeoutSeconds) {
+    return ReceiveWithin(channel, reply, uint32_t{timeoutSeconds} * 1000u);
+}
+
+int CCtpEngine::ReceiveWithin(int channel, CCtpData** reply, uint32_t limitMs) {
     if (!IsCtpChannel(channel) || reply == nullptr || !ready.load(std::memory_order_acquire)) {
         return -1;
     }
     const size_t index = static_cast<size_t>(channel - 1);
-    const uint32_t limitMs = uint32_t{timeoutSeconds} * 1000u;
     const uint64_t startMs = platform::TickCountMs();
     // Milliseconds left of the wait: kWaitForever without a limit, 0 once over.
     auto left = [&]() -> uint32_t {

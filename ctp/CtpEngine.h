@@ -61,6 +61,9 @@ public:
     // limit). 1 with the reply stored in *reply (the caller deletes it); 0 on
     // time-out, *reply untouched; -1 for a bad channel or an engine not started.
     int Receive(int channel, CCtpData** reply, uint16_t timeoutSeconds);
+    // The same with the limit in milliseconds (0: no limit), for a caller
+    // that goes on waiting for the rest of its time.
+    int ReceiveWithin(int channel, CCtpData** reply, uint32_t timeoutMs);
 
 protected:
     // The receive path's only byte source: one read of up to `count` bytes,
