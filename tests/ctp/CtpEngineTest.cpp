@@ -437,6 +437,32 @@ TEST_F(CtpEngineTest, ASecondStartIsNotHeldUpByASilentFirstPort) {
     EXPECT_EQ(AwaitFrame(engine, 3), report3_);
 }
 
+// An engine whose reads of an idle line each take 50 ms, the port's lock held
+// throughout and taken again the moment a read ends.
+class BusyReadEngine : public CCtpEngine {
+protected:
+    bool ReadPort(uint8_t* /*dest*/, uint32_t /*count*/, uint32_t* got) override {
+        std::this_thread::sleep_for(50ms);
+        *got = 0;
+        return true;
+    }
+};
+
+TEST_F(CtpEngineTest, ASecondStartTakesThePortWithinAboutOneRead) {
+    Link first;
+    Link second;
+    auto* engine = new BusyReadEngine;
+    Kept().push_back(engine);
+    ASSERT_EQ(engine->Start(first.port), 1);
+    std::chrono::steady_clock::duration worst{};
+    for (int i = 0; i < 20; ++i) {
+        const auto before = std::chrono::steady_clock::now();
+        ASSERT_EQ(engine->Start(i % 2 == 0 ? second.port : first.port), 1);
+        worst = std::max(worst, std::chrono::steady_clock::now() - before);
+    }
+    EXPECT_LT(worst, 250ms) << "a Start waited for more than about one read";
+}
+
 TEST_F(CtpEngineTest, AStartThatCannotCreateItsObjectsFailsAndCanBeRepeated) {
     Link link;
     ObservedEngine& engine = NewEngine();
