@@ -1,11 +1,9 @@
 #include "ctp/CtpEngine.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <optional>
 #include <string_view>
-#include <thread>
 #include <utility>
 
 #include "app/AppRegistry.h"
@@ -33,25 +31,6 @@ constexpr uint32_t kReadTotalMs = 200;
 constexpr uint32_t kWriteTotalMs = 1000;
 // Trailing short frames: even sizes from an opcode-only frame up to this.
 constexpr uint32_t kTrailingWindowMax = 14;
-
-// A reply that is already on its way on a fast link comes within a fraction of
-// a millisecond. Watching for it that long before going to sleep spares the
-// wake-up of a sleeping thread, which costs about as much as the exchange.
-constexpr auto kReplySpin = std::chrono::microseconds(200);
-
-// Takes the event if it is set within the spin, never past the wait's own
-// end (`left` gives the milliseconds that remain).
-template <typename Left>
-bool TakeWithinSpin(platform::Event& event, Left left) {
-    const auto end = std::chrono::steady_clock::now() + kReplySpin;
-    do {
-        if (event.Wait(0)) {
-            return true;
-        }
-        std::this_thread::yield();
-    } while (std::chrono::steady_clock::now() < end && left() != 0);
-    return false;
-}
 
 }  // namespace
 
@@ -183,10 +162,34 @@ int CCtpEngine::Send(CCtpData* packet, int channel) {
             replyEvent[index]->Wait(0);
         }
     });
-    queue.With([&](std::deque<CtpRequest>& requests) {
-        requests.push_back(CtpRequest{channel, std::unique_ptr<CCtpData>(packet)});
+    // With nothing queued and nothing being written, the caller writes its
+    // frame itself: waking the sender for it would cost two thread switches
+    // per exchange. Otherwise the frame queues behind the others, so frames
+    // still leave in the order of the Send calls.
+    CtpRequest request{channel, std::unique_ptr<CCtpData>(packet)};
+    enum class Next { WriteHere, WakeSender, Nothing };
+    const Next next = queue.With([&](Outbox& out) {
+        if (!out.writing && out.requests.empty()) {
+            out.writing = true;
+            return Next::WriteHere;
+        }
+        out.requests.push_back(std::move(request));
+        // Whoever writes now looks at the queue again before it stops.
+        return out.writing ? Next::Nothing : Next::WakeSender;
     });
-    queueEvent->Set();
+    if (next == Next::WriteHere) {
+        WriteFrame(request);
+        request.packet.reset();
+        const bool more = queue.With([](Outbox& out) {
+            out.writing = false;
+            return !out.requests.empty();
+        });
+        if (more) {
+            queueEvent->Set();
+        }
+    } else if (next == Next::WakeSender) {
+        queueEvent->Set();
+    }
     return 1;
 }
 
@@ -210,11 +213,11 @@ int CCtpEngine::ReceiveWithin(int channel, CCtpData** reply, uint32_t limitMs) {
     };
     platform::Event& event = *replyEvent[index];
     for (;;) {
-        if (!TakeWithinSpin(event, left)) {
-            const uint32_t waitMs = left();
-            if (waitMs == 0 || !event.Wait(waitMs)) {
-                return 0;
-            }
+        // Asleep until the receiver stores a reply on this channel: watching
+        // for it instead costs more CPU than the wake-up on a busy handset.
+        const uint32_t waitMs = left();
+        if (waitMs == 0 || !event.Wait(waitMs)) {
+            return 0;
         }
         CCtpData* taken = replySlot.With([&](ReplySlots& slots) { return slots[index].release(); });
         if (taken != nullptr) {
@@ -235,12 +238,26 @@ uint32_t CCtpEngine::SenderProc(void* engine) {
 }
 
 void CCtpEngine::SendQueued() {
+    // The writer's turn is taken once for the whole queue; a Send that writes
+    // its own frame has it meanwhile and wakes this thread again when done.
+    const bool mine = queue.With([](Outbox& out) {
+        if (out.writing || out.requests.empty()) {
+            return false;
+        }
+        out.writing = true;
+        return true;
+    });
+    if (!mine) {
+        return;
+    }
     for (;;) {
-        std::optional<CtpRequest> request = queue.With([](std::deque<CtpRequest>& requests) {
+        std::optional<CtpRequest> request = queue.With([](Outbox& out) {
             std::optional<CtpRequest> first;
-            if (!requests.empty()) {
-                first = std::move(requests.front());
-                requests.pop_front();
+            if (out.requests.empty()) {
+                out.writing = false;
+            } else {
+                first = std::move(out.requests.front());
+                out.requests.pop_front();
             }
             return first;
         });

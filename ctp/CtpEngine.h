@@ -52,7 +52,9 @@ public:
     void SetLinkLostHandler(std::function<void()> handler);
 
     // Queues `packet` for `channel` after deleting any reply nobody took on
-    // that channel. The engine owns every packet it is given: 1 when queued;
+    // that channel; when nothing is queued or being written, writes its frame
+    // on the calling thread instead (at most the port's 1000 ms write
+    // time-out). The engine owns every packet it is given: 1 when queued;
     // -1 (packet deleted, nothing queued) for a null packet, a channel other
     // than 1 to 4, or an engine not started.
     int Send(CCtpData* packet, int channel);
@@ -84,6 +86,13 @@ private:
     // One reply slot per channel; a packet in a slot is the engine's until
     // Receive hands it out.
     using ReplySlots = std::array<std::unique_ptr<CCtpData>, 4>;
+    // The outgoing queue, and whether a thread is writing a frame now: the
+    // sender thread, or a Send that found the queue empty. Only the thread
+    // that set `writing` uses sendBuffer and the port's write side.
+    struct Outbox {
+        std::deque<CtpRequest> requests;
+        bool writing = false;
+    };
 
     static uint32_t SenderProc(void* engine);
     static uint32_t ReceiverProc(void* engine);
@@ -122,7 +131,7 @@ private:
     std::unique_ptr<platform::Mutex> portMutex;
     // The outgoing queue and the reply slots, each under its own lock (the
     // design's queueMutex and replyMutex).
-    platform::Protected<std::deque<CtpRequest>> queue;
+    platform::Protected<Outbox> queue;
     platform::Protected<ReplySlots> replySlot;
     std::atomic<int> connecting{1};
     // Error reports queued so far: each says some answer never came, so a

@@ -8,6 +8,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/bluez/BluezStack.h"
 #include "platform/btsdk/SimulatedStack.h"
 #include "platform/text/Text.h"
 
@@ -29,6 +30,11 @@ std::shared_ptr<BtStack> CurrentStack() {
     std::lock_guard lock(StackLock());
     if (InstalledStack()) {
         return InstalledStack();
+    }
+    // Else the one the Bluetooth backend rule picks: the daemon's, or the
+    // simulated stack.
+    if (auto bluez = platform::bluez::ChosenBluezStack()) {
+        return bluez;
     }
     // The simulated stack is never destroyed, so it needs no owner.
     return std::shared_ptr<BtStack>(std::shared_ptr<BtStack>(), &SimulatedStack::Instance());

@@ -83,7 +83,8 @@ public:
     virtual void ShutDown() = 0;
 };
 
-// The stack in use: the one installed last, else the simulated stack.
+// The stack in use: the one installed last, else the one the Bluetooth
+// backend rule picks (platform/bluez/Backend.h): the daemon's or the simulated.
 std::shared_ptr<BtStack> CurrentStack();
 // Installs a stack; null goes back to the simulated one.
 void SetStack(std::shared_ptr<BtStack> stack);

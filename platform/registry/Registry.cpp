@@ -9,6 +9,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "platform/bluez/Backend.h"
 #include "platform/fs/FileSystem.h"
 #include "platform/text/Text.h"
 
@@ -108,12 +109,15 @@ private:
 std::mutex g_viewLock;
 std::shared_ptr<RegistryView> g_view;
 
+// The view installed last, else the one the Bluetooth backend rule picks.
 std::shared_ptr<RegistryView> CurrentView() {
-    std::lock_guard lock(g_viewLock);
-    if (!g_view) {
-        g_view = MakeFolderTreeRegistry();
+    {
+        std::lock_guard lock(g_viewLock);
+        if (g_view) {
+            return g_view;
+        }
     }
-    return g_view;
+    return bluez::ChosenRegistryView();
 }
 
 }  // namespace

@@ -41,7 +41,8 @@ public:
 // holds UTF-8 text; line breaks at its end are not part of the value.
 std::shared_ptr<RegistryView> MakeFolderTreeRegistry();
 
-// Installs the view that keys are opened in from now on; null restores the folder tree.
+// Installs the view that keys are opened in from now on; null goes back to the
+// view the Bluetooth backend rule picks (platform/bluez/Backend.h).
 void SetRegistryView(std::shared_ptr<RegistryView> view);
 
 // An open key; dropping it closes it.

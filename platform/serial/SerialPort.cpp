@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "platform/fs/DeviceRoot.h"
+#include "platform/serial/PortBindings.h"
 #include "platform/sys/Syscall.h"
 #include "platform/text/Text.h"
 
@@ -66,13 +68,18 @@ int PollUntil(int fd, short events, int64_t deadline, short* revents) {
 
 }  // namespace
 
-SerialPort::SerialPort(int fd) : fd_(fd) {}
+SerialPort::SerialPort(int fd, bool socket) : fd_(fd), socket_(socket) {}
 
 SerialPort::~SerialPort() {
     Close();
 }
 
 std::shared_ptr<SerialPort> SerialPort::Open(std::u16string_view handsetName) {
+    // A port the Bluetooth stack bound to a connection: its link is a socket.
+    if (const PortConnector connect = BoundPort(handsetName)) {
+        const int fd = connect();
+        return fd >= 0 ? Adopt(fd) : nullptr;
+    }
     const std::string path = HostDeviceFor(handsetName);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -98,7 +105,9 @@ std::shared_ptr<SerialPort> SerialPort::Adopt(int fd) {
     if (flags >= 0) {
         ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     }
-    return std::shared_ptr<SerialPort>(new SerialPort(fd));
+    struct stat st {};
+    const bool socket = ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
+    return std::shared_ptr<SerialPort>(new SerialPort(fd, socket));
 }
 
 SerialTimeouts SerialPort::GetTimeouts() const {
@@ -154,8 +163,11 @@ bool SerialPort::Write(const void* buffer, uint32_t count, uint32_t* written) {
     const int64_t deadline = total == 0 ? -1 : NowMs() + static_cast<int64_t>(total);
     const auto* bytes = static_cast<const unsigned char*>(buffer);
     while (*written < count) {
-        const sys::Outcome o =
-            sys::Call("write", [&] { return ::write(fd_, bytes + *written, count - *written); });
+        // A socket whose peer has gone must fail the write, not raise SIGPIPE.
+        const sys::Outcome o = sys::Call("write", [&] {
+            return socket_ ? ::send(fd_, bytes + *written, count - *written, MSG_NOSIGNAL)
+                           : ::write(fd_, bytes + *written, count - *written);
+        });
         if (o.result > 0) {
             *written += static_cast<uint32_t>(o.result);
             continue;

@@ -23,11 +23,15 @@ struct SerialTimeouts {
 
 class SerialPort {
 public:
-    // Opens `<device root>/dev/<NAME>` (the name without its colon) when that
+    // Connects the port when the Bluetooth stack bound its name to a
+    // connection (socket mode, see PortBindings.h); else opens
+    // `<device root>/dev/<NAME>` (the name without its colon) when that
     // exists, else the RFCOMM device of that port number (COMn: rfcommN,
     // BTCn: rfcomm(10+n)). Raw mode, no other line settings. Null on failure.
     static std::shared_ptr<SerialPort> Open(std::u16string_view handsetName);
-    // Test support: wraps a descriptor that is already open (the port owns it).
+    // Wraps a descriptor that is already open (the port owns it): a terminal,
+    // or a connected stream socket, which then has the same read and write
+    // contract as a terminal.
     static std::shared_ptr<SerialPort> Adopt(int fd);
 
     ~SerialPort();
@@ -48,10 +52,11 @@ public:
     bool IsOpen() const;
 
 private:
-    explicit SerialPort(int fd);
+    SerialPort(int fd, bool socket);
 
     mutable std::shared_mutex lock_;  // shared by Read/Write, exclusive for Close
     int fd_;
+    const bool socket_;
     mutable std::mutex timeoutsLock_;
     SerialTimeouts timeouts_;
 };

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -141,6 +142,33 @@ T* Keep(T* object) {
     return object;
 }
 
+// What the engine's listener works with. Kept for good, like the engine whose
+// receiver thread calls it, so that it outlives each test's fixture.
+struct Taps {
+    std::atomic<bool> releaseKey{false};
+    std::atomic<size_t> switchGpsOffAfter{0};
+    std::atomic<size_t> answers[4] = {};
+    CCamCmdController* command = nullptr;
+    CGpsController* gps = nullptr;
+    sim::Camcorder* cam = nullptr;
+    platform::WindowHandle window;
+
+    // On the engine's receiver thread, before the reply is delivered: lets a
+    // step end at an exact answer rather than after some repeats.
+    void OnAnswer(std::span<const uint8_t> frame) {
+        const uint16_t channel = static_cast<uint16_t>(frame[0] << 8 | frame[1]);
+        if (channel == 3 && releaseKey.exchange(false)) {
+            command->Request(nullptr);  // the key goes up once the camera answered it
+        }
+        if (channel == 2 && switchGpsOffAfter.load() > 0 &&
+            cam->GpsSentences().size() >= switchGpsOffAfter.load()) {
+            switchGpsOffAfter = 0;
+            gps->Request(window);
+        }
+        ++answers[channel - 1];
+    }
+};
+
 // The engine and the controllers of the program, wired as start-up wires
 // them, on the simulated camcorder's line; the test thread is the main
 // window's. Never freed: their threads run until the process ends.
@@ -154,7 +182,10 @@ protected:
         cam_ = Keep(new sim::Camcorder(options));
         ASSERT_TRUE(cam_->Start());
         ASSERT_TRUE(cam_->LinkAsDevice("COM4"));
-        engine_ = Keep(new CTappedEngine([this](std::span<const uint8_t> f) { OnAnswer(f); }));
+        taps_ = Keep(new Taps);
+        taps_->cam = cam_;
+        engine_ = Keep(
+            new CTappedEngine([taps = taps_](std::span<const uint8_t> f) { taps->OnAnswer(f); }));
         ASSERT_EQ(engine_->Start(platform::SerialPort::Open(u"COM4:")), 1);
         state_ = Keep(new CCameraState);
         config_ = Keep(new CConfigStore);
@@ -165,6 +196,8 @@ protected:
         command_ = Keep(new CCamCmdController(services));
         monitor_ = Keep(new CMonitorController(services));
         gps_ = Keep(new CGpsController(services));
+        taps_->command = command_;
+        taps_->gps = gps_;
         ASSERT_EQ(command_->Start(), 1);
         ASSERT_EQ(monitor_->Start(), 1);
         ASSERT_EQ(gps_->CheckDevice(), 1);
@@ -179,26 +212,12 @@ protected:
                 }
                 return 0;
             });
+        taps_->window = window_;
     }
 
     void TearDown() override {
         platform::DestroyMessageWindow(window_);
         cam_->Stop();
-    }
-
-    // On the engine's receiver thread, before the reply is delivered: lets a
-    // step end at an exact answer rather than after some repeats.
-    void OnAnswer(std::span<const uint8_t> frame) {
-        const uint16_t channel = static_cast<uint16_t>(frame[0] << 8 | frame[1]);
-        if (channel == 3 && releaseKey_.exchange(false)) {
-            command_->Request(nullptr);  // the key goes up once the camera answered it
-        }
-        if (channel == 2 && switchGpsOffAfter_.load() > 0 &&
-            cam_->GpsSentences().size() >= switchGpsOffAfter_.load()) {
-            switchGpsOffAfter_ = 0;
-            gps_->Request(window_);
-        }
-        ++answers_[channel - 1];
     }
 
     size_t Received(uint16_t opcode) const {
@@ -215,9 +234,9 @@ protected:
     }
     void PressRecord() {
         const CamCmdRecord record = CCamCmdController::MakeCommand(ui::res::kBmpRecord);
-        releaseKey_ = true;
+        taps_->releaseKey = true;
         command_->Request(&record);
-        ASSERT_TRUE(PumpUntil([&] { return answers_[2].load() == 1; }));
+        ASSERT_TRUE(PumpUntil([&] { return taps_->answers[2].load() == 1; }));
     }
     void LiveViewOneImage() {
         monitor_->Request(window_);
@@ -231,7 +250,7 @@ protected:
         }));
     }
     void GpsOneSentence() {
-        switchGpsOffAfter_ = 1;
+        taps_->switchGpsOffAfter = 1;
         gps_->Request(window_);
         ASSERT_TRUE(PumpUntil([] { return platform::OpenGpsDeviceCount() == 1; }));
         platform::PushGpsTrackPosition(
@@ -254,9 +273,7 @@ protected:
     platform::WindowHandle window_;
     int images_ = 0;
     int stopped_ = 0;
-    std::atomic<bool> releaseKey_{false};
-    std::atomic<size_t> switchGpsOffAfter_{0};
-    std::atomic<size_t> answers_[4] = {};
+    Taps* taps_ = nullptr;
 };
 
 TEST_F(GoldenSession, HandshakeKeyLiveViewAndGps) {

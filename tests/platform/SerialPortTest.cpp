@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <ostream>
 #include <thread>
 #include <vector>
 
+#include "platform/serial/PortBindings.h"
 #include "platform/serial/SerialPort.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/TempDeviceRoot.h"
@@ -24,23 +29,85 @@ SerialTimeouts EngineTimeouts() {
     return t;
 }
 
-class SerialPortTest : public ::testing::Test {
+// The port's two modes: a terminal (the RFCOMM TTY binding, a pseudo-terminal
+// here) and a connected socket (the serial-port profile's connection, a
+// socket pair here). Both keep the same contract.
+enum class Link { Terminal, Socket };
+
+void PrintTo(Link link, std::ostream* out) {
+    *out << (link == Link::Terminal ? "terminal" : "socket");
+}
+
+class SerialPortTest : public ::testing::TestWithParam<Link> {
 protected:
     void SetUp() override {
-        pty_.LinkAs(root_.path(), "COM4");
+        if (GetParam() == Link::Terminal) {
+            pty_.LinkAs(root_.path(), "COM4");
+        } else {
+            int fds[2];
+            ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+            peer_ = fds[0];
+            BindPort(u"COM4", owner_, [fd = fds[1]] { return fd; });
+        }
         port_ = SerialPort::Open(u"COM4:");
         ASSERT_NE(port_, nullptr);
         port_->SetTimeouts(EngineTimeouts());
     }
+    void TearDown() override {
+        UnbindPorts(owner_);
+        if (peer_ >= 0) {
+            ::close(peer_);
+        }
+    }
+
+    void PeerWrite(const std::vector<uint8_t>& bytes) {
+        if (GetParam() == Link::Terminal) {
+            pty_.PeerWrite(bytes);
+        } else {
+            ASSERT_EQ(::write(peer_, bytes.data(), bytes.size()),
+                      static_cast<ssize_t>(bytes.size()));
+        }
+    }
+    std::vector<uint8_t> PeerRead(size_t atLeast, int timeoutMs) {
+        if (GetParam() == Link::Terminal) {
+            return pty_.PeerRead(atLeast, timeoutMs);
+        }
+        std::vector<uint8_t> got;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (got.size() < atLeast && std::chrono::steady_clock::now() < end) {
+            pollfd p{peer_, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) {
+                continue;
+            }
+            uint8_t buf[4096];
+            const ssize_t n = ::read(peer_, buf, sizeof buf);
+            if (n <= 0) {
+                break;
+            }
+            got.insert(got.end(), buf, buf + n);
+        }
+        return got;
+    }
+    // The other end goes away: the line hangs up, the socket is closed.
+    void HangUp() {
+        if (GetParam() == Link::Terminal) {
+            pty_.HangUp();
+        } else {
+            ::close(peer_);
+            peer_ = -1;
+        }
+    }
 
     TempDeviceRoot root_;
     PtyPair pty_;
+    int peer_ = -1;
+    const uint64_t owner_ = NewPortOwner();
     PortHandle port_;
 };
 
 }  // namespace
 
-TEST_F(SerialPortTest, IdleReadReturnsEmptyAfterAbout200Ms) {
+TEST_P(SerialPortTest, IdleReadReturnsEmptyAfterAbout200Ms) {
     uint8_t buf[16];
     uint32_t got = 99;
     const auto start = std::chrono::steady_clock::now();
@@ -51,8 +118,8 @@ TEST_F(SerialPortTest, IdleReadReturnsEmptyAfterAbout200Ms) {
     EXPECT_LT(took, 400ms);
 }
 
-TEST_F(SerialPortTest, ReadWithBytesWaitingReturnsThemAtOnce) {
-    pty_.PeerWrite({0x00, 0x01, 0x00, 0x06, 0x11, 0x01});
+TEST_P(SerialPortTest, ReadWithBytesWaitingReturnsThemAtOnce) {
+    PeerWrite({0x00, 0x01, 0x00, 0x06, 0x11, 0x01});
     std::this_thread::sleep_for(20ms);
     uint8_t buf[16];
     uint32_t got = 0;
@@ -64,10 +131,10 @@ TEST_F(SerialPortTest, ReadWithBytesWaitingReturnsThemAtOnce) {
     EXPECT_EQ(buf[5], 0x01);
 }
 
-TEST_F(SerialPortTest, ReadReturnsAsSoonAsTheFirstBytesArrive) {
+TEST_P(SerialPortTest, ReadReturnsAsSoonAsTheFirstBytesArrive) {
     std::thread peer([&] {
         std::this_thread::sleep_for(50ms);
-        pty_.PeerWrite({0xAB});
+        PeerWrite({0xAB});
     });
     uint8_t buf[16];
     uint32_t got = 0;
@@ -79,21 +146,21 @@ TEST_F(SerialPortTest, ReadReturnsAsSoonAsTheFirstBytesArrive) {
     EXPECT_LT(took, 150ms) << "the read waited for its time-out although bytes had come";
 }
 
-TEST_F(SerialPortTest, WrittenBytesReachThePeerUnchanged) {
+TEST_P(SerialPortTest, WrittenBytesReachThePeerUnchanged) {
     // Raw mode: CR, LF and control bytes pass as they are, nothing is echoed.
     const std::vector<uint8_t> frame{0x00, 0x02, 0x00, 0x0A, 0x0D, 0x0A, 0x03, 0x11, 0x7F, 0xFF};
     uint32_t written = 0;
     ASSERT_TRUE(port_->Write(frame.data(), static_cast<uint32_t>(frame.size()), &written));
     EXPECT_EQ(written, frame.size());
-    EXPECT_EQ(pty_.PeerRead(frame.size(), 2000), frame);
+    EXPECT_EQ(PeerRead(frame.size(), 2000), frame);
     uint8_t buf[16];
     uint32_t got = 0;
     ASSERT_TRUE(port_->Read(buf, sizeof buf, &got));
     EXPECT_EQ(got, 0u) << "the line echoed the bytes back";
 }
 
-TEST_F(SerialPortTest, HangUpIsAFailedReadEveryTime) {
-    pty_.HangUp();
+TEST_P(SerialPortTest, HangUpIsAFailedReadEveryTime) {
+    HangUp();
     uint8_t buf[16];
     uint32_t got = 0;
     for (int i = 0; i < 3; ++i) {
@@ -103,10 +170,10 @@ TEST_F(SerialPortTest, HangUpIsAFailedReadEveryTime) {
     }
 }
 
-TEST_F(SerialPortTest, HangUpDuringAReadFailsThatRead) {
+TEST_P(SerialPortTest, HangUpDuringAReadFailsThatRead) {
     std::thread peer([&] {
         std::this_thread::sleep_for(50ms);
-        pty_.HangUp();
+        HangUp();
     });
     SerialTimeouts t = EngineTimeouts();
     t.readTotalConstantMs = 0;  // no limit: only the hang-up can end this read
@@ -117,7 +184,7 @@ TEST_F(SerialPortTest, HangUpDuringAReadFailsThatRead) {
     peer.join();
 }
 
-TEST_F(SerialPortTest, WriteToAPeerThatNeverReadsGivesUpAfterAboutOneSecond) {
+TEST_P(SerialPortTest, WriteToAPeerThatNeverReadsGivesUpAfterAboutOneSecond) {
     std::vector<uint8_t> chunk(1 << 20, 0x55);
     uint32_t written = 0;
     const auto start = std::chrono::steady_clock::now();
@@ -129,13 +196,48 @@ TEST_F(SerialPortTest, WriteToAPeerThatNeverReadsGivesUpAfterAboutOneSecond) {
     EXPECT_LT(took, 1500ms);
 }
 
-TEST_F(SerialPortTest, ClosedPortFailsReadsAndWrites) {
+TEST_P(SerialPortTest, ClosedPortFailsReadsAndWrites) {
     port_->Close();
     EXPECT_FALSE(port_->IsOpen());
     uint8_t buf[4] = {};
     uint32_t n = 0;
     EXPECT_FALSE(port_->Read(buf, sizeof buf, &n));
     EXPECT_FALSE(port_->Write(buf, sizeof buf, &n));
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, SerialPortTest, ::testing::Values(Link::Terminal, Link::Socket),
+                         [](const ::testing::TestParamInfo<Link>& link) {
+                             return link.param == Link::Terminal ? "Terminal" : "Socket";
+                         });
+
+TEST_P(SerialPortTest, WriteAfterThePeerWentAwayFailsWithoutEndingTheProcess) {
+    HangUp();
+    const uint8_t byte = 0x42;
+    uint32_t written = 0;
+    // A socket would raise SIGPIPE here, which ends the process unless caught.
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(port_->Write(&byte, 1, &written)) << i;
+    }
+}
+
+TEST(SerialPortOpenTest, ABoundPortIsOpenedThroughItsConnector) {
+    TempDeviceRoot root;
+    PtyPair pty;
+    pty.LinkAs(root.path(), "BTC10");  // the binding comes before the device root's link
+    const uint64_t owner = NewPortOwner();
+    int calls = 0;
+    BindPort(u"btc10:", owner, [&] {
+        ++calls;
+        return -1;  // out of range
+    });
+    EXPECT_EQ(SerialPort::Open(u"BTC10:"), nullptr);
+    EXPECT_EQ(calls, 1);
+    UnbindPort(u"BTC10", owner + 1);  // not its binding: stays
+    EXPECT_EQ(SerialPort::Open(u"BTC10:"), nullptr);
+    EXPECT_EQ(calls, 2);
+    UnbindPort(u"BTC10", owner);
+    EXPECT_NE(SerialPort::Open(u"BTC10:"), nullptr);
+    EXPECT_EQ(calls, 2);
 }
 
 TEST(SerialPortOpenTest, MissingPortFailsCleanly) {

@@ -16,6 +16,8 @@ TempDeviceRoot::TempDeviceRoot() {
         throw std::runtime_error("mkdtemp failed");
     }
     path_ = tmpl;
+    // The device root's Bluetooth stand-ins, never the machine's own Bluetooth.
+    WriteFile("bluetooth.conf", "backend=simulated\n");
     platform::OverrideDeviceRoot(path_);
 }
 

@@ -1,0 +1,270 @@
+#include "tests/bluez/MockBluez.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "tests/support/PumpUntil.h"
+
+extern char** environ;
+
+namespace blueztest {
+namespace {
+
+// Runs `argv` with stdout to `out` (or /dev/null when -1) and stderr to /dev/null.
+pid_t Spawn(const std::vector<std::string>& argv, int out) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (out >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, out, 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    }
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> args;
+    for (const auto& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+int Wait(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void Stop(pid_t& pid) {
+    if (pid > 0) {
+        ::kill(pid, SIGTERM);
+        Wait(pid);
+        pid = -1;
+    }
+}
+
+// Debian's interpreter first: python3-dbusmock is installed for it.
+std::string PythonWithDbusmock() {
+    for (const char* python : {"/usr/bin/python3", "python3"}) {
+        const pid_t pid = Spawn({python, "-c", "import dbusmock"}, -1);
+        if (pid > 0 && Wait(pid) == 0) {
+            return python;
+        }
+    }
+    return {};
+}
+
+std::string ReadLine(int fd, int timeoutMs) {
+    std::string line;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < end) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) {
+            continue;
+        }
+        char c = 0;
+        if (::read(fd, &c, 1) != 1) {
+            break;
+        }
+        if (c == '\n') {
+            return line;
+        }
+        line += c;
+    }
+    return {};
+}
+
+}  // namespace
+
+MockBluez::MockBluez() {
+    const std::string python = PythonWithDbusmock();
+    if (python.empty()) {
+        unavailable_ = "python3-dbusmock is not installed (scripts/setup installs it)";
+        return;
+    }
+    int pipe[2] = {-1, -1};
+    if (::pipe2(pipe, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    // A private bus of the session kind: it listens on a fresh socket of its own.
+    daemon_ = Spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"},
+                    pipe[1]);
+    ::close(pipe[1]);
+    address_ = daemon_ > 0 ? ReadLine(pipe[0], 10000) : "";
+    ::close(pipe[0]);
+    if (address_.empty()) {
+        unavailable_ = "dbus-daemon did not start";
+        return;
+    }
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
+    mock_ = Spawn({python, "-m", "dbusmock", "--system", "-t",
+                   std::string(CAMORA_SOURCE_DIR) + "/tests/bluez/bluez_profiles.py"},
+                  -1);
+    if (sd_bus_new(&bus_) < 0 || sd_bus_set_address(bus_, address_.c_str()) < 0 ||
+        sd_bus_set_bus_client(bus_, 1) < 0 || sd_bus_start(bus_) < 0) {
+        throw std::runtime_error("cannot reach the private bus");
+    }
+    const bool up = testsupport::PumpUntil(
+        [&] {
+            sd_bus_error error{};
+            sd_bus_message* reply = nullptr;
+            int has = 0;
+            if (sd_bus_call_method(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                   "org.freedesktop.DBus", "NameHasOwner", &error, &reply, "s",
+                                   "org.bluez") >= 0) {
+                sd_bus_message_read(reply, "b", &has);
+            }
+            sd_bus_message_unref(reply);
+            sd_bus_error_free(&error);
+            return has != 0;
+        },
+        std::chrono::milliseconds(15000));
+    if (!up) {
+        throw std::runtime_error("the mock daemon did not come up");
+    }
+}
+
+MockBluez::~MockBluez() {
+    sd_bus_flush_close_unref(bus_);
+    Stop(mock_);
+    Stop(daemon_);
+    ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+}
+
+std::string MockBluez::DevicePath(const std::string& address) {
+    std::string path = "/org/bluez/hci0/dev_" + address;
+    for (char& c : path) {
+        if (c == ':') {
+            c = '_';
+        }
+    }
+    return path;
+}
+
+void MockBluez::Call(const char* method, const char* signature, ...) {
+    sd_bus_message* m = nullptr;
+    sd_bus_message* reply = nullptr;
+    sd_bus_error error{};
+    va_list ap;
+    va_start(ap, signature);
+    int r = sd_bus_message_new_method_call(bus_, &m, "org.bluez", "/", "org.bluez.Mock", method);
+    if (r >= 0) {
+        r = sd_bus_message_appendv(m, signature, ap);
+    }
+    va_end(ap);
+    if (r >= 0) {
+        r = sd_bus_call(bus_, m, 10 * 1000 * 1000, &error, &reply);
+    }
+    EXPECT_GE(r, 0) << method << ": " << (error.message != nullptr ? error.message : "");
+    sd_bus_message_unref(reply);
+    sd_bus_message_unref(m);
+    sd_bus_error_free(&error);
+}
+
+void MockBluez::AddAdapter() {
+    Call("AddAdapter", "ss", "hci0", "handset");
+}
+
+void MockBluez::RemoveAdapter() {
+    Call("RemoveAdapterWithDevices", "s", "hci0");
+}
+
+std::string MockBluez::AddDevice(const std::string& address, const std::string& name) {
+    Call("AddDevice", "sss", "hci0", address.c_str(), name.c_str());
+    return DevicePath(address);
+}
+
+void MockBluez::RemoveDevice(const std::string& address) {
+    sd_bus_message* reply = nullptr;
+    sd_bus_error error{};
+    const int r =
+        sd_bus_call_method(bus_, "org.bluez", "/org/bluez/hci0", "org.bluez.Adapter1",
+                           "RemoveDevice", &error, &reply, "o", DevicePath(address).c_str());
+    EXPECT_GE(r, 0) << "RemoveDevice: " << (error.message != nullptr ? error.message : "");
+    sd_bus_message_unref(reply);
+    sd_bus_error_free(&error);
+}
+
+void MockBluez::Pair(const std::string& address, const std::vector<std::string>& uuids) {
+    Call("PairDevice", "ssi", "hci0", address.c_str(), 0x200404);
+    Call("SetDeviceClass", "su", DevicePath(address).c_str(), 0x200404u);
+    SetUuids(DevicePath(address), uuids);
+}
+
+void MockBluez::SetUuids(const std::string& path, const std::vector<std::string>& uuids) {
+    sd_bus_message* m = nullptr;
+    sd_bus_message* reply = nullptr;
+    sd_bus_error error{};
+    int r = sd_bus_message_new_method_call(bus_, &m, "org.bluez", "/", "org.bluez.Mock",
+                                           "SetDeviceUUIDs");
+    if (r >= 0) {
+        r = sd_bus_message_append(m, "s", path.c_str());
+    }
+    if (r >= 0) {
+        r = sd_bus_message_open_container(m, 'a', "s");
+    }
+    for (const auto& u : uuids) {
+        if (r >= 0) {
+            r = sd_bus_message_append(m, "s", u.c_str());
+        }
+    }
+    if (r >= 0) {
+        r = sd_bus_message_close_container(m);
+    }
+    if (r >= 0) {
+        r = sd_bus_call(bus_, m, 10 * 1000 * 1000, &error, &reply);
+    }
+    EXPECT_GE(r, 0) << "SetDeviceUUIDs: " << (error.message != nullptr ? error.message : "");
+    sd_bus_message_unref(reply);
+    sd_bus_message_unref(m);
+    sd_bus_error_free(&error);
+}
+
+void MockBluez::SetSerialLink(const std::string& path, int fd) {
+    Call("SetSerialLink", "sh", path.c_str(), fd);
+}
+
+void MockBluez::SetConnectBehaviour(const std::string& path, const std::string& mode) {
+    Call("SetConnectBehaviour", "ss", path.c_str(), mode.c_str());
+}
+
+std::vector<std::string> MockBluez::RegisteredProfiles() {
+    std::vector<std::string> out;
+    sd_bus_message* reply = nullptr;
+    sd_bus_error error{};
+    char** strv = nullptr;
+    if (sd_bus_call_method(bus_, "org.bluez", "/", "org.bluez.Mock", "RegisteredProfiles", &error,
+                           &reply, "") >= 0 &&
+        sd_bus_message_read_strv(reply, &strv) >= 0) {
+        for (char** s = strv; s != nullptr && *s != nullptr; ++s) {
+            out.emplace_back(*s);
+            std::free(*s);
+        }
+        std::free(strv);
+    }
+    sd_bus_message_unref(reply);
+    sd_bus_error_free(&error);
+    return out;
+}
+
+void MockBluez::ReleaseProfiles() {
+    Call("ReleaseProfiles", "");
+}
+
+}  // namespace blueztest

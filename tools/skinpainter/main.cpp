@@ -1,0 +1,207 @@
+// camora-skinpainter ROOT: draws the skin into ROOT/ui/resources/skin, the
+// program icons into ROOT/ui/resources/icons and the contact sheet and example
+// screens into ROOT/docs/screenshots.
+#include <QDir>
+#include <QFile>
+#include <QFont>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QPainter>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "tools/skinpainter/SkinPainter.h"
+
+namespace {
+
+bool Save(const QImage& image, const QString& path) {
+    QDir().mkpath(QFileInfo(path).path());
+    if (!image.save(path, "PNG", 9)) {
+        std::fprintf(stderr, "skinpainter: cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    return true;
+}
+
+// Every bitmap on a neutral grey with its id, size and meaning underneath.
+QImage ContactSheet(const std::vector<skinpainter::SkinBitmap>& skin) {
+    constexpr int kWidth = 1500;
+    constexpr int kMargin = 24;
+    constexpr int kLabel = 40;
+    // Lay out shelves first to learn the height.
+    struct Spot {
+        const skinpainter::SkinBitmap* bitmap;
+        QPoint at;
+    };
+    std::vector<Spot> spots;
+    int x = kMargin;
+    int y = kMargin + 40;
+    int shelf = 0;
+    for (const auto& b : skin) {
+        const int w = std::max(b.image.width(), 140);
+        if (x + w > kWidth - kMargin) {
+            x = kMargin;
+            y += shelf + kLabel + kMargin;
+            shelf = 0;
+        }
+        spots.push_back({&b, QPoint(x, y)});
+        x += w + kMargin;
+        shelf = std::max(shelf, b.image.height());
+    }
+    const int height = y + shelf + kLabel + kMargin;
+    QImage sheet(kWidth, height, QImage::Format_RGB32);
+    sheet.fill(QColor(0x8c, 0x90, 0x96));
+    QPainter p(&sheet);
+    p.setRenderHint(QPainter::TextAntialiasing, true);
+    QFont title(QStringLiteral("DejaVu Sans"));
+    title.setPixelSize(22);
+    title.setBold(true);
+    p.setFont(title);
+    p.setPen(Qt::white);
+    p.drawText(QRect(kMargin, 10, kWidth, 36), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("CamoraController skin — every bitmap at its size"));
+    QFont label(QStringLiteral("DejaVu Sans"));
+    label.setPixelSize(13);
+    for (const Spot& s : spots) {
+        const QImage& img = s.bitmap->image;
+        p.drawImage(s.at, img);
+        p.setPen(QColor(0x20, 0x22, 0x25));
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(QRect(s.at - QPoint(1, 1), img.size() + QSize(1, 1)));
+        p.setPen(Qt::black);
+        label.setBold(true);
+        p.setFont(label);
+        p.drawText(
+            QRect(s.at.x(), s.at.y() + img.height() + 3, 300, 17), Qt::AlignLeft | Qt::AlignVCenter,
+            QStringLiteral("%1  %2×%3").arg(s.bitmap->id).arg(img.width()).arg(img.height()));
+        label.setBold(false);
+        p.setFont(label);
+        p.drawText(
+            QRect(s.at.x(), s.at.y() + img.height() + 19, std::max(img.width(), 140) + 20, 17),
+            Qt::AlignLeft | Qt::AlignVCenter, QString::fromUtf8(s.bitmap->what));
+    }
+    p.end();
+    return sheet;
+}
+
+// The panel as a 480 × 640 screen shows it: centred, black above and below.
+QImage OnScreen(const QImage& panel) {
+    QImage screen(480, 640, QImage::Format_RGB32);
+    screen.fill(Qt::black);
+    QPainter p(&screen);
+    p.drawImage(QPoint(0, 26), panel);
+    p.end();
+    return screen;
+}
+
+// Largest difference of any colour channel between the outermost ring of
+// pixels of `overlay` and the panel under it at `at`: an overlay that does not
+// fit its place shows a seam.
+int SeamAt(const QImage& panel, const QImage& overlay, QPoint at) {
+    int worst = 0;
+    const auto compare = [&](int x, int y) {
+        const QRgb a = panel.pixel(at.x() + x, at.y() + y);
+        const QRgb b = overlay.pixel(x, y);
+        worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                          std::abs(qBlue(a) - qBlue(b))});
+    };
+    for (int x = 0; x < overlay.width(); ++x) {
+        compare(x, 0);
+        compare(x, overlay.height() - 1);
+    }
+    for (int y = 0; y < overlay.height(); ++y) {
+        compare(0, y);
+        compare(overlay.width() - 1, y);
+    }
+    return worst;
+}
+
+// Every place where the main screen draws an overlay: the pressed keys and
+// bars, the blank tiles over each key, the indicators and preview pictures.
+bool CheckSeams(const std::vector<skinpainter::SkinBitmap>& skin) {
+    const QImage* panel = nullptr;
+    for (const auto& b : skin) {
+        if (b.id == 200) {
+            panel = &b.image;
+        }
+    }
+    bool ok = true;
+    const auto check = [&](const skinpainter::SkinBitmap& b, QPoint at) {
+        const int seam = SeamAt(*panel, b.image, at);
+        if (seam > 0) {
+            std::printf("skinpainter: %d at (%d, %d) differs from the panel by %d on its edge\n",
+                        b.id, at.x(), at.y(), seam);
+            ok = false;
+        }
+    };
+    const std::vector<QPoint> upper = {{0, 236}, {120, 236}, {240, 236}, {360, 236},
+                                       {0, 336}, {120, 336}, {240, 336}};
+    const std::vector<QPoint> lower = {{0, 436}, {120, 436}, {240, 436}};
+    for (const auto& b : skin) {
+        if (b.id == 217 || b.id == 216) {
+            for (QPoint at : b.id == 217 ? upper : lower) {
+                check(b, at);
+            }
+        } else if (b.id != 200 && b.id != 233) {
+            check(b, skinpainter::PlaceOf(b.id).topLeft());
+        }
+    }
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: camora-skinpainter REPOSITORY_ROOT\n");
+        return 2;
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    for (const char* file : {"DejaVuSans.ttf", "DejaVuSans-Bold.ttf"}) {
+        if (QFontDatabase::addApplicationFont(QStringLiteral("/usr/share/fonts/truetype/dejavu/") +
+                                              QString::fromLatin1(file)) < 0) {
+            std::fprintf(stderr, "skinpainter: font %s missing (fonts-dejavu-core)\n", file);
+            return 1;
+        }
+    }
+    const QString root = QString::fromLocal8Bit(argv[1]);
+    const auto skin = skinpainter::DrawSkin();
+    bool ok = true;
+    for (const auto& b : skin) {
+        ok &= Save(b.image, QStringLiteral("%1/ui/resources/skin/%2.png").arg(root).arg(b.id));
+    }
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        ok &= Save(skinpainter::DrawIcon(size),
+                   QStringLiteral("%1/ui/resources/icons/hicolor/%2x%2/apps/camora-controller.png")
+                       .arg(root)
+                       .arg(size));
+    }
+    ok &= CheckSeams(skin);
+    {
+        const QString path =
+            root +
+            QStringLiteral("/ui/resources/icons/hicolor/scalable/apps/camora-controller.svg");
+        QDir().mkpath(QFileInfo(path).path());
+        QFile svg(path);
+        if (!svg.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            svg.write(skinpainter::IconSvg().toUtf8()) < 0) {
+            std::fprintf(stderr, "skinpainter: cannot write %s\n", qPrintable(path));
+            ok = false;
+        }
+    }
+    const QString shots = root + QStringLiteral("/docs/screenshots/");
+    ok &= Save(ContactSheet(skin), shots + QStringLiteral("skin-contact-sheet.png"));
+    // Three screens that put every overlay where the main screen puts it.
+    ok &= Save(OnScreen(skinpainter::ComposeExample(skin, 210, 218, 230, 220, 227, 247, {213})),
+               shots + QStringLiteral("skin-video-rec.png"));
+    ok &= Save(OnScreen(skinpainter::ComposeExample(skin, 214, 228, 0, 223, 226, 248, {206})),
+               shots + QStringLiteral("skin-still-play.png"));
+    ok &=
+        Save(OnScreen(skinpainter::ComposeExample(
+                 skin, 215, 229, 0, 219, 0, 0, {213, 214, 211, 210, 212, 209, 205, 207, 202, 206})),
+             shots + QStringLiteral("skin-busy.png"));
+    std::printf("skinpainter: %zu skin bitmaps drawn\n", skin.size());
+    return ok ? 0 : 1;
+}
