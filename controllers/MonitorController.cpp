@@ -67,8 +67,8 @@ void CMonitorController::TakeImage(uint8_t** image, uint32_t* imageSize) {
     });
 }
 
-CCtpData* CMonitorController::ExchangeStep(
-    CCtpData* request, const std::function<bool(const CCtpData&)>& accept) {
+CCtpData* CMonitorController::ExchangeStep(CCtpData* request,
+                                           const std::function<bool(const CCtpData&)>& accept) {
     CCtpData* reply = nullptr;
     // "Create SendData Error.", "Send Message Error." or "Send Error Report.".
     if (Exchange(request, kImageChannel, configStore()->GetTimeOut(), &reply, accept) !=

@@ -940,8 +940,7 @@ int main(int argc, char** argv) {
     PrintSummary("  context switches", "/s",
                  SummariseBy(cpu.streamingUnshaped, [](const auto& c) { return c.switches; }));
     const bench::Summary idle = SummariseBy(cpu.idle, [](const auto& c) { return c.percent; });
-    const bench::Summary failingCpu =
-        SummariseBy(failing, [](const auto& f) { return f.percent; });
+    const bench::Summary failingCpu = SummariseBy(failing, [](const auto& f) { return f.percent; });
     PrintSummary("live view on, camera fails every cycle at once", "% of a core", failingCpu);
     PrintSummary("  exchanges answered", "/s",
                  SummariseBy(failing, [](const auto& f) { return f.exchanges; }));

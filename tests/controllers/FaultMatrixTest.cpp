@@ -148,6 +148,7 @@ protected:
         platform::SetTimeScale(kScale);
         cam_.SetModePollInterval(50);
         cam_.SetStatus({0, 0, 1, 1, 0, 5, 0});  // video recording: live view allowed
+        cam_.SetJpegQuality(97);                // pictures of two or three blocks
         mode_ = KeepForever(new CCamModeController(Services()));
         command_ = KeepForever(new CCamCmdController(Services()));
         monitor_ = KeepForever(new CMonitorController(Services()));
@@ -220,6 +221,13 @@ protected:
     }
 
     void Slip(const Cell& c) {
+        if (c.phase == Phase::LiveView) {
+            // Block 1 goes by untouched: the slip comes mid-image.
+            cam_.AddFault({.kind = sim::FaultKind::Late,
+                           .opcode = sim::CTP_GET_IMAGE_DATA,
+                           .times = 1,
+                           .delayMs = 0});
+        }
         cam_.AddFault(FaultFor(c));
         ASSERT_TRUE(PumpUntil([&] { return cam_.Faults().empty(); }, kHeal))
             << "the slip never happened";
@@ -262,20 +270,19 @@ TEST_P(FaultMatrixTest, TheUserSeesTheSessionHeal) {
         EXPECT_EXIT(
             {
                 AppRegistry.mainWindow = window_;
-                platform::SetMessageBoxPresenter([](platform::WindowHandle,
-                                                    std::u16string_view text,
-                                                    std::u16string_view caption,
-                                                    platform::MessageBoxButtons) {
-                    std::string shown;
-                    for (char ch : platform::Utf16ToUtf8(text)) {
-                        shown += ch == '\r' ? std::string("<CR>")
-                                 : ch == '\n' ? std::string("<LF>")
-                                              : std::string(1, ch);
-                    }
-                    std::fprintf(stderr, "box %s: %s\n", platform::Utf16ToUtf8(caption).c_str(),
-                                 shown.c_str());
-                    return platform::MessageBoxResult::Ok;
-                });
+                platform::SetMessageBoxPresenter(
+                    [](platform::WindowHandle, std::u16string_view text,
+                       std::u16string_view caption, platform::MessageBoxButtons) {
+                        std::string shown;
+                        for (char ch : platform::Utf16ToUtf8(text)) {
+                            shown += ch == '\r'   ? std::string("<CR>")
+                                     : ch == '\n' ? std::string("<LF>")
+                                                  : std::string(1, ch);
+                        }
+                        std::fprintf(stderr, "box %s: %s\n", platform::Utf16ToUtf8(caption).c_str(),
+                                     shown.c_str());
+                        return platform::MessageBoxResult::Ok;
+                    });
                 app::InstallLinkLostHandler(*engine_);
                 EnterPhase(c.phase);
                 cam_.AddFault(FaultFor(c));

@@ -21,7 +21,7 @@ namespace {
 
 struct Chunk {
     Bytes bytes;
-    bool fail = false;  // the read that takes the chunk's last byte reports failure
+    bool fail = false;    // the read that takes the chunk's last byte reports failure
     bool giveUp = false;  // an error report goes out on channel 4 just before this read
 };
 
@@ -169,9 +169,7 @@ TEST_F(CtpFrameTest, ScriptedStreamsDeliverTheseReplies) {
          {{Concat({{0x00, 0x01, 0x01, 0x0E}, Payload(mode1, 4, 14), report3})}},
          {std::nullopt, std::nullopt, report3, std::nullopt}},
         {"a frame cut after its header: the frames that follow are found in its payload",
-         {{Concat({Payload(image, 0, 106), mode1, report3})},
-          {{}, false, true},
-          {status2}},
+         {{Concat({Payload(image, 0, 106), mode1, report3})}, {{}, false, true}, {status2}},
          {mode1, status2, report3, std::nullopt}},
         {"frames a cut frame swallowed whole are found again",
          {{Concat({Payload(image, 0, 106), mode1, gps2Long})}, {{}, false, true}},
