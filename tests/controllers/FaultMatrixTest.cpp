@@ -271,8 +271,8 @@ TEST_P(FaultMatrixTest, TheUserSeesTheSessionHeal) {
             {
                 AppRegistry.mainWindow = window_;
                 platform::SetMessageBoxPresenter(
-                    [](platform::WindowHandle, std::u16string_view text,
-                       std::u16string_view caption, platform::MessageBoxButtons) {
+                    [this](platform::WindowHandle, std::u16string_view text,
+                           std::u16string_view caption, platform::MessageBoxButtons) {
                         std::string shown;
                         for (char ch : platform::Utf16ToUtf8(text)) {
                             shown += ch == '\r'   ? std::string("<CR>")
@@ -281,6 +281,8 @@ TEST_P(FaultMatrixTest, TheUserSeesTheSessionHeal) {
                         }
                         std::fprintf(stderr, "box %s: %s\n", platform::Utf16ToUtf8(caption).c_str(),
                                      shown.c_str());
+                        // The process ends next: the camera's threads end first.
+                        cam_.Stop();
                         return platform::MessageBoxResult::Ok;
                     });
                 app::InstallLinkLostHandler(*engine_);
