@@ -1,5 +1,6 @@
 #include "ctp/CtpEngine.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -53,9 +54,16 @@ int CCtpEngine::Start(const platform::PortHandle& newPort) {
     SetPortTimeouts(newPort);
     int result = 1;
     if (receiverThread != nullptr) {
-        MutexLock lock(*portMutex);
-        std::lock_guard handle(portHandleLock);
-        port = newPort;
+        // The receiver retakes portMutex the moment a read ends, and a mutex
+        // does not queue its waiters: ask it to stand back, so the hand-over
+        // waits for one read at most.
+        portWanted.store(true);
+        {
+            MutexLock lock(*portMutex);
+            std::lock_guard handle(portHandleLock);
+            port = newPort;
+        }
+        portWanted.store(false);
     } else {
         {
             std::lock_guard handle(portHandleLock);
@@ -142,6 +150,9 @@ int CCtpEngine::Send(CCtpData* packet, int channel) {
         delete packet;
         return -1;
     }
+    if (packet->GetOpcode() == CTP_ERROR_REPORT) {
+        giveUps.fetch_add(1);
+    }
     const size_t index = static_cast<size_t>(channel - 1);
     // A late answer to an earlier request: drop it and its signal, so the
     // next Receive waits for the answer to this request.
@@ -183,11 +194,14 @@ int CCtpEngine::Send(CCtpData* packet, int channel) {
 }
 
 int CCtpEngine::Receive(int channel, CCtpData** reply, uint16_t timeoutSeconds) {
+    return ReceiveWithin(channel, reply, uint32_t{timeoutSeconds} * 1000u);
+}
+
+int CCtpEngine::ReceiveWithin(int channel, CCtpData** reply, uint32_t limitMs) {
     if (!IsCtpChannel(channel) || reply == nullptr || !ready.load(std::memory_order_acquire)) {
         return -1;
     }
     const size_t index = static_cast<size_t>(channel - 1);
-    const uint32_t limitMs = uint32_t{timeoutSeconds} * 1000u;
     const uint64_t startMs = platform::TickCountMs();
     // Milliseconds left of the wait: kWaitForever without a limit, 0 once over.
     auto left = [&]() -> uint32_t {
@@ -285,24 +299,38 @@ bool CCtpEngine::ReceiveOneFrame() {
     bool proceed = true;
     try {
         std::memset(receiveBuffer, 0, sizeof receiveBuffer);
-        int result = ReadExact(receiveBuffer, kCtpHeaderSize);
+        FrameProgress progress;
+        int result = ReadExact(receiveBuffer, kCtpHeaderSize, &progress);
+        if (result == 0) {
+            Resynchronise(receiveBuffer, progress.bytes);
+            throw CtpError("Recv Error.");
+        }
         if (result != 1) {
             proceed = result != -2;
             throw CtpError("Recv Error.");
         }
         const uint16_t channel = GetBe16(receiveBuffer);
         if (!IsCtpChannel(channel)) {
+            Resynchronise(receiveBuffer, kCtpHeaderSize);
             throw CtpError("Port Check Error.");
         }
         const uint16_t opcode = GetBe16(receiveBuffer + 4);
         if (!IsAcceptedOpcode(opcode)) {
+            Resynchronise(receiveBuffer, kCtpHeaderSize);
             throw CtpError("OpeCode Check Error.");
         }
         const uint16_t length = GetBe16(receiveBuffer + 2);
-        if (length <= kCtpHeaderSize || length > sizeof receiveBuffer) {
+        if (length <= kCtpHeaderSize || length > sizeof receiveBuffer ||
+            !CtpFrameLengthFits(opcode, length)) {
+            Resynchronise(receiveBuffer, kCtpHeaderSize);
             throw CtpError("Read size Error.");
         }
-        result = ReadExact(receiveBuffer + kCtpHeaderSize, length - kCtpHeaderSize);
+        result = ReadExact(receiveBuffer + kCtpHeaderSize, length - kCtpHeaderSize, &progress);
+        if (result == 0) {
+            // Cut short: what came may hold the start of the next frame.
+            Resynchronise(receiveBuffer, progress.bytes);
+            throw CtpError("Recv Error.");
+        }
         if (result != 1) {
             proceed = result != -2;
             throw CtpError("Recv Error.");
@@ -314,17 +342,36 @@ bool CCtpEngine::ReceiveOneFrame() {
         packet->Parse(receiveBuffer + kCtpEnvelopeSize, length - kCtpEnvelopeSize);
         StoreReply(channel, packet);
     } catch (const CtpError&) {
-        // The frame is dropped; nothing resynchronises the stream.
+        // The frame is dropped; reading goes on where a frame can start.
     }
     return proceed;
 }
 
-int CCtpEngine::ReadExact(uint8_t* dest, uint32_t count) {
+int CCtpEngine::ReadExact(uint8_t* dest, uint32_t count, FrameProgress* progress) {
     uint32_t done = 0;
+    auto arrived = [&](uint32_t n) {
+        if (progress->bytes == 0) {
+            progress->giveUpMark = giveUps.load();
+        }
+        progress->bytes += n;
+        done += n;
+    };
+    if (pendingBegin < pendingEnd) {
+        const uint32_t n = std::min(count, pendingEnd - pendingBegin);
+        std::memcpy(dest, pending + pendingBegin, n);
+        pendingBegin += n;
+        arrived(n);
+        if (done == count) {
+            return 1;
+        }
+    }
     for (;;) {
         const uint32_t wanted = count - done;
         uint32_t n = 0;
         bool ok = false;
+        while (portWanted.load()) {
+            platform::Sleep(1);  // a Start is exchanging the port
+        }
         {
             MutexLock lock(*portMutex);
             ok = ReadPort(dest + done, wanted, &n);
@@ -340,14 +387,42 @@ int CCtpEngine::ReadExact(uint8_t* dest, uint32_t count) {
             platform::Sleep(kReadRetryMs);
         }
         if (n == 0) {
+            // A frame begun, then a quiet line after some caller gave up
+            // waiting since: the rest is not coming, the next bytes start afresh.
+            if (ok && progress->bytes > 0 && giveUps.load() != progress->giveUpMark) {
+                return 0;
+            }
             continue;
         }
-        done += n;
+        arrived(n);
         if (done < count) {
             continue;
         }
         return ok ? 1 : -2;
     }
+}
+
+void CCtpEngine::Resynchronise(const uint8_t* frame, uint32_t n) {
+    // What is left of the frame goes ahead of what was kept before: both
+    // came off the line in that order. The two together never exceed a
+    // frame, since a frame reads the port only once the kept bytes are used up.
+    const uint32_t kept = pendingEnd - pendingBegin;
+    const uint32_t tail = n > 1 ? n - 1 : 0;
+    if (tail + kept > sizeof pending) {
+        pendingBegin = pendingEnd = 0;  // cannot happen; drop rather than overrun
+        return;
+    }
+    std::memmove(pending + tail, pending + pendingBegin, kept);
+    if (tail > 0) {
+        std::memcpy(pending, frame + 1, tail);
+    }
+    const uint32_t total = tail + kept;
+    uint32_t from = 0;
+    while (from < total && !CtpFrameCanStart(pending + from, total - from)) {
+        ++from;
+    }
+    pendingBegin = from;
+    pendingEnd = total;
 }
 
 uint32_t CCtpEngine::ExtractTrailingFrames(const uint8_t* data, uint32_t n) {

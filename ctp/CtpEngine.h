@@ -63,6 +63,9 @@ public:
     // limit). 1 with the reply stored in *reply (the caller deletes it); 0 on
     // time-out, *reply untouched; -1 for a bad channel or an engine not started.
     int Receive(int channel, CCtpData** reply, uint16_t timeoutSeconds);
+    // The same with the limit in milliseconds (0: no limit), for a caller
+    // that goes on waiting for the rest of its time.
+    int ReceiveWithin(int channel, CCtpData** reply, uint32_t timeoutMs);
 
 protected:
     // The receive path's only byte source: one read of up to `count` bytes,
@@ -100,8 +103,20 @@ private:
     void SendQueued();
     void WriteFrame(const CtpRequest& request);
 
-    int ReadExact(uint8_t* dest, uint32_t count);
+    // How much of the frame being read has come, and how many error reports
+    // had gone out when its first byte came.
+    struct FrameProgress {
+        uint32_t bytes = 0;
+        uint64_t giveUpMark = 0;
+    };
+    // Fills dest with count bytes, first from what resynchronising kept, then
+    // from the port. 1, -1 or -2 as a port read ends; 0 when the frame's bytes
+    // stopped coming after a caller gave up on an answer since it began.
+    int ReadExact(uint8_t* dest, uint32_t count, FrameProgress* progress);
     uint32_t ExtractTrailingFrames(const uint8_t* data, uint32_t n);
+    // The frame's first `n` bytes made no sense: drops its first byte and
+    // keeps what follows, from the next offset at which a frame can start.
+    void Resynchronise(const uint8_t* frame, uint32_t n);
     void StoreReply(int channel, CCtpData* packet);
     void Disconnect();
 
@@ -119,11 +134,22 @@ private:
     platform::Protected<Outbox> queue;
     platform::Protected<ReplySlots> replySlot;
     std::atomic<int> connecting{1};
+    // Error reports queued so far: each says some answer never came, so a
+    // frame still arriving then may be one the camera cut short.
+    std::atomic<uint64_t> giveUps{0};
+    // Set while a Start waits for portMutex: the receiver then leaves the
+    // port alone until the handle has changed.
+    std::atomic<bool> portWanted{false};
     std::function<void()> linkLost;
     // Set once every event and mutex exists; Send and Receive refuse before.
     std::atomic<bool> ready{false};
     std::mutex startLock;  // one Start at a time
     uint8_t sendBuffer[kCtpMaxFrameSize] = {};
+    // Bytes read but not yet used: what followed a frame that made no sense.
+    // The receiver thread's alone; empty on a stream that never slips.
+    uint8_t pending[kCtpMaxFrameSize] = {};
+    uint32_t pendingBegin = 0;
+    uint32_t pendingEnd = 0;
     // Last member: a write past it leaves the object, where sanitizers see it.
     uint8_t receiveBuffer[kCtpMaxFrameSize] = {};
 };

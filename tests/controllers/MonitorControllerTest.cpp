@@ -47,11 +47,17 @@ Bytes BlockBody(uint16_t number, const Bytes& data) {
     return body;
 }
 // Image bytes that differ from block to block.
+// Picture bytes that differ from block to block, between the start and end
+// markers of a JPEG image.
 Bytes Pattern(size_t size) {
     Bytes b(size);
     for (size_t i = 0; i < size; ++i) {
         b[i] = static_cast<uint8_t>(i * 7 + i / kBlock);
     }
+    b[0] = 0xFF;
+    b[1] = 0xD8;
+    b[size - 2] = 0xFF;
+    b[size - 1] = 0xD9;
     return b;
 }
 

@@ -327,10 +327,11 @@ TEST_F(CtpEngineTest, BadHeadersAreDroppedAndReadingGoesOn) {
     EXPECT_TRUE(NothingOn(engine, 2));
     EXPECT_TRUE(NothingOn(engine, 4));
 
-    // Length 7: exactly one payload byte, then the next frame.
-    link.pty->PeerWrite(Concat({{0x00, 0x01, 0x00, 0x07, 0x11, 0x01, 0x55}, report3_}));
-    EXPECT_EQ(AwaitFrame(engine, 1), (Bytes{0x00, 0x01, 0x00, 0x06, 0x11, 0x01}));
+    // A length the opcode's layout cannot have, then stray bytes: the frame
+    // after them is found.
+    link.pty->PeerWrite(Concat({{0x00, 0x01, 0x00, 0x07, 0x11, 0x01, 0x55, 0xEE, 0x00}, report3_}));
     EXPECT_EQ(AwaitFrame(engine, 3), report3_);
+    EXPECT_TRUE(NothingOn(engine, 1));
 }
 
 TEST_F(CtpEngineTest, ReadBoundariesDecideWhatShortFramesBecome) {
@@ -495,6 +496,32 @@ TEST_F(CtpEngineTest, ASecondStartIsNotHeldUpByASilentFirstPort) {
     EXPECT_EQ(result->load(), 1);
     second.pty->PeerWrite(report3_);
     EXPECT_EQ(AwaitFrame(engine, 3), report3_);
+}
+
+// An engine whose reads of an idle line each take 50 ms, the port's lock held
+// throughout and taken again the moment a read ends.
+class BusyReadEngine : public CCtpEngine {
+protected:
+    bool ReadPort(uint8_t* /*dest*/, uint32_t /*count*/, uint32_t* got) override {
+        std::this_thread::sleep_for(50ms);
+        *got = 0;
+        return true;
+    }
+};
+
+TEST_F(CtpEngineTest, ASecondStartTakesThePortWithinAboutOneRead) {
+    Link first;
+    Link second;
+    auto* engine = new BusyReadEngine;
+    Kept().push_back(engine);
+    ASSERT_EQ(engine->Start(first.port), 1);
+    std::chrono::steady_clock::duration worst{};
+    for (int i = 0; i < 20; ++i) {
+        const auto before = std::chrono::steady_clock::now();
+        ASSERT_EQ(engine->Start(i % 2 == 0 ? second.port : first.port), 1);
+        worst = std::max(worst, std::chrono::steady_clock::now() - before);
+    }
+    EXPECT_LT(worst, 250ms) << "a Start waited for more than about one read";
 }
 
 TEST_F(CtpEngineTest, AStartThatCannotCreateItsObjectsFailsAndCanBeRepeated) {
