@@ -30,16 +30,57 @@ void CBaseController::SendErrorReport(int channel, uint16_t code) {
     engine()->Send(report.release(), channel);  // the engine owns what it is given
 }
 
-CBaseController::ExchangeResult CBaseController::Exchange(CCtpData* request, int channel,
-                                                          uint16_t timeoutSeconds,
-                                                          CCtpData** reply) {
+CBaseController::ExchangeResult CBaseController::Exchange(
+    CCtpData* request, int channel, uint16_t timeoutSeconds, CCtpData** reply,
+    const std::function<bool(const CCtpData&)>& accept) {
     *reply = nullptr;
-    if (request == nullptr || engine()->Send(request, channel) != 1) {
-        return ExchangeResult::Failed;  // "Create SendData Error." / "Send Message Error."
+    if (request == nullptr) {
+        return ExchangeResult::Failed;  // "Create SendData Error."
     }
-    if (engine()->Receive(channel, reply, timeoutSeconds) == 0) {
-        SendErrorReport(channel, 1);
-        return ExchangeResult::TimedOut;
+    const uint16_t requestOpcode = static_cast<uint16_t>(request->GetOpcode());
+    if (engine()->Send(request, channel) != 1) {
+        return ExchangeResult::Failed;  // "Send Message Error."
     }
-    return *reply != nullptr ? ExchangeResult::Replied : ExchangeResult::Failed;
+    const uint32_t limitMs = uint32_t{timeoutSeconds} * 1000u;
+    const uint64_t startMs = platform::TickCountMs();
+    for (;;) {
+        uint32_t waitMs = 0;  // no limit
+        if (limitMs != 0) {
+            const uint64_t elapsed = platform::TickCountMs() - startMs;
+            if (elapsed >= limitMs) {
+                break;
+            }
+            waitMs = limitMs - static_cast<uint32_t>(elapsed);
+        }
+        CCtpData* got = nullptr;
+        if (engine()->ReceiveWithin(channel, &got, waitMs) == 0) {
+            break;
+        }
+        if (got == nullptr) {
+            return ExchangeResult::Failed;
+        }
+        // A late or misdirected answer to something else is not this one.
+        if (AnswersRequest(requestOpcode, *got) && (!accept || accept(*got))) {
+            *reply = got;
+            return ExchangeResult::Replied;
+        }
+        delete got;
+    }
+    SendErrorReport(channel, 1);
+    return ExchangeResult::TimedOut;
+}
+
+bool CBaseController::AnswersRequest(uint16_t requestOpcode, const CCtpData& reply) {
+    const auto opcode = static_cast<uint16_t>(reply.GetOpcode());
+    switch (requestOpcode) {
+        case CTP_GET_MODE:
+        case CTP_MODE_POLL:
+            return opcode == CTP_CAM_MODE;
+        case CTP_GET_IMAGE_DATA:
+            return opcode == CTP_IMAGE_DATA;
+        case CTP_GET_DATA_INFO:
+            return opcode == CTP_DATA_INFO;
+        default:
+            return opcode != CTP_CAM_MODE && opcode != CTP_IMAGE_DATA && opcode != CTP_DATA_INFO;
+    }
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "platform/kernel/Kernel.h"
@@ -54,8 +55,18 @@ public:
     // from here, also when it is null) on `channel`, wait up to
     // `timeoutSeconds` (0: without limit), and after a time-out send the
     // error report on the same channel.
+    // A reply that does not answer the request (see AnswersRequest, and
+    // `accept` when given) is dropped, and the wait goes on for the rest of
+    // the time-out.
     ExchangeResult Exchange(CCtpData* request, int channel, uint16_t timeoutSeconds,
-                            CCtpData** reply);
+                            CCtpData** reply,
+                            const std::function<bool(const CCtpData&)>& accept = {});
+
+    // True when `reply` is of the kind that answers a request with
+    // `requestOpcode`: the mode answer for the mode questions, a block for a
+    // block request, a data-info answer for the size question, and for the
+    // commands a status answer (anything but those three).
+    static bool AnswersRequest(uint16_t requestOpcode, const CCtpData& reply);
 
 protected:
     CCtpEngine* engine() const { return services_.engine; }

@@ -2,6 +2,7 @@
 
 #include "app/AppRegistry.h"
 #include "app/CameraState.h"
+#include "app/ConfigStore.h"
 #include "controllers/ControllerMessages.h"
 #include "ctp/CtpDataFactory.h"
 #include "platform/ui/WindowMessages.h"
@@ -82,9 +83,10 @@ int CCamModeController::GetCamMode(uint16_t opcode, uint16_t timeoutSeconds) {
 
 uint32_t CCamModeController::WorkerProc(void* controller) {
     auto* self = static_cast<CCamModeController*>(controller);
-    // Without a time-out the camera sets the pace: each answer is followed
-    // at once by the next question.
+    // The camera sets the pace: each answer is followed at once by the next
+    // question. An answer lost on the way must not stop the polling, so the
+    // wait is bounded like every other exchange.
     for (;;) {
-        self->GetCamMode(CTP_MODE_POLL, 0);
+        self->GetCamMode(CTP_MODE_POLL, self->configStore()->GetTimeOut());
     }
 }

@@ -1,5 +1,6 @@
 #include "controllers/MonitorController.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "app/AppRegistry.h"
@@ -14,6 +15,9 @@ namespace {
 constexpr uint16_t kReadyLiveImage = 0;
 constexpr uint16_t kEndLiveView = 1;
 constexpr uint32_t kRecheckPauseMs = 1000;
+constexpr uint32_t kFirstFailurePauseMs = 20;
+constexpr uint32_t kMaxFailurePauseMs = 320;
+constexpr uint32_t kPauseSliceMs = 20;
 
 }  // namespace
 
@@ -63,10 +67,11 @@ void CMonitorController::TakeImage(uint8_t** image, uint32_t* imageSize) {
     });
 }
 
-CCtpData* CMonitorController::ExchangeStep(CCtpData* request) {
+CCtpData* CMonitorController::ExchangeStep(CCtpData* request,
+                                           const std::function<bool(const CCtpData&)>& accept) {
     CCtpData* reply = nullptr;
     // "Create SendData Error.", "Send Message Error." or "Send Error Report.".
-    if (Exchange(request, kImageChannel, configStore()->GetTimeOut(), &reply) !=
+    if (Exchange(request, kImageChannel, configStore()->GetTimeOut(), &reply, accept) !=
         ExchangeResult::Replied) {
         return nullptr;
     }
@@ -121,7 +126,11 @@ int CMonitorController::GetImageData(int actionType, uint8_t* destination, uint1
     if (request != nullptr) {
         request->SetParam(blockNumber);
     }
-    CCtpData* reply = ExchangeStep(request.release());
+    // A block that comes late for an earlier request is not this one.
+    CCtpData* reply = ExchangeStep(request.release(), [blockNumber](const CCtpData& got) {
+        const auto* block = dynamic_cast<const CCtpDataBlock*>(&got);
+        return block != nullptr && block->GetParam() == blockNumber;
+    });
     const auto* block = dynamic_cast<const CCtpDataBlock*>(reply);
     const bool hasData = block != nullptr && block->HasData();
     if (hasData) {
@@ -150,7 +159,24 @@ bool CMonitorController::IsActive() {
     return active_.Get();
 }
 
+void CMonitorController::PauseAfterFailure(uint32_t* pauseMs) {
+    *pauseMs = *pauseMs == 0 ? kFirstFailurePauseMs : std::min(*pauseMs * 2, kMaxFailurePauseMs);
+    // In slices, so that switching live view off is seen soon.
+    for (uint32_t slept = 0; slept < *pauseMs && IsActive(); slept += kPauseSliceMs) {
+        platform::Sleep(kPauseSliceMs);
+    }
+}
+
+bool CMonitorController::LooksLikeJpeg(const uint8_t* image, uint32_t size) {
+    // Start of image first, end of image last.
+    return image != nullptr && size >= 4 && image[0] == 0xFF && image[1] == 0xD8 &&
+           image[size - 2] == 0xFF && image[size - 1] == 0xD9;
+}
+
 void CMonitorController::LiveView(int actionType) {
+    // The pause after a failed cycle: 0 after a good image, then growing while
+    // failures repeat, so that a camera that fails at once costs little.
+    uint32_t pauseMs = 0;
     for (;;) {
         if (!cameraState()->IsActionAllowed(actionType)) {
             platform::Sleep(kRecheckPauseMs);
@@ -160,6 +186,7 @@ void CMonitorController::LiveView(int actionType) {
             break;  // "MONITOR START Cancel."
         }
         if (SendCommand(actionType, kReadyLiveImage) == 0) {
+            PauseAfterFailure(&pauseMs);
             continue;
         }
         if (!IsActive()) {
@@ -169,6 +196,7 @@ void CMonitorController::LiveView(int actionType) {
         uint16_t dataCount = 0;
         if (GetDataInfo(actionType, &dataSize, &dataCount) == 0 || dataSize == 0 ||
             dataCount == 0) {
+            PauseAfterFailure(&pauseMs);
             continue;
         }
         uint16_t blocks = 0;
@@ -186,13 +214,15 @@ void CMonitorController::LiveView(int actionType) {
             complete = GetImageData(actionType, buffer + size_t{number - 1u} * kCtpBlockDataSize,
                                     number) != 0;
         }
-        if (cancelled || !complete) {
+        if (cancelled || !complete || !LooksLikeJpeg(buffer, dataSize)) {
             std::free(buffer);
             if (cancelled) {
                 break;
             }
+            PauseAfterFailure(&pauseMs);
             continue;
         }
+        pauseMs = 0;
         StoreImage(buffer, dataSize);
         if (!cameraState()->IsActionAllowed(actionType)) {
             continue;

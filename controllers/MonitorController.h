@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "controllers/BaseController.h"
@@ -61,12 +62,19 @@ protected:
     // kMaxImageBytes or the memory cannot be had.
     static uint8_t* AllocateImage(uint32_t dataSize, uint16_t* blockCount);
 
+    // True when the `size` bytes at `image` start and end as a JPEG image
+    // does; a picture that does not is neither shown nor saved.
+    static bool LooksLikeJpeg(const uint8_t* image, uint32_t size);
+
 private:
     static uint32_t WorkerProc(void* controller);
     // Queues `request` on the image channel and waits for the answer as long
     // as the settings say; null when none came (the error report has gone
     // out after a time-out).
-    CCtpData* ExchangeStep(CCtpData* request);
+    CCtpData* ExchangeStep(CCtpData* request,
+                           const std::function<bool(const CCtpData&)>& accept = {});
+    // Waits a little after a failed cycle, longer each time in a row (*pauseMs).
+    void PauseAfterFailure(uint32_t* pauseMs);
     bool IsActive();
     void EndLiveView(int actionType);
     // Keeps `image` as the one to be taken, freeing an older one nobody took.

@@ -208,3 +208,62 @@ bool GetReplyParam(const CCtpData* reply, uint16_t* param) {
     }
     return status.has_value();
 }
+
+bool CtpFrameLengthFits(uint16_t opcode, uint32_t length) {
+    switch (opcode) {
+        case CTP_IMAGE_DATA:
+            return length >= kCtpHeaderSize + 2 && length <= kCtpMaxFrameSize;
+        case CTP_GPS:
+            return length > kCtpHeaderSize && length <= kCtpHeaderSize + kCtpGpsTextMax;
+        case CTP_CAMCMD:
+        case CTP_IMAGE_CMD:
+        case CTP_GPS_CMD:
+        case CTP_2005:
+            return length == kCtpEnvelopeSize + 6;
+        case CTP_1005:
+        case CTP_GET_IMAGE_DATA:
+        case CTP_2001:
+        case CTP_2002:
+        case CTP_ERROR_REPORT:
+            return length == kCtpEnvelopeSize + 4;
+        case CTP_GET_MODE:
+        case CTP_MODE_POLL:
+        case CTP_GET_DATA_INFO:
+            return length == kCtpHeaderSize;
+        case CTP_DATA_INFO:
+            return length == kCtpEnvelopeSize + 8;
+        case CTP_CAM_MODE:
+            return length == kCtpEnvelopeSize + 10;
+        default:
+            return false;
+    }
+}
+
+bool CtpFrameCanStart(const uint8_t* data, size_t n) {
+    if (n >= 1 && data[0] != 0) {
+        return false;
+    }
+    if (n >= 2 && !IsCtpChannel(data[1])) {
+        return false;
+    }
+    // Frames read through a header carry a body: length 7 at least.
+    if (n >= 3 && data[2] > (kCtpMaxFrameSize >> 8)) {
+        return false;
+    }
+    const uint32_t length = n >= 4 ? ctp::GetBe16(data + 2) : 0;
+    if (n >= 4 && (length <= kCtpHeaderSize || length > kCtpMaxFrameSize)) {
+        return false;
+    }
+    if (n == 5) {
+        bool known = false;
+        for (uint16_t opcode : kCtpOpcodes) {
+            known = known || (opcode >> 8) == data[4];
+        }
+        return known;
+    }
+    if (n >= 6) {
+        const uint16_t opcode = ctp::GetBe16(data + 4);
+        return IsAcceptedOpcode(opcode) && CtpFrameLengthFits(opcode, length);
+    }
+    return true;
+}

@@ -223,3 +223,13 @@ uint16_t CtpWriteFrame(const CCtpData& packet, int channel, uint8_t* buffer, siz
 // The reply's status word (CCtpData::StatusWord) in *param; false without a
 // reply or without such a word.
 bool GetReplyParam(const CCtpData* reply, uint16_t* param);
+
+// True when a frame of `length` bytes (header included) can carry the packet
+// class of `opcode` as it is laid out: the exact size of a fixed layout, an
+// image block with its block number, a GPS text of at most 83 characters.
+bool CtpFrameLengthFits(uint16_t opcode, uint32_t length);
+
+// True when the `n` bytes at `data` (as many as there are, up to a header)
+// can be the start of a frame: a channel 1 to 4, an accepted opcode and a
+// length that fits it, each checked as far as the bytes go.
+bool CtpFrameCanStart(const uint8_t* data, size_t n);

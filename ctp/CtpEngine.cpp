@@ -1,10 +1,9 @@
 #include "ctp/CtpEngine.h"
 
-#include <chrono>
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string_view>
-#include <thread>
 #include <utility>
 
 #include "app/AppRegistry.h"
@@ -33,25 +32,6 @@ constexpr uint32_t kWriteTotalMs = 1000;
 // Trailing short frames: even sizes from an opcode-only frame up to this.
 constexpr uint32_t kTrailingWindowMax = 14;
 
-// A reply that is already on its way on a fast link comes within a fraction of
-// a millisecond. Watching for it that long before going to sleep spares the
-// wake-up of a sleeping thread, which costs about as much as the exchange.
-constexpr auto kReplySpin = std::chrono::microseconds(200);
-
-// Takes the event if it is set within the spin, never past the wait's own
-// end (`left` gives the milliseconds that remain).
-template <typename Left>
-bool TakeWithinSpin(platform::Event& event, Left left) {
-    const auto end = std::chrono::steady_clock::now() + kReplySpin;
-    do {
-        if (event.Wait(0)) {
-            return true;
-        }
-        std::this_thread::yield();
-    } while (std::chrono::steady_clock::now() < end && left() != 0);
-    return false;
-}
-
 }  // namespace
 
 CCtpEngine* CCtpEngine::GetInstance() {
@@ -74,10 +54,17 @@ int CCtpEngine::Start(const platform::PortHandle& newPort) {
     SetPortTimeouts(newPort);
     int result = 1;
     if (receiverThread != nullptr) {
-        MutexLock lock(*portMutex);
-        std::lock_guard handle(portHandleLock);
-        port = newPort;
-        ++portGeneration;
+        // The receiver retakes portMutex the moment a read ends, and a mutex
+        // does not queue its waiters: ask it to stand back, so the hand-over
+        // waits for one read at most.
+        portWanted.store(true);
+        {
+            MutexLock lock(*portMutex);
+            std::lock_guard handle(portHandleLock);
+            port = newPort;
+            ++portGeneration;
+        }
+        portWanted.store(false);
     } else {
         {
             std::lock_guard handle(portHandleLock);
@@ -164,6 +151,9 @@ int CCtpEngine::Send(CCtpData* packet, int channel) {
         delete packet;
         return -1;
     }
+    if (packet->GetOpcode() == CTP_ERROR_REPORT) {
+        giveUps.fetch_add(1);
+    }
     const size_t index = static_cast<size_t>(channel - 1);
     // A late answer to an earlier request: drop it and its signal, so the
     // next Receive waits for the answer to this request.
@@ -173,19 +163,46 @@ int CCtpEngine::Send(CCtpData* packet, int channel) {
             replyEvent[index]->Wait(0);
         }
     });
-    queue.With([&](std::deque<CtpRequest>& requests) {
-        requests.push_back(CtpRequest{channel, std::unique_ptr<CCtpData>(packet)});
+    // With nothing queued and nothing being written, the caller writes its
+    // frame itself: waking the sender for it would cost two thread switches
+    // per exchange. Otherwise the frame queues behind the others, so frames
+    // still leave in the order of the Send calls.
+    CtpRequest request{channel, std::unique_ptr<CCtpData>(packet)};
+    enum class Next { WriteHere, WakeSender, Nothing };
+    const Next next = queue.With([&](Outbox& out) {
+        if (!out.writing && out.requests.empty()) {
+            out.writing = true;
+            return Next::WriteHere;
+        }
+        out.requests.push_back(std::move(request));
+        // Whoever writes now looks at the queue again before it stops.
+        return out.writing ? Next::Nothing : Next::WakeSender;
     });
-    queueEvent->Set();
+    if (next == Next::WriteHere) {
+        WriteFrame(request);
+        request.packet.reset();
+        const bool more = queue.With([](Outbox& out) {
+            out.writing = false;
+            return !out.requests.empty();
+        });
+        if (more) {
+            queueEvent->Set();
+        }
+    } else if (next == Next::WakeSender) {
+        queueEvent->Set();
+    }
     return 1;
 }
 
 int CCtpEngine::Receive(int channel, CCtpData** reply, uint16_t timeoutSeconds) {
+    return ReceiveWithin(channel, reply, uint32_t{timeoutSeconds} * 1000u);
+}
+
+int CCtpEngine::ReceiveWithin(int channel, CCtpData** reply, uint32_t limitMs) {
     if (!IsCtpChannel(channel) || reply == nullptr || !ready.load(std::memory_order_acquire)) {
         return -1;
     }
     const size_t index = static_cast<size_t>(channel - 1);
-    const uint32_t limitMs = uint32_t{timeoutSeconds} * 1000u;
     const uint64_t startMs = platform::TickCountMs();
     // Milliseconds left of the wait: kWaitForever without a limit, 0 once over.
     auto left = [&]() -> uint32_t {
@@ -197,11 +214,11 @@ int CCtpEngine::Receive(int channel, CCtpData** reply, uint16_t timeoutSeconds) 
     };
     platform::Event& event = *replyEvent[index];
     for (;;) {
-        if (!TakeWithinSpin(event, left)) {
-            const uint32_t waitMs = left();
-            if (waitMs == 0 || !event.Wait(waitMs)) {
-                return 0;
-            }
+        // Asleep until the receiver stores a reply on this channel: watching
+        // for it instead costs more CPU than the wake-up on a busy handset.
+        const uint32_t waitMs = left();
+        if (waitMs == 0 || !event.Wait(waitMs)) {
+            return 0;
         }
         CCtpData* taken = replySlot.With([&](ReplySlots& slots) { return slots[index].release(); });
         if (taken != nullptr) {
@@ -222,12 +239,26 @@ uint32_t CCtpEngine::SenderProc(void* engine) {
 }
 
 void CCtpEngine::SendQueued() {
+    // The writer's turn is taken once for the whole queue; a Send that writes
+    // its own frame has it meanwhile and wakes this thread again when done.
+    const bool mine = queue.With([](Outbox& out) {
+        if (out.writing || out.requests.empty()) {
+            return false;
+        }
+        out.writing = true;
+        return true;
+    });
+    if (!mine) {
+        return;
+    }
     for (;;) {
-        std::optional<CtpRequest> request = queue.With([](std::deque<CtpRequest>& requests) {
+        std::optional<CtpRequest> request = queue.With([](Outbox& out) {
             std::optional<CtpRequest> first;
-            if (!requests.empty()) {
-                first = std::move(requests.front());
-                requests.pop_front();
+            if (out.requests.empty()) {
+                out.writing = false;
+            } else {
+                first = std::move(out.requests.front());
+                out.requests.pop_front();
             }
             return first;
         });
@@ -273,28 +304,46 @@ bool CCtpEngine::ReceiveOneFrame() {
     bool proceed = true;
     {
         MutexLock lock(*portMutex);
+        if (frameGeneration != portGeneration) {
+            // Bytes kept from the old port are no part of the new port's stream.
+            pendingBegin = pendingEnd = 0;
+        }
         frameGeneration = portGeneration;
     }
     try {
         std::memset(receiveBuffer, 0, sizeof receiveBuffer);
-        int result = ReadExact(receiveBuffer, kCtpHeaderSize);
+        FrameProgress progress;
+        int result = ReadExact(receiveBuffer, kCtpHeaderSize, &progress);
+        if (result == 0) {
+            Resynchronise(receiveBuffer, progress.bytes);
+            throw CtpError("Recv Error.");
+        }
         if (result != 1) {
             proceed = result != -2;
             throw CtpError("Recv Error.");
         }
         const uint16_t channel = GetBe16(receiveBuffer);
         if (!IsCtpChannel(channel)) {
+            Resynchronise(receiveBuffer, kCtpHeaderSize);
             throw CtpError("Port Check Error.");
         }
         const uint16_t opcode = GetBe16(receiveBuffer + 4);
         if (!IsAcceptedOpcode(opcode)) {
+            Resynchronise(receiveBuffer, kCtpHeaderSize);
             throw CtpError("OpeCode Check Error.");
         }
         const uint16_t length = GetBe16(receiveBuffer + 2);
-        if (length <= kCtpHeaderSize || length > sizeof receiveBuffer) {
+        if (length <= kCtpHeaderSize || length > sizeof receiveBuffer ||
+            !CtpFrameLengthFits(opcode, length)) {
+            Resynchronise(receiveBuffer, kCtpHeaderSize);
             throw CtpError("Read size Error.");
         }
-        result = ReadExact(receiveBuffer + kCtpHeaderSize, length - kCtpHeaderSize);
+        result = ReadExact(receiveBuffer + kCtpHeaderSize, length - kCtpHeaderSize, &progress);
+        if (result == 0) {
+            // Cut short: what came may hold the start of the next frame.
+            Resynchronise(receiveBuffer, progress.bytes);
+            throw CtpError("Recv Error.");
+        }
         if (result != 1) {
             proceed = result != -2;
             throw CtpError("Recv Error.");
@@ -306,17 +355,36 @@ bool CCtpEngine::ReceiveOneFrame() {
         packet->Parse(receiveBuffer + kCtpEnvelopeSize, length - kCtpEnvelopeSize);
         StoreReply(channel, packet);
     } catch (const CtpError&) {
-        // The frame is dropped; nothing resynchronises the stream.
+        // The frame is dropped; reading goes on where a frame can start.
     }
     return proceed;
 }
 
-int CCtpEngine::ReadExact(uint8_t* dest, uint32_t count) {
+int CCtpEngine::ReadExact(uint8_t* dest, uint32_t count, FrameProgress* progress) {
     uint32_t done = 0;
+    auto arrived = [&](uint32_t n) {
+        if (progress->bytes == 0) {
+            progress->giveUpMark = giveUps.load();
+        }
+        progress->bytes += n;
+        done += n;
+    };
+    if (pendingBegin < pendingEnd) {
+        const uint32_t n = std::min(count, pendingEnd - pendingBegin);
+        std::memcpy(dest, pending + pendingBegin, n);
+        pendingBegin += n;
+        arrived(n);
+        if (done == count) {
+            return 1;
+        }
+    }
     for (;;) {
         const uint32_t wanted = count - done;
         uint32_t n = 0;
         bool ok = false;
+        while (portWanted.load()) {
+            platform::Sleep(1);  // a Start is exchanging the port
+        }
         {
             MutexLock lock(*portMutex);
             if (portGeneration != frameGeneration) {
@@ -337,14 +405,42 @@ int CCtpEngine::ReadExact(uint8_t* dest, uint32_t count) {
             platform::Sleep(kReadRetryMs);
         }
         if (n == 0) {
+            // A frame begun, then a quiet line after some caller gave up
+            // waiting since: the rest is not coming, the next bytes start afresh.
+            if (ok && progress->bytes > 0 && giveUps.load() != progress->giveUpMark) {
+                return 0;
+            }
             continue;
         }
-        done += n;
+        arrived(n);
         if (done < count) {
             continue;
         }
         return ok ? 1 : -2;
     }
+}
+
+void CCtpEngine::Resynchronise(const uint8_t* frame, uint32_t n) {
+    // What is left of the frame goes ahead of what was kept before: both
+    // came off the line in that order. The two together never exceed a
+    // frame, since a frame reads the port only once the kept bytes are used up.
+    const uint32_t kept = pendingEnd - pendingBegin;
+    const uint32_t tail = n > 1 ? n - 1 : 0;
+    if (tail + kept > sizeof pending) {
+        pendingBegin = pendingEnd = 0;  // cannot happen; drop rather than overrun
+        return;
+    }
+    std::memmove(pending + tail, pending + pendingBegin, kept);
+    if (tail > 0) {
+        std::memcpy(pending, frame + 1, tail);
+    }
+    const uint32_t total = tail + kept;
+    uint32_t from = 0;
+    while (from < total && !CtpFrameCanStart(pending + from, total - from)) {
+        ++from;
+    }
+    pendingBegin = from;
+    pendingEnd = total;
 }
 
 uint32_t CCtpEngine::ExtractTrailingFrames(const uint8_t* data, uint32_t n) {

@@ -52,7 +52,9 @@ public:
     void SetLinkLostHandler(std::function<void()> handler);
 
     // Queues `packet` for `channel` after deleting any reply nobody took on
-    // that channel. The engine owns every packet it is given: 1 when queued;
+    // that channel; when nothing is queued or being written, writes its frame
+    // on the calling thread instead (at most the port's 1000 ms write
+    // time-out). The engine owns every packet it is given: 1 when queued;
     // -1 (packet deleted, nothing queued) for a null packet, a channel other
     // than 1 to 4, or an engine not started.
     int Send(CCtpData* packet, int channel);
@@ -61,6 +63,9 @@ public:
     // limit). 1 with the reply stored in *reply (the caller deletes it); 0 on
     // time-out, *reply untouched; -1 for a bad channel or an engine not started.
     int Receive(int channel, CCtpData** reply, uint16_t timeoutSeconds);
+    // The same with the limit in milliseconds (0: no limit), for a caller
+    // that goes on waiting for the rest of its time.
+    int ReceiveWithin(int channel, CCtpData** reply, uint32_t timeoutMs);
 
 protected:
     // The receive path's only byte source: one read of up to `count` bytes,
@@ -85,6 +90,13 @@ private:
     // One reply slot per channel; a packet in a slot is the engine's until
     // Receive hands it out.
     using ReplySlots = std::array<std::unique_ptr<CCtpData>, 4>;
+    // The outgoing queue, and whether a thread is writing a frame now: the
+    // sender thread, or a Send that found the queue empty. Only the thread
+    // that set `writing` uses sendBuffer and the port's write side.
+    struct Outbox {
+        std::deque<CtpRequest> requests;
+        bool writing = false;
+    };
 
     static uint32_t SenderProc(void* engine);
     static uint32_t ReceiverProc(void* engine);
@@ -95,8 +107,20 @@ private:
     void SendQueued();
     void WriteFrame(const CtpRequest& request);
 
-    int ReadExact(uint8_t* dest, uint32_t count);
+    // How much of the frame being read has come, and how many error reports
+    // had gone out when its first byte came.
+    struct FrameProgress {
+        uint32_t bytes = 0;
+        uint64_t giveUpMark = 0;
+    };
+    // Fills dest with count bytes, first from what resynchronising kept, then
+    // from the port. 1, -1 or -2 as a port read ends; 0 when the frame's bytes
+    // stopped coming after a caller gave up on an answer since it began.
+    int ReadExact(uint8_t* dest, uint32_t count, FrameProgress* progress);
     uint32_t ExtractTrailingFrames(const uint8_t* data, uint32_t n);
+    // The frame's first `n` bytes made no sense: drops its first byte and
+    // keeps what follows, from the next offset at which a frame can start.
+    void Resynchronise(const uint8_t* frame, uint32_t n);
     void StoreReply(int channel, CCtpData* packet);
     void Disconnect();
 
@@ -111,18 +135,29 @@ private:
     std::unique_ptr<platform::Mutex> portMutex;
     // The outgoing queue and the reply slots, each under its own lock (the
     // design's queueMutex and replyMutex).
-    platform::Protected<std::deque<CtpRequest>> queue;
+    platform::Protected<Outbox> queue;
     platform::Protected<ReplySlots> replySlot;
     std::atomic<int> connecting{1};
     // Counts the port exchanges of later Starts; guarded by portMutex. The
     // receiver notes it at the start of each frame (frameGeneration is its own).
     uint32_t portGeneration = 0;
     uint32_t frameGeneration = 0;
+    // Error reports queued so far: each says some answer never came, so a
+    // frame still arriving then may be one the camera cut short.
+    std::atomic<uint64_t> giveUps{0};
+    // Set while a Start waits for portMutex: the receiver then leaves the
+    // port alone until the handle has changed.
+    std::atomic<bool> portWanted{false};
     std::function<void()> linkLost;
     // Set once every event and mutex exists; Send and Receive refuse before.
     std::atomic<bool> ready{false};
     std::mutex startLock;  // one Start at a time
     uint8_t sendBuffer[kCtpMaxFrameSize] = {};
+    // Bytes read but not yet used: what followed a frame that made no sense.
+    // The receiver thread's alone; empty on a stream that never slips.
+    uint8_t pending[kCtpMaxFrameSize] = {};
+    uint32_t pendingBegin = 0;
+    uint32_t pendingEnd = 0;
     // Last member: a write past it leaves the object, where sanitizers see it.
     uint8_t receiveBuffer[kCtpMaxFrameSize] = {};
 };

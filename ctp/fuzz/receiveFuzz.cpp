@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "ctp/CtpDataFactory.h"
 #include "ctp/CtpEngine.h"
 #include "platform/kernel/Kernel.h"
 
@@ -39,7 +40,10 @@ protected:
     // Each read: one control byte says how much of what was asked arrives and
     // from where: up to 63 input bytes, all that was asked from the input, any
     // amount of one repeated byte (long reads from short inputs), or any amount
-    // from the input. One value of each kind fails the read.
+    // from the input. One value of each kind fails the read. With the first
+    // kind, bit 0x40 has a caller give up on an answer first (an error report
+    // goes out), which lets a frame that stops coming be abandoned.
+    // Control bytes come from the end of the input, stream bytes from its start.
     bool ReadPort(uint8_t* dest, uint32_t count, uint32_t* got) override {
         *got = 0;
         FuzzedDataProvider& input = *g_input;
@@ -47,6 +51,9 @@ protected:
             throw EndOfStream{};
         }
         const uint8_t control = input.ConsumeIntegral<uint8_t>();
+        if ((control & 0xC0) == 0x40) {
+            Send(CCtpDataFactory::Create(CTP_ERROR_REPORT), 1 + (control & 3));
+        }
         std::vector<uint8_t> bytes;
         if (control < 0x80) {
             bytes = input.ConsumeBytes<uint8_t>(std::min<uint32_t>(control & 0x3F, count));

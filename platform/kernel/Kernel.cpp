@@ -61,10 +61,29 @@ std::unique_ptr<Event> Event::Create(ResetMode mode, bool initiallySet) {
 }
 
 void Event::Set() {
-    std::lock_guard lock(EventLock());
-    signalled_ = true;
-    // Under the lock: a waiter leaves the list under it before its wake-up ends.
-    for (EventWaiter* waiter : waiters_) {
+    // The wake-up is given after the lock is released, so that the woken
+    // thread does not find it still held and go back to sleep on it at once;
+    // the waiter's wake-up is shared, so it outlives a waiter that has left.
+    // Every waiter is woken: one that waits for several events may take
+    // another of them, and this one's signal must then reach the next.
+    std::shared_ptr<EventWaiter> one;
+    std::vector<std::shared_ptr<EventWaiter>> all;
+    {
+        std::lock_guard lock(EventLock());
+        signalled_ = true;
+        if (waiters_.empty()) {
+            return;
+        }
+        if (waiters_.size() == 1) {
+            one = waiters_.front();  // the usual case, without a copy of the list
+        } else {
+            all = waiters_;
+        }
+    }
+    if (one != nullptr) {
+        one->wake.notify_one();
+    }
+    for (const auto& waiter : all) {
         waiter->wake.notify_one();
     }
 }
@@ -107,20 +126,20 @@ int WaitAny(std::span<Event* const> events, uint32_t timeoutMs) {
     if (timeoutMs == kWaitForever && t_noUnboundedWaits) {
         ReportForbiddenWait("an event wait without time-out");
     }
-    EventWaiter waiter;
+    const auto waiter = std::make_shared<EventWaiter>();
     for (Event* event : events) {
         if (event != nullptr) {
-            event->waiters_.push_back(&waiter);
+            event->waiters_.push_back(waiter);
         }
     }
     if (timeoutMs == kWaitForever) {
-        waiter.wake.wait(lock, ready);
+        waiter->wake.wait(lock, ready);
     } else {
-        waiter.wake.wait_until(lock, std::chrono::steady_clock::now() + Scaled(timeoutMs), ready);
+        waiter->wake.wait_until(lock, std::chrono::steady_clock::now() + Scaled(timeoutMs), ready);
     }
     for (Event* event : events) {
         if (event != nullptr) {
-            std::erase(event->waiters_, &waiter);
+            std::erase(event->waiters_, waiter);
         }
     }
     return index;

@@ -42,8 +42,9 @@ private:
 
     ResetMode mode_;
     bool signalled_;
-    // The threads waiting for this event now; Set wakes only these.
-    std::vector<EventWaiter*> waiters_;
+    // The threads waiting for this event now, oldest first; Set wakes only
+    // these.
+    std::vector<std::shared_ptr<EventWaiter>> waiters_;
 };
 
 // Waits until one of the events (at most three) is signalled and returns the

@@ -130,6 +130,17 @@ bool SerialPort::Read(void* buffer, uint32_t count, uint32_t* got) {
     if (count == 0) {
         return true;
     }
+    // Bytes that are there already need no poll: one call rather than two.
+    // Nothing yet (or a 0 that a terminal without minimum may give) falls
+    // through to the wait.
+    const sys::Outcome first = sys::Call("read", [&] { return ::read(fd_, buffer, count); });
+    if (first.result > 0) {
+        *got = static_cast<uint32_t>(first.result);
+        return true;
+    }
+    if (first.Failed() && first.error != EAGAIN && first.error != EWOULDBLOCK) {
+        return false;  // EIO after a hang-up
+    }
     const uint64_t total = uint64_t{t.readTotalMultiplierMs} * count + t.readTotalConstantMs;
     const int64_t deadline = total == 0 ? -1 : NowMs() + static_cast<int64_t>(total);
     short revents = 0;

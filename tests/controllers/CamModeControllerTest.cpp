@@ -144,7 +144,42 @@ TEST_F(CamModeControllerTest, NoPollBeforeSetWindowThenPollsPacedByTheAnswers) {
         EXPECT_GE(polls[i].atMs, answers[i].atMs) << "poll " << i << " before the answer";
     }
     EXPECT_GE(seen_.size(), 3u);
-    EXPECT_TRUE(cam_.ErrorReports().empty()) << "polls wait without a time limit";
+    EXPECT_TRUE(cam_.ErrorReports().empty()) << "an answer that came in time was taken as lost";
+}
+
+TEST_F(CamModeControllerTest, ALostPollAnswerIsReportedAndPollingGoesOn) {
+    platform::SetTimeScale(10.0);  // the TimeOut setting's second and the pause after it
+    cam_.SetModePollInterval(50);
+    struct Row {
+        const char* name;
+        sim::Fault fault;
+    };
+    const Row rows[] = {
+        {"no answer", {.kind = sim::FaultKind::Silence, .opcode = sim::CTP_MODE_POLL, .times = 1}},
+        {"answer cut", {.kind = sim::FaultKind::Cut, .opcode = sim::CTP_MODE_POLL, .times = 1}},
+        {"answer on the wrong channel",
+         {.kind = sim::FaultKind::WrongChannel, .opcode = sim::CTP_MODE_POLL, .times = 1}},
+    };
+    cam_.SetBatteryLevel(5);
+    ASSERT_EQ(controller_->QueryMode(), 1);
+    controller_->SetWindow(window_);
+    uint8_t level = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ++level;
+        const size_t reports = cam_.ErrorReports().size();
+        cam_.AddFault(row.fault);
+        ASSERT_TRUE(PumpUntil([&] { return cam_.ErrorReports().size() > reports; }))
+            << "the lost answer was waited for without limit";
+        EXPECT_EQ(cam_.ErrorReports().back().channel, 1);
+        // Polling resumes and the indicators follow the camera again.
+        cam_.SetBatteryLevel(level);
+        ASSERT_TRUE(PumpUntil([&] {
+            CameraStateSnapshot s{};
+            state_->GetSnapshot(&s);
+            return s.batteryLevel == level;
+        })) << "the indicators stayed frozen";
+    }
 }
 
 TEST_F(CamModeControllerTest, RequestThatCannotBeMadeFailsAfterThePause) {
@@ -161,26 +196,50 @@ TEST_F(CamModeControllerTest, RequestThatCannotBeMadeFailsAfterThePause) {
     EXPECT_EQ(frames[0].bytes, kGetMode);
 }
 
-TEST_F(CamModeControllerTest, AnswerOfAnotherKindIsNotReadAsAModeAnswer) {
+TEST_F(CamModeControllerTest, AnswersOfAnotherKindAreDroppedAndTheWaitGoesOn) {
+    platform::SetTimeScale(10.0);  // the time-out and the pause after it
     state_->SetMode(1);
     state_->SetBatteryLevel(3);
-    cam_.AddFault({.kind = sim::FaultKind::Silence, .opcode = sim::CTP_GET_MODE, .times = 1});
-    std::thread camera([&] {
-        if (cam_.WaitForFrames(1, 5s)) {
-            // A status word where the mode answer belongs.
-            const uint8_t body[] = {0x00, 0x03};
-            cam_.SendFrame(1, sim::CTP_2001, body);
+    struct Row {
+        const char* name;
+        bool answerAfterwards;  // the mode answer follows the wrong ones
+    };
+    for (const Row& row : {Row{"the right answer follows", true}, Row{"it never does", false}}) {
+        SCOPED_TRACE(row.name);
+        cam_.ClearRecords();
+        cam_.AddFault({.kind = sim::FaultKind::Silence, .opcode = sim::CTP_GET_MODE, .times = 1});
+        std::thread camera([&] {
+            if (cam_.WaitForFrames(1, 5s)) {
+                // A status word and an image-size answer where the mode answer belongs.
+                const uint8_t status[] = {0x00, 0x03};
+                cam_.SendFrame(1, sim::CTP_2001, status);
+                const uint8_t info[] = {0x00, 0x00, 0x01, 0xF4, 0x00, 0x01};
+                cam_.SendFrame(1, sim::CTP_DATA_INFO, info);
+                if (row.answerAfterwards) {
+                    const uint8_t mode[] = {0x02, 0x01, 0x01, 0x00, 0x12, 0x34, 0x05, 0x00};
+                    cam_.SendFrame(1, sim::CTP_CAM_MODE, mode);
+                }
+            }
+        });
+        const uint64_t before = platform::TickCountMs();
+        const int result = controller_->GetCamMode(CTP_GET_MODE, 3);
+        const uint64_t took = platform::TickCountMs() - before;
+        camera.join();
+        CameraStateSnapshot s{};
+        state_->GetSnapshot(&s);
+        if (row.answerAfterwards) {
+            EXPECT_EQ(result, 1);
+            EXPECT_LT(took, 3000u) << "the right answer was not taken when it came";
+            EXPECT_EQ(s.mode, 2);
+            EXPECT_EQ(s.batteryLevel, 5);
+            EXPECT_TRUE(cam_.ErrorReports().empty());
+        } else {
+            EXPECT_EQ(result, 0);
+            EXPECT_GE(took, 3000u) << "a wrong answer cut the wait short";
+            EXPECT_EQ(s.mode, 2) << "a wrong answer was read as a mode answer";
+            EXPECT_EQ(cam_.ErrorReports().size(), 1u);
         }
-    });
-    const uint64_t before = platform::TickCountMs();
-    EXPECT_EQ(controller_->GetCamMode(CTP_GET_MODE, 3), -1);
-    EXPECT_LT(platform::TickCountMs() - before, 2500u) << "no pause after a wrong answer";
-    camera.join();
-    CameraStateSnapshot s{};
-    state_->GetSnapshot(&s);
-    EXPECT_EQ(s.mode, 1);
-    EXPECT_EQ(s.batteryLevel, 3);
-    EXPECT_TRUE(cam_.ErrorReports().empty());
+    }
 }
 
 TEST_F(CamModeControllerTest, StartReportsMinus2WhenTheWorkerCannotBeCreated) {

@@ -47,11 +47,17 @@ Bytes BlockBody(uint16_t number, const Bytes& data) {
     return body;
 }
 // Image bytes that differ from block to block.
+// Picture bytes that differ from block to block, between the start and end
+// markers of a JPEG image.
 Bytes Pattern(size_t size) {
     Bytes b(size);
     for (size_t i = 0; i < size; ++i) {
         b[i] = static_cast<uint8_t>(i * 7 + i / kBlock);
     }
+    b[0] = 0xFF;
+    b[1] = 0xD8;
+    b[size - 2] = 0xFF;
+    b[size - 1] = 0xD9;
     return b;
 }
 
@@ -240,6 +246,84 @@ INSTANTIATE_TEST_SUITE_P(
                        {sim::CTP_GET_IMAGE_DATA, sim::CTP_IMAGE_DATA, {0x00, 0x01}}},
                       {ImageCommand(0), kGetDataInfo, GetBlock(1), ImageCommand(0)}}),
     [](const ::testing::TestParamInfo<StartOverCase>& row) { return row.param.name; });
+
+// Replies that do not answer the request in hand come before the right one:
+// each is dropped and the wait goes on, within the same time-out.
+struct StrayCase {
+    const char* name;
+    uint16_t before;  // the request the stray reply arrives for
+    uint16_t strayOpcode;
+    Bytes strayBody;
+};
+void PrintTo(const StrayCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class MonitorStrayReplyTest : public MonitorControllerTest,
+                              public ::testing::WithParamInterface<StrayCase> {};
+
+TEST_P(MonitorStrayReplyTest, AStrayReplyIsNotTakenForTheAnswer) {
+    const StrayCase& c = GetParam();
+    config_->SetString("TimeOut", "5");
+    const Bytes image = Pattern(15360);
+    LeaveToTest(sim::CTP_IMAGE_CMD, 1);
+    LeaveToTest(sim::CTP_GET_DATA_INFO, 1);
+    LeaveToTest(sim::CTP_GET_IMAGE_DATA, 2);
+    controller_->Request(window_);
+    auto answer = [&](uint16_t request, size_t nth, uint16_t opcode, const Bytes& body) {
+        ASSERT_TRUE(WaitForRequests(request, nth));
+        if (request == c.before && nth == 1) {
+            Answer(c.strayOpcode, c.strayBody);
+        }
+        Answer(opcode, body);
+    };
+    answer(sim::CTP_IMAGE_CMD, 1, sim::CTP_2001, {0x00, 0x00});
+    answer(sim::CTP_GET_DATA_INFO, 1, sim::CTP_DATA_INFO, DataInfo(15360, 1));
+    answer(sim::CTP_GET_IMAGE_DATA, 1, sim::CTP_IMAGE_DATA,
+           BlockBody(1, Bytes(image.begin(), image.begin() + kBlock)));
+    answer(sim::CTP_GET_IMAGE_DATA, 2, sim::CTP_IMAGE_DATA,
+           BlockBody(2, Bytes(image.begin() + kBlock, image.end())));
+    ASSERT_TRUE(PumpUntil([&] { return !images_.empty(); }));
+    EXPECT_TRUE(images_[0] == image) << "the stray reply went into the picture";
+    EXPECT_EQ(framesAtImage_[0], 4u) << "a step was repeated";
+    EXPECT_TRUE(cam_.ErrorReports().empty());
+    SwitchOffAndWaitForEnd();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, MonitorStrayReplyTest,
+    ::testing::Values(StrayCase{"LateBlockWhileBlock1IsAwaited", sim::CTP_GET_IMAGE_DATA,
+                                sim::CTP_IMAGE_DATA, BlockBody(2, Bytes(kBlock, 0x55))},
+                      StrayCase{"DataInfoWhileABlockIsAwaited", sim::CTP_GET_IMAGE_DATA,
+                                sim::CTP_DATA_INFO, DataInfo(999, 1)},
+                      StrayCase{"BlockWhileTheCommandStatusIsAwaited", sim::CTP_IMAGE_CMD,
+                                sim::CTP_IMAGE_DATA, BlockBody(0, {})},
+                      StrayCase{"ModeAnswerWhileTheSizeIsAwaited",
+                                sim::CTP_GET_DATA_INFO,
+                                sim::CTP_CAM_MODE,
+                                {0, 0, 1, 1, 0, 0, 5, 0}}),
+    [](const ::testing::TestParamInfo<StrayCase>& row) { return row.param.name; });
+
+TEST_F(MonitorControllerTest, BytesThatAreNotAJpegImageAreNeverShown) {
+    // Whole blocks that do not start and end as a JPEG image does: dropped,
+    // and the run asks for a new picture.
+    Bytes notJpeg = Pattern(3000);
+    notJpeg[2999] = 0x00;
+    LeaveToTest(sim::CTP_GET_DATA_INFO, 1);
+    LeaveToTest(sim::CTP_GET_IMAGE_DATA, 1);
+    controller_->Request(window_);
+    ASSERT_TRUE(WaitForRequests(CTP_GET_DATA_INFO, 1));
+    Answer(sim::CTP_DATA_INFO, DataInfo(3000, 1));
+    ASSERT_TRUE(WaitForRequests(CTP_GET_IMAGE_DATA, 1));
+    Answer(sim::CTP_IMAGE_DATA, BlockBody(1, notJpeg));
+    // The camera's own next picture is the first one shown.
+    ASSERT_TRUE(PumpUntil([&] { return !images_.empty(); }));
+    EXPECT_EQ(images_[0][0], 0xFF);
+    EXPECT_EQ(images_[0][1], 0xD8);
+    EXPECT_NE(images_[0].size(), 3000u);
+    EXPECT_GT(framesAtImage_[0], 4u) << "the broken picture was shown";
+    SwitchOffAndWaitForEnd();
+}
 
 TEST_F(MonitorControllerTest, SwitchedOffDuringBlock2Of3TheRunEndsAfterThatBlock) {
     LeaveToTest(sim::CTP_GET_DATA_INFO, 1);

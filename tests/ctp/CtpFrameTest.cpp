@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "ctp/CtpDataFactory.h"
 #include "ctp/CtpEngine.h"
 #include "platform/kernel/Kernel.h"
 #include "tests/ctp/CtpTestFrames.h"
@@ -19,7 +21,8 @@ namespace {
 
 struct Chunk {
     Bytes bytes;
-    bool fail = false;  // the read that takes the chunk's last byte reports failure
+    bool fail = false;    // the read that takes the chunk's last byte reports failure
+    bool giveUp = false;  // an error report goes out on channel 4 just before this read
 };
 
 struct EndOfScript {};
@@ -51,6 +54,10 @@ protected:
         }
         asked_.push_back(count);
         const Chunk& chunk = script_[next_];
+        if (chunk.giveUp && offset_ == 0) {
+            auto report = std::unique_ptr<CCtpData>(CCtpDataFactory::Create(CTP_ERROR_REPORT));
+            EXPECT_EQ(Send(report.release(), 4), 1);
+        }
         const size_t n = std::min<size_t>(count, chunk.bytes.size() - offset_);
         if (n > 0) {
             std::memcpy(dest, chunk.bytes.data() + offset_, n);
@@ -146,9 +153,33 @@ TEST_F(CtpFrameTest, ScriptedStreamsDeliverTheseReplies) {
         {"opcode in a gap of the table",
          {{Concat({{0x00, 0x01, 0x00, 0x06, 0x10, 0x06}, report3})}},
          {std::nullopt, std::nullopt, report3, std::nullopt}},
-        {"length 7 reads exactly one payload byte",
+        {"a length that does not fit the opcode's layout: the next frame is found",
          {{Concat({{0x00, 0x01, 0x00, 0x07, 0x11, 0x01, 0x99}, report3})}},
-         {Bytes{0x00, 0x01, 0x00, 0x06, 0x11, 0x01}, std::nullopt, report3, std::nullopt}},
+         {std::nullopt, std::nullopt, report3, std::nullopt}},
+        {"three stray bytes ahead of frames",
+         {{Concat({{0xEE, 0xEE, 0xEE}, mode1, report3})}},
+         {mode1, std::nullopt, report3, std::nullopt}},
+        {"stray bytes that look like the start of a frame",
+         {{Concat({{0x00, 0x03, 0x00}, mode1})}, {report3}},
+         {mode1, std::nullopt, report3, std::nullopt}},
+        {"stray bytes in a read of their own, the frames after them",
+         {{{0x00, 0x02, 0x10}}, {Concat({status2, report3})}},
+         {std::nullopt, status2, report3, std::nullopt}},
+        {"a mode answer whose length lies",
+         {{Concat({{0x00, 0x01, 0x01, 0x0E}, Payload(mode1, 4, 14), report3})}},
+         {std::nullopt, std::nullopt, report3, std::nullopt}},
+        {"a frame cut after its header: the frames that follow are found in its payload",
+         {{Concat({Payload(image, 0, 106), mode1, report3})}, {{}, false, true}, {status2}},
+         {mode1, status2, report3, std::nullopt}},
+        {"frames a cut frame swallowed whole are found again",
+         {{Concat({Payload(image, 0, 106), mode1, gps2Long})}, {{}, false, true}},
+         {mode1, gps2Long, std::nullopt, std::nullopt}},
+        {"a frame cut in its header",
+         {{Payload(mode1, 0, 3)}, {{}, false, true}, {report3}},
+         {std::nullopt, std::nullopt, report3, std::nullopt}},
+        {"a quiet line mid-frame with no caller giving up: the frame still completes",
+         {{Payload(image, 0, 3000)}, {}, {}, {Payload(image, 3000, 10248)}},
+         {std::nullopt, std::nullopt, std::nullopt, image}},
         {"length over 10248: what follows the header is the next header",
          {{Concat({{0x00, 0x04, 0x28, 0x09, 0x21, 0x03}, report3})}},
          {std::nullopt, std::nullopt, report3, std::nullopt}},
