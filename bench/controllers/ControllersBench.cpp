@@ -194,7 +194,7 @@ double OtherChannelsSeconds(const std::vector<sim::WireFrame>& frames,
                             const sim::Shaping& shaping) {
     double total = 0;
     for (const sim::WireFrame& f : frames) {
-        if (f.channel() != 4) {
+        if (f.Channel() != 4) {
             total += static_cast<double>(f.bytes.size()) / shaping.bytesPerSecond;
         }
     }
@@ -470,7 +470,7 @@ Spread SpreadOf(const std::vector<double>& ms) {
 void WaitForKeyFrames(const sim::Camcorder& cam, size_t count) {
     auto more = [count](const std::vector<sim::WireFrame>& frames) {
         return static_cast<size_t>(std::count_if(frames.begin(), frames.end(), [](const auto& f) {
-                   return f.opcode() == sim::CTP_CAMCMD;
+                   return f.Opcode() == sim::CTP_CAMCMD;
                })) > count;
     };
     if (!cam.WaitForFrames(more, 5s)) {
@@ -484,7 +484,7 @@ void WaitForKeyAnswers(const sim::Camcorder& cam) {
         [&] {
             const std::vector<sim::WireFrame> sent = cam.SentFrames();
             const auto answers = std::count_if(sent.begin(), sent.end(),
-                                               [](const auto& f) { return f.channel() == 3; });
+                                               [](const auto& f) { return f.Channel() == 3; });
             return static_cast<size_t>(answers) >= cam.CountReceived(sim::CTP_CAMCMD);
         },
         5s);
