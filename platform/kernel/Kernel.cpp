@@ -221,11 +221,9 @@ void ExitProcess(int code) {
             std::this_thread::sleep_for(std::chrono::hours(1));
         }
     }
-    // Not exit(): the workers still run, and static destructors and exit
-    // handlers would pull their objects from under them. What was written
-    // goes out first.
-    std::fflush(nullptr);
-    std::_Exit(code);
+    // The runtime's exit work runs, as the program's exits expect; objects
+    // that workers still use are never destroyed (they are not statics).
+    std::exit(code);  // NOLINT(concurrency-mt-unsafe): the process ends here by design
 }
 
 void SetExitHook(ExitHook hook) {

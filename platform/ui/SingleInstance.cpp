@@ -5,6 +5,7 @@
 #include <QLocalSocket>
 #include <QThread>
 #include <QWidget>
+#include <future>
 #include <memory>
 #include <mutex>
 
@@ -57,6 +58,11 @@ bool FindAndRaise(const QString& title, bool raise) {
 // The listening side runs on a thread of its own, so that the GUI thread is
 // never needed to accept a question (it is only asked for the answer).
 class InstanceServer : public QThread {
+public:
+    // Whether the server listens; waits until it has tried, so that a second
+    // start made right after this one's already finds it.
+    bool Listening() { return listening_.get_future().get(); }
+
 protected:
     void run() override {
         QLocalServer server;
@@ -65,6 +71,7 @@ protected:
             // A socket left by an instance that ended without closing it.
             QLocalServer::removeServer(ServerName());
             if (!server.listen(ServerName())) {
+                listening_.set_value(false);
                 return;
             }
         }
@@ -85,20 +92,25 @@ protected:
                                  &QObject::deleteLater);
             }
         });
+        listening_.set_value(true);
         exec();
     }
+
+private:
+    std::promise<bool> listening_;
 };
 
 }  // namespace
 
 bool ListenForOtherInstances() {
     static std::once_flag once;
-    static InstanceServer* server = nullptr;  // lives as long as the process
+    static bool listening = false;
     std::call_once(once, [] {
-        server = new InstanceServer;
+        auto* server = new InstanceServer;  // lives as long as the process
         server->start();
+        listening = server->Listening();
     });
-    return server != nullptr;
+    return listening;
 }
 
 bool FindOtherInstanceWindow(std::u16string_view title, bool bringToFront) {
