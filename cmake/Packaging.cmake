@@ -1,7 +1,8 @@
 # Installation and the two Debian packages, built by scripts/package:
-#   camora-controller  the program, the link library and the platform libraries
-#                      in a private folder, with the desktop entry, icons,
-#                      AppStream metainfo and manual page;
+#   camora-controller  the program, its command-line remote camora-remote, the
+#                      link library and the platform libraries in a private
+#                      folder, with the desktop entry, icons, AppStream metainfo
+#                      and manual pages;
 #   camora-camsim      the camcorder simulator and its manual page.
 # The program loads libCamoraConnect.so from the folder of its executable as
 # /proc/self/exe names it, so everything lives in a private folder below
@@ -70,7 +71,7 @@ string(REPLACE "-" "\\-" CAMORA_PRIVATE_DIR_ROFF "${CAMORA_PRIVATE_DIR}")
 configure_file(${CAMORA_PACKAGING_DIR}/camora-controller.metainfo.xml.in
                ${CAMORA_STAGE_DIR}/${CAMORA_APP_ID}.metainfo.xml @ONLY)
 set(packaging_outputs)
-foreach(page camora-controller.1 camora-camsim.1)
+foreach(page camora-controller.1 camora-remote.1 camora-camsim.1)
     configure_file(${CAMORA_PACKAGING_DIR}/${page}.in ${CAMORA_STAGE_DIR}/${page} @ONLY)
     list(APPEND packaging_outputs ${CAMORA_STAGE_DIR}/${page}.gz)
     add_custom_command(
@@ -89,10 +90,12 @@ add_custom_command(
 list(APPEND packaging_outputs ${CAMORA_STAGE_DIR}/changelog.gz)
 add_custom_target(camora_packaging_files ALL DEPENDS ${packaging_outputs})
 
-# The launcher: /usr/bin/camora-controller -> ../lib/.../camora-controller/camora-controller.
+# The launchers: /usr/bin/NAME -> ../lib/.../camora-controller/NAME, for the
+# program and for camora-remote, which loads the link library the same way.
 file(MAKE_DIRECTORY ${CAMORA_STAGE_DIR}/bin)
-file(CREATE_LINK ../${CAMORA_PRIVATE_DIR}/camora-controller ${CAMORA_STAGE_DIR}/bin/camora-controller
-     SYMBOLIC)
+foreach(program camora-controller camora-remote)
+    file(CREATE_LINK ../${CAMORA_PRIVATE_DIR}/${program} ${CAMORA_STAGE_DIR}/bin/${program} SYMBOLIC)
+endforeach()
 
 # Project libraries and the link library sit beside the program.
 set_target_properties(camora_platform camora_btsdk CamoraConnect PROPERTIES INSTALL_RPATH "$ORIGIN")
@@ -107,6 +110,13 @@ if(TARGET camora-controller)
             COMPONENT controller)
 else()
     message(STATUS "No camora-controller target: its package will hold no program")
+endif()
+if(TARGET camora-remote)
+    set_target_properties(camora-remote PROPERTIES INSTALL_RPATH "$ORIGIN")
+    install(TARGETS camora-remote RUNTIME DESTINATION ${CAMORA_PRIVATE_DIR} COMPONENT controller)
+    install(FILES ${CAMORA_STAGE_DIR}/bin/camora-remote DESTINATION bin COMPONENT controller)
+    install(FILES ${CAMORA_STAGE_DIR}/camora-remote.1.gz DESTINATION share/man/man1
+            COMPONENT controller)
 endif()
 install(FILES ${CAMORA_PACKAGING_DIR}/${CAMORA_APP_ID}.desktop DESTINATION share/applications
         COMPONENT controller)

@@ -18,6 +18,7 @@
 #include "link/Bluetooth.h"
 #include "link/LinkLoader.h"
 #include "platform/btsdk/SimulatedStack.h"
+#include "platform/fs/InstanceLock.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/serial/SerialPort.h"
 #include "platform/ui/Dialog.h"
@@ -417,6 +418,30 @@ TEST_F(ProgramEndToEndTest, StartUpFailureShowsTheMemoryMessage) {
             s.Run();
         },
         ExitedWithCode(0), "box: ERROR \\| UNABLE TO START-UP(.|\n)*entry returned 0");
+}
+
+TEST_F(ProgramEndToEndTest, LinkHeldByAnotherProgramShowsTheInUseBoxAndEnds) {
+    EXPECT_EXIT(
+        {
+            Scenario s;
+            s.RegistryStack();
+            // camora-remote's hold on the link: a lock of its own on the file
+            // (flock locks of separate opens exclude each other in one process too).
+            platform::InstanceLock remote;
+            if (remote.TryTake("camora-remote") != platform::InstanceLock::Result::Taken) {
+                ProgramDriver::Fail("the stand-in could not take the link lock");
+            }
+            s.driver().Step("in-use box OK, before any screen", [] {
+                if (AppRegistry.instructionScreen != nullptr) {
+                    ProgramDriver::Fail("the instruction screen came up despite the held link");
+                }
+                return ProgramDriver::Answer(
+                    kError, QStringLiteral("THE CAMCORDER IS IN USE BY ANOTHER PROGRAM"), kOk);
+            });
+            s.Run();
+        },
+        ExitedWithCode(0),
+        "box: ERROR \\| THE CAMCORDER IS IN USE BY ANOTHER PROGRAM(.|\n)*entry returned 0");
 }
 
 }  // namespace

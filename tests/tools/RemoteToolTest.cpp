@@ -390,6 +390,62 @@ TEST_F(RemoteTool, DoesNotRunWhileTheProgramHoldsTheLink) {
     EXPECT_EQ(after.Wait(), 0) << after.Diagnose();
 }
 
+TEST_F(RemoteTool, DoesNotRunWhileTheRealProgramHoldsTheLink) {
+    // camora-controller itself, on Qt's offscreen platform in this device
+    // root: it takes the link lock at start-up and then waits on its
+    // instruction screen.
+    std::vector<std::string> env = {"CAMORA_DEVICE_ROOT=" + root_.path(),
+                                    "QT_QPA_PLATFORM=offscreen"};
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        if (!entry.starts_with("CAMORA_DEVICE_ROOT=") && !entry.starts_with("QT_QPA_PLATFORM=")) {
+            env.push_back(entry);
+        }
+    }
+    std::vector<char*> envp;
+    for (std::string& e : env) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    std::string path = PROGRAM_PATH;
+    char* argv[] = {path.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t program = -1;
+    const int spawned = posix_spawn(&program, PROGRAM_PATH, &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_EQ(spawned, 0);
+    struct Reaper {
+        pid_t pid;
+        ~Reaper() {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    } reaper{program};
+
+    // Held by the program: a try of our own finds it taken (and lets go at once otherwise).
+    platform::OverrideDeviceRoot(root_.path());
+    std::string holder;
+    ASSERT_TRUE(PumpUntil([&] {
+        platform::InstanceLock probe;
+        if (probe.TryTake("probe") != platform::InstanceLock::Result::Held) {
+            return false;
+        }
+        holder = probe.Holder();
+        return !holder.empty();
+    }));
+    const std::string expected = "camora-controller (pid " + std::to_string(program) + ")";
+    EXPECT_EQ(holder, expected);
+
+    Tool t(root_, {"press", "record"});
+    EXPECT_EQ(t.Wait(), 10) << t.Diagnose();
+    EXPECT_NE(t.Err().find("the camcorder's link is in use by " + expected), std::string::npos)
+        << t.Err();
+    EXPECT_TRUE(cam_.ReceivedFrames().empty()) << "the port was never opened";
+}
+
 // ---- status -------------------------------------------------------------------
 
 TEST_F(RemoteTool, StatusReportsTheCameraAsJsonAndText) {

@@ -12,6 +12,7 @@
 #include "app/AppRegistry.h"
 #include "app/CameraState.h"
 #include "app/ConfigStore.h"
+#include "app/ConnectProcedure.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
 #include "controllers/CaptureContller.h"
@@ -105,6 +106,7 @@ public:
         const platform::PortHandle now = source_->GetPortHandle();
         return now != before ? now : nullptr;
     }
+    platform::PortHandle Port() override { return source_->GetPortHandle(); }
 
 private:
     Source* source_;  // never freed, like the program's
@@ -291,12 +293,26 @@ ExitCode RemoteSession::Connect(const std::string& deviceName) {
 }
 
 ExitCode RemoteSession::ConnectSelected(bool again) {
+    if (!again) {
+        // The first connection is the program's own procedure.
+        switch (app::ConnectSelectedDevice()) {
+            case WM_CONNECTED:
+                port_ = source_->Port();
+                return kExitOk;
+            case WM_CONNECT_TIMEOUT:
+                Complain("%s: \"%s\" did not answer the handshake in time",
+                         Text(ui::res::kStrConnectionFailed).c_str(), device_.c_str());
+                return kExitTimedOut;
+            default:
+                Complain("%s: the port of \"%s\" did not open or the handshake was refused",
+                         Text(ui::res::kStrConnectionFailed).c_str(), device_.c_str());
+                return kExitRefused;
+        }
+    }
+    // A reconnection keeps its own steps: the old port is still open and
+    // the mode worker may be waiting on it (see HandleLinkLost).
     const platform::PortHandle port = source_->OpenPort();
     if (port == nullptr) {
-        if (!again) {
-            Complain("%s: the port of \"%s\" did not open (refused or out of range)",
-                     Text(ui::res::kStrConnectionFailed).c_str(), device_.c_str());
-        }
         return kExitRefused;
     }
     if (engine_->Start(port) != 1) {
@@ -308,41 +324,30 @@ ExitCode RemoteSession::ConnectSelected(bool again) {
     if (old != nullptr) {
         old->Close();
     }
-    if (!again) {
-        const int answered = mode_->QueryMode();
-        if (answered != 1) {
-            port_->Close();
-            Complain("%s: \"%s\" %s", Text(ui::res::kStrConnectionFailed).c_str(), device_.c_str(),
-                     answered == 0 ? "did not answer the handshake in time"
-                                   : "did not take the handshake");
-            return answered == 0 ? kExitTimedOut : kExitRefused;
-        }
+    const size_t before = answers_.Count(1);
+    if (modeWorker_) {
+        // The mode worker waits without limit for the answer to a poll
+        // the old line lost: a new poll on its behalf lets it go on, and
+        // its answer is the handshake.
+        engine_->Send(CCtpDataFactory::Create(CTP_MODE_POLL), kModeChannel);
     } else {
-        const size_t before = answers_.Count(1);
-        if (modeWorker_) {
-            // The mode worker waits without limit for the answer to a poll
-            // the old line lost: a new poll on its behalf lets it go on, and
-            // its answer is the handshake.
-            engine_->Send(CCtpDataFactory::Create(CTP_MODE_POLL), kModeChannel);
-        } else {
-            static std::atomic<bool> handshaking{false};
-            if (PumpUntil([] { return !handshaking.load(); }, 10s) != Wait::Done) {
-                return kExitTimedOut;
-            }
-            handshaking = true;
-            std::thread([this] {
-                mode_->QueryMode();
-                handshaking = false;
-            }).detach();
+        static std::atomic<bool> handshaking{false};
+        if (PumpUntil([] { return !handshaking.load(); }, 10s) != Wait::Done) {
+            return kExitTimedOut;
         }
-        // The link is still counted as lost here, so wait on the answers alone.
-        const auto deadline = Clock::now() + kHandshakeLimit;
-        while (!AnsweredSince(before)) {
-            if (Interrupted() || Clock::now() >= deadline) {
-                return kExitTimedOut;
-            }
-            platform::PumpWindowMessages(10);
+        handshaking = true;
+        std::thread([this] {
+            mode_->QueryMode();
+            handshaking = false;
+        }).detach();
+    }
+    // The link is still counted as lost here, so wait on the answers alone.
+    const auto deadline = Clock::now() + kHandshakeLimit;
+    while (!AnsweredSince(before)) {
+        if (Interrupted() || Clock::now() >= deadline) {
+            return kExitTimedOut;
         }
+        platform::PumpWindowMessages(10);
     }
     engine_->SetConnecting(0);
     return kExitOk;

@@ -48,6 +48,8 @@ public:
     virtual std::string SelectedName() = 0;
     // Opens the selected device's port: the new handle, or null when none opened.
     virtual platform::PortHandle OpenPort() = 0;
+    // The port the source holds now (the one the last successful open gave).
+    virtual platform::PortHandle Port() = 0;
     static std::unique_ptr<DeviceSource> Choose();
 };
 
@@ -127,9 +129,9 @@ public:
     LinkStats& Stats() { return stats_; }
 
 private:
-    // The connect procedure: open the selected device's port, start the
-    // engine on it and make the handshake. One place, so that the program's
-    // own procedure can take its place.
+    // The connect procedure: the program's own for the first connection;
+    // a reconnection opens a new port beside the old one and lets the
+    // waiting mode worker's poll be the handshake.
     ExitCode ConnectSelected(bool again);
     bool AnsweredSince(size_t before);
 

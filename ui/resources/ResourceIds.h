@@ -39,6 +39,8 @@ inline constexpr uint32_t kStrCopyright = 133;
 inline constexpr uint32_t kStrVersionLabel = 134;
 inline constexpr uint32_t kStrVersionNumber = 135;
 inline constexpr uint32_t kStrProductLine = 136;
+// Shown when camora-remote holds the camcorder's link at start-up.
+inline constexpr uint32_t kStrLinkInUse = 137;
 inline constexpr uint32_t kStrEnableBluetooth = 1044;
 
 // Dialog templates.
