@@ -38,6 +38,8 @@ int AppEntryPoint(platform::InstanceHandle instance) {
     if (platform::FindOtherInstanceWindow(Loaded(title, titleLength), true)) {
         return 0;
     }
+    // From now on a later start finds this instance's windows.
+    platform::ListenForOtherInstances();
     // The camcorder's link, shared with camora-remote: held for the
     // process's life (never freed; the lock goes with the process).
     auto* linkLock = new platform::InstanceLock;

@@ -107,7 +107,9 @@ void ProcessGuiEvents() {
 int RunApplication(int argc, char** argv, const ResourceModule* module, ApplicationEntry entry) {
     GuiApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("camora-controller"));
-    ListenForOtherInstances();
+    // The entry asks for a running instance first and then listens itself
+    // (ListenForOtherInstances), so that a second start never takes the
+    // first one's place.
     return entry(module);
 }
 

@@ -68,7 +68,14 @@ protected:
         QLocalServer server;
         server.setSocketOptions(QLocalServer::UserAccessOption);
         if (!server.listen(ServerName())) {
-            // A socket left by an instance that ended without closing it.
+            // A running instance keeps its socket; only one left by an
+            // instance that ended without closing it is taken over.
+            QLocalSocket probe;
+            probe.connectToServer(ServerName());
+            if (probe.waitForConnected(kConnectMs)) {
+                listening_.set_value(false);
+                return;
+            }
             QLocalServer::removeServer(ServerName());
             if (!server.listen(ServerName())) {
                 listening_.set_value(false);
