@@ -18,17 +18,10 @@ intptr_t InstructionProcedure(platform::WindowHandle window, uint32_t message, u
     if (screen == nullptr) {
         return 0;
     }
+    if (screen->HandleConventions(window, message, lParam)) {
+        return 0;
+    }
     switch (message) {
-        case platform::kMsgActivate:
-            screen->OnActivate(window);
-            return 0;
-        case platform::kMsgPaint:
-            screen->PaintSkin(window);
-            return 0;
-        case platform::kMsgWindowPosChanged:
-            screen->OnWindowPosChanged(window,
-                                       reinterpret_cast<const platform::WindowPosition*>(lParam));
-            return 0;
         case platform::kMsgInitDialog:
             screen->OnInitDialog(window);
             screen->SetItemText(kCtlInstructionText, kStrEnableBluetooth);

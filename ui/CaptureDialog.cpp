@@ -17,17 +17,10 @@ intptr_t CaptureProgressProcedure(platform::WindowHandle window, uint32_t messag
     if (screen == nullptr || screen->controller == nullptr) {
         return 0;
     }
+    if (screen->HandleConventions(window, message, lParam)) {
+        return 0;
+    }
     switch (message) {
-        case platform::kMsgActivate:
-            screen->OnActivate(window);
-            return 0;
-        case platform::kMsgPaint:
-            screen->PaintSkin(window);
-            return 0;
-        case platform::kMsgWindowPosChanged:
-            screen->OnWindowPosChanged(window,
-                                       reinterpret_cast<const platform::WindowPosition*>(lParam));
-            return 0;
         case platform::kMsgInitDialog:
             screen->OnInitDialog(window);
             screen->SetItemText(static_cast<int>(r::kCtlCaptureProgressText),

@@ -20,17 +20,10 @@ intptr_t DeviceConnectProcedure(platform::WindowHandle window, uint32_t message,
         return 0;
     }
     screen->connectWindow.store(window);
+    if (screen->HandleConventions(window, message, lParam)) {
+        return 0;
+    }
     switch (message) {
-        case platform::kMsgActivate:
-            screen->OnActivate(window);
-            return 0;
-        case platform::kMsgPaint:
-            screen->PaintSkin(window);
-            return 0;
-        case platform::kMsgWindowPosChanged:
-            screen->OnWindowPosChanged(window,
-                                       reinterpret_cast<const platform::WindowPosition*>(lParam));
-            return 0;
         case platform::kMsgInitDialog:
             screen->OnInitDialog(window);
             screen->SetItemText(kCtlConnectingText, kStrConnecting);

@@ -141,3 +141,20 @@ void CDialogBase::OnInitDialog(platform::WindowHandle handle) {
     SetWindowHandle(handle);
     SetTitle(static_cast<int>(ui::res::kStrAppTitle));
 }
+
+bool CDialogBase::HandleConventions(platform::WindowHandle handle, uint32_t message,
+                                    intptr_t lParam) {
+    switch (message) {
+        case platform::kMsgActivate:
+            OnActivate(handle);
+            return true;
+        case platform::kMsgPaint:
+            PaintSkin(handle);
+            return true;
+        case platform::kMsgWindowPosChanged:
+            OnWindowPosChanged(handle, reinterpret_cast<const platform::WindowPosition*>(lParam));
+            return true;
+        default:
+            return false;
+    }
+}

@@ -53,6 +53,9 @@ public:
     void PaintSkin(platform::WindowHandle handle, bool honourSkip = true);
     // Shell initialisation, portrait, window handle and title, in this order.
     void OnInitDialog(platform::WindowHandle handle);
+    // Activation, paint and window position as the conventions have them;
+    // true when `message` was one of the three (the procedure returns 0).
+    bool HandleConventions(platform::WindowHandle handle, uint32_t message, intptr_t lParam);
 
     platform::InstanceHandle instance = nullptr;
     platform::DialogProcedure dialogProc = nullptr;
