@@ -111,7 +111,9 @@ protected:
     static std::string Joined(const std::vector<QString>& texts) {
         std::string out;
         for (const QString& t : texts) {
-            out += "[" + t.toStdString() + "]";
+            out += '[';
+            out += t.toStdString();
+            out += ']';
         }
         return out;
     }
