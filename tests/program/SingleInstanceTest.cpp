@@ -30,7 +30,9 @@ using Clock = std::chrono::steady_clock;
 // A child process started with extra environment; killed by its id at the end.
 class Child {
 public:
-    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+    // Standard error goes to `errorFile`, or nowhere when it is empty.
+    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+          const std::string& errorFile = {}) {
         std::vector<std::string> envStrings(env);
         for (char** e = environ; *e != nullptr; ++e) {
             envStrings.emplace_back(*e);
@@ -46,7 +48,9 @@ public:
         envp.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2,
+                                         errorFile.empty() ? "/dev/null" : errorFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) {
             pid_ = -1;
         }
@@ -96,6 +100,11 @@ std::string Output(const std::string& command) {
     return out;
 }
 
+// A file's text, for failure messages.
+std::string FileText(const std::string& path) {
+    return Output("cat '" + path + "' 2>/dev/null | tail -c 4000");
+}
+
 // The mean brightness (0 black to 1 white) of what the display shows.
 double ScreenMean(const std::string& display, const std::string& file) {
     Output("DISPLAY=" + display + " import -window root " + file);
@@ -128,6 +137,9 @@ protected:
         display_ = name;
     }
 
+    // Under the sanitizers a start on a busy machine takes many seconds.
+    static constexpr std::chrono::seconds kStartLimit{60};
+
     std::vector<std::string> ProgramEnv() const {
         // Under AddressSanitizer the X11 keyboard library that Qt's xcb
         // platform loads reads with strndup past a string's end, inside the
@@ -150,9 +162,14 @@ TEST_F(SingleInstanceTest, SecondStartBringsTheFirstToTheFrontAndEndsWithZero) {
         const double mean = ScreenMean(display_, shot);
         return mean > 0.002 && mean < 0.3;
     };
-    Child first({program}, ProgramEnv());
+    const std::string firstErrors = root_.Host("first.err");
+    const std::string secondErrors = root_.Host("second.err");
+    Child first({program}, ProgramEnv(), firstErrors);
     ASSERT_TRUE(first.Started());
-    ASSERT_TRUE(testsupport::PumpUntil(instructionInFront, 20s));
+    ASSERT_TRUE(testsupport::PumpUntil(instructionInFront, kStartLimit))
+        << "running: " << first.Running() << ", screen mean " << ScreenMean(display_, shot)
+        << ", standard error:\n"
+        << FileText(firstErrors);
 
     // Another program's light window covers it.
     Child cover({"/usr/bin/xmessage", "-geometry", "480x640+0+0", "covering window"},
@@ -160,16 +177,16 @@ TEST_F(SingleInstanceTest, SecondStartBringsTheFirstToTheFrontAndEndsWithZero) {
     ASSERT_TRUE(testsupport::PumpUntil([&] { return ScreenMean(display_, shot) > 0.5; }, 20s));
 
     const auto start = Clock::now();
-    Child second({program}, ProgramEnv());
+    Child second({program}, ProgramEnv(), secondErrors);
     ASSERT_TRUE(second.Started());
-    EXPECT_EQ(second.WaitExit(20s), 0);
+    EXPECT_EQ(second.WaitExit(kStartLimit), 0) << "standard error:\n" << FileText(secondErrors);
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     std::printf("second start ended after %lld ms\n", static_cast<long long>(took.count()));
     EXPECT_LT(took, 5s);
 
     // The first instance's screen in front again, not its black backdrop.
     EXPECT_TRUE(testsupport::PumpUntil(instructionInFront, 10s));
-    EXPECT_TRUE(first.Running());
+    EXPECT_TRUE(first.Running()) << "standard error:\n" << FileText(firstErrors);
 }
 
 }  // namespace
