@@ -158,6 +158,14 @@ void CCaptureContller::CaptureJob() {
             }
             platform::SendWindowMessage(bar, platform::kMsgProgressStep);
         }
+        // Every block came as asked, yet the bytes may not be the still: a
+        // size answer of an earlier picture, or a camera that changed the
+        // picture meanwhile. Such bytes are never offered for saving.
+        if (!LooksLikeJpeg(buffer, dataSize)) {
+            std::free(buffer);
+            fail();
+            return;  // "CAPTURE Image Error."
+        }
         // Made before the lock is taken: decoding takes a while.
         auto preview = platform::JpegImage::FromBuffer(std::span<const uint8_t>(buffer, dataSize));
         const bool stored = capture_.With([&](Capture& c) {

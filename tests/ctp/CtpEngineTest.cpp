@@ -1,6 +1,9 @@
 // The engine over real pseudo-terminals, with the test playing the camera.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -8,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -519,30 +523,138 @@ TEST_F(CtpEngineTest, ASecondStartIsNotHeldUpByASilentFirstPort) {
     EXPECT_EQ(AwaitFrame(engine, 3), report3_);
 }
 
-// An engine whose reads of an idle line each take 50 ms, the port's lock held
-// throughout and taken again the moment a read ends.
-class BusyReadEngine : public CCtpEngine {
+// Pins the calling thread to processor `cpu`; false when it may not.
+bool RunOnlyOn(int cpu) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    return ::sched_setaffinity(0, sizeof set, &set) == 0;
+}
+
+// The processors this process may run on.
+std::vector<int> AllowedProcessors() {
+    std::vector<int> cpus;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+            if (CPU_ISSET(cpu, &set)) {
+                cpus.push_back(cpu);
+            }
+        }
+    }
+    return cpus;
+}
+
+// True while thread `tid` of this process sleeps in the kernel.
+bool Sleeping(pid_t tid) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t name = line.rfind(')');
+    return name != std::string::npos && name + 2 < line.size() && line[name + 2] == 'S';
+}
+
+// An engine whose reads of an idle line the test lets end one at a time: a
+// read waits, the port's lock held, until the test lets it go, and the
+// receiver takes the lock again the moment a read ends. Reads run on `cpu`.
+class HeldReadEngine : public CCtpEngine {
+public:
+    explicit HeldReadEngine(int cpu) : cpu_(cpu) {}
+    // True once a read waits for the test.
+    bool WaitHeld() {
+        std::unique_lock lock(lock_);
+        return changed_.wait_for(lock, 10s, [&] { return held_; });
+    }
+    // Lets the read that waits end; the next one waits again.
+    void LetOneEnd() {
+        {
+            std::lock_guard lock(lock_);
+            ++permits_;
+        }
+        changed_.notify_all();
+    }
+    // Lets every read end from now on.
+    void LetAllEnd() {
+        {
+            std::lock_guard lock(lock_);
+            free_ = true;
+        }
+        changed_.notify_all();
+    }
+
 protected:
     bool ReadPort(uint8_t* /*dest*/, uint32_t /*count*/, uint32_t* got) override {
-        std::this_thread::sleep_for(50ms);
+        if (!pinned_) {
+            pinned_ = RunOnlyOn(cpu_);
+        }
+        std::unique_lock lock(lock_);
+        held_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return permits_ > 0 || free_; });
+        if (!free_) {
+            --permits_;
+        }
+        held_ = false;
         *got = 0;
         return true;
     }
+
+private:
+    const int cpu_;
+    bool pinned_ = false;  // the receiver's own
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool held_ = false;
+    int permits_ = 0;
+    bool free_ = false;
 };
 
-TEST_F(CtpEngineTest, ASecondStartTakesThePortWithinAboutOneRead) {
-    Link first;
-    Link second;
-    auto* engine = new BusyReadEngine;
+TEST_F(CtpEngineTest, ASecondStartTakesThePortAtTheEndOfTheReadUnderWay) {
+    // The receiver takes the port's lock again the moment a read ends, and
+    // the lock does not queue its waiters: a Start woken on another
+    // processor comes too late. Only the receiver standing back hands the
+    // port over; then no read of the old port begins while a Start waits.
+    const std::vector<int> cpus = AllowedProcessors();
+    ASSERT_FALSE(cpus.empty());
+    auto* engine = new HeldReadEngine(cpus.front());
     Kept().push_back(engine);
+    Link first;
     ASSERT_EQ(engine->Start(first.port), 1);
-    std::chrono::steady_clock::duration worst{};
-    for (int i = 0; i < 20; ++i) {
-        const auto before = std::chrono::steady_clock::now();
-        ASSERT_EQ(engine->Start(i % 2 == 0 ? second.port : first.port), 1);
-        worst = std::max(worst, std::chrono::steady_clock::now() - before);
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(engine->WaitHeld());
+        // A fresh port each time: its time-outs show when Start has begun.
+        auto* next = new Link;
+        Kept().push_back(next);
+        struct Starter {
+            std::atomic<pid_t> tid{0};
+            std::atomic<bool> done{false};
+            std::atomic<int> result{0};
+        };
+        // Shared with the thread, which outlives the test if its Start hangs.
+        auto starter = std::make_shared<Starter>();
+        std::thread([engine, starter, port = next->port, cpu = cpus.back()] {
+            RunOnlyOn(cpu);  // away from the receiver, when there is room
+            starter->tid = static_cast<pid_t>(::syscall(SYS_gettid));
+            starter->result = engine->Start(port);
+            starter->done = true;
+        }).detach();
+        // Start has set the port's time-outs and sleeps: it waits for the lock.
+        ASSERT_TRUE(PumpUntil([&] {
+            return starter->tid.load() != 0 && next->port->GetTimeouts() == EngineTimeouts() &&
+                   Sleeping(starter->tid.load());
+        }));
+        // The read under way ends; the next read, if one begins, is held.
+        engine->LetOneEnd();
+        const bool handedOver = PumpUntil([&] { return starter->done.load(); });
+        if (!handedOver) {
+            engine->LetAllEnd();  // so that the Start and the test can end
+        }
+        ASSERT_TRUE(handedOver) << "the receiver began another read while a Start waited";
+        EXPECT_EQ(starter->result.load(), 1);
     }
-    EXPECT_LT(worst, 250ms) << "a Start waited for more than about one read";
+    engine->LetAllEnd();
 }
 
 TEST_F(CtpEngineTest, AStartThatCannotCreateItsObjectsFailsAndCanBeRepeated) {

@@ -463,6 +463,97 @@ TEST_F(CaptureFlowTest, ADataCountOfZeroWithASizeFails) {
     EXPECT_EQ(ReceivedWith(CTP_GET_IMAGE_DATA).size(), 0u);
 }
 
+// Every block came as asked, yet the bytes are not the still: they are never
+// offered for saving, and the capture ends as any failed acquisition does.
+enum class Corruption { StartMarkerLost, EndMarkerLost, SizeOfAnotherPicture };
+const char* CorruptionName(Corruption c) {
+    switch (c) {
+        case Corruption::StartMarkerLost:
+            return "StartMarkerLost";
+        case Corruption::EndMarkerLost:
+            return "EndMarkerLost";
+        case Corruption::SizeOfAnotherPicture:
+            return "SizeOfAnotherPicture";
+    }
+    return "?";
+}
+void PrintTo(Corruption c, std::ostream* os) {
+    *os << CorruptionName(c);
+}
+
+class CaptureCorruptStillTest : public CaptureFlowTest,
+                                public ::testing::WithParamInterface<Corruption> {};
+
+TEST_P(CaptureCorruptStillTest, IsNeverOfferedForSaving) {
+    const Corruption c = GetParam();
+    config_->SetString("TimeOut", "0");  // the test answers in its own time
+    cam_.SetStillFormat({64, 48, 0});    // one block
+    if (c == Corruption::SizeOfAnotherPicture) {
+        cam_.AddFault(
+            {.kind = sim::FaultKind::Silence, .opcode = sim::CTP_GET_DATA_INFO, .times = 1});
+    }
+    cam_.AddFault({.kind = sim::FaultKind::Silence, .opcode = sim::CTP_GET_IMAGE_DATA, .times = 1});
+    Driver driver;
+    if (c == Corruption::SizeOfAnotherPicture) {
+        // A size answer that fits another picture of the same block count.
+        driver.Then([&] {
+            if (ReceivedWith(CTP_GET_DATA_INFO).empty()) {
+                return false;
+            }
+            const auto size = static_cast<uint32_t>(cam_.HeldImage().size() - 100);
+            cam_.SendFrame(
+                4, sim::CTP_DATA_INFO,
+                Bytes{static_cast<uint8_t>(size >> 24), static_cast<uint8_t>(size >> 16),
+                      static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(size), 0x00, 0x01});
+            return true;
+        });
+    }
+    driver.Then([&] {
+        if (ReceivedWith(CTP_GET_IMAGE_DATA).empty()) {
+            return false;
+        }
+        Bytes still = cam_.HeldImage();
+        if (c == Corruption::StartMarkerLost) {
+            still[1] = 0x00;
+        } else if (c == Corruption::EndMarkerLost) {
+            still.back() = 0x00;
+        }
+        AnswerBlock(cam_, 1, still);
+        return true;
+    });
+    bool confirmShown = false;
+    driver.Then([&] {
+        if (QWidget* confirm = ScreenWithButton(QStringLiteral("YES"))) {
+            confirmShown = true;
+            return Click(confirm, QStringLiteral("NO"));
+        }
+        QMessageBox* box = OpenBox();
+        if (box == nullptr || box->button(QMessageBox::Ok) == nullptr) {
+            return false;
+        }
+        box->button(QMessageBox::Ok)->click();
+        return true;
+    });
+    controller_->Request(window_);
+    EXPECT_TRUE(driver.Done());
+    EXPECT_FALSE(confirmShown) << "bytes that are not a JPEG image were offered for saving";
+    EXPECT_EQ(driver.boxes(), std::vector<Box>{kAcquisitionFailed});
+    EXPECT_TRUE(shown_.empty());
+    // Every step was answered: the capture ends with its end command.
+    ASSERT_TRUE(cam_.WaitFor([&] { return EndCommands() == 1; }, 10s));
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return !CaptureActive(); }));
+    EXPECT_EQ(ReceivedOn(4), (std::vector<Bytes>{ImageCommand(2, kStillPlayback), kGetDataInfo,
+                                                 GetBlock(1), ImageCommand(3, kStillPlayback)}));
+    EXPECT_EQ(controller_->ImageData(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stills, CaptureCorruptStillTest,
+                         ::testing::Values(Corruption::StartMarkerLost, Corruption::EndMarkerLost,
+                                           Corruption::SizeOfAnotherPicture),
+                         [](const ::testing::TestParamInfo<Corruption>& row) {
+                             return std::string(CorruptionName(row.param));
+                         });
+
 TEST_F(CaptureFlowTest, InVideoRecordingModeTheStartIsNeverSent) {
     state_->SetMode(0);
     cam_.SetMode(0);
