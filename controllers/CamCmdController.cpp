@@ -6,8 +6,6 @@
 #include "ctp/CtpDataFactory.h"
 #include "ui/resources/ResourceIds.h"
 
-using platform::MutexLock;
-
 namespace {
 
 constexpr int kCommandChannel = 3;
@@ -45,10 +43,7 @@ int CCamCmdController::Start() {
     if (commandEvent_ == nullptr) {
         commandEvent_ = platform::Event::Create(platform::ResetMode::Auto, false);
     }
-    if (commandEvent_ != nullptr && lock_ == nullptr) {
-        lock_ = platform::Mutex::Create();
-    }
-    if (lock_ == nullptr) {
+    if (commandEvent_ == nullptr || !command_.Create()) {
         return -2;
     }
     thread_ = platform::Thread::Create(&CCamCmdController::WorkerProc, this, false);
@@ -57,17 +52,18 @@ int CCamCmdController::Start() {
 
 void CCamCmdController::Request(const CamCmdRecord* record) {
     if (record == nullptr) {
-        MutexLock lock(*lock_);
-        pending_ = 0;
+        command_.With([](HeldCommand& held) { held.pending = false; });
         return;
     }
-    {
-        MutexLock lock(*lock_);
-        pending_ = 1;
-        opcode_ = record->opcode;
-        keyCode_ = record->keyCode;
-        channel_ = record->channel;
-    }
+    // An opcode wider than the wire's 16 bits is kept as 0, which no packet
+    // class has: the key is held but nothing is sent for it.
+    const uint16_t opcode = record->opcode <= 0xFFFF ? static_cast<uint16_t>(record->opcode) : 0;
+    command_.With([&](HeldCommand& held) {
+        held.pending = true;
+        held.opcode = opcode;
+        held.keyCode = record->keyCode;
+        held.channel = record->channel;
+    });
     commandEvent_->Set();
 }
 
@@ -91,43 +87,27 @@ void CCamCmdController::Work() {
 }
 
 void CCamCmdController::SendPending() {
-    uint32_t pending = 0;
-    {
-        MutexLock lock(*lock_);
-        pending = pending_;
-    }
-    if (pending == 0) {
+    if (!command_.With([](const HeldCommand& held) { return held.pending; })) {
         commandEvent_->Wait(platform::kWaitForever);
     }
-    uint32_t opcode = 0;
-    uint32_t keyCode = 0;
-    uint32_t channel = 0;
-    {
-        MutexLock lock(*lock_);
-        pending = pending_;
-        opcode = opcode_;
-        keyCode = keyCode_;
-        channel = channel_;
-    }
+    const HeldCommand held = command_.Get();
     // No pause while the camera refuses commands: the test repeats at once
     // for as long as the key is held.
-    if (pending == 0 || !cameraState()->IsActionAllowed(ActionCommand)) {
+    if (!held.pending || !cameraState()->IsActionAllowed(ActionCommand)) {
         return;
     }
     CameraStateSnapshot snapshot{};
     cameraState()->GetSnapshot(&snapshot);
-    if (opcode > 0xFFFF) {
-        return;
-    }
     std::unique_ptr<CCtpDataCamCmd> command =
-        CCtpDataFactory::CreateAs<CCtpDataCamCmd>(static_cast<uint16_t>(opcode));
+        CCtpDataFactory::CreateAs<CCtpDataCamCmd>(held.opcode);
     if (command == nullptr) {
         return;
     }
-    command->SetCommand(static_cast<uint16_t>(keyCode), static_cast<uint8_t>(snapshot.mode),
+    command->SetCommand(held.keyCode, static_cast<uint8_t>(snapshot.mode),
                         static_cast<uint8_t>(snapshot.operationState));
     CCtpData* reply = nullptr;
     // The answer's contents do not matter: it only paces the next repeat.
-    Exchange(command.release(), static_cast<int>(channel), configStore()->GetTimeOut(), &reply);
+    Exchange(command.release(), static_cast<int>(held.channel), configStore()->GetTimeOut(),
+             &reply);
     delete reply;
 }

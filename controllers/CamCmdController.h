@@ -8,6 +8,7 @@
 
 #include "controllers/BaseController.h"
 #include "platform/kernel/Kernel.h"
+#include "platform/kernel/Protected.h"
 
 // The command a panel button stands for.
 struct CamCmdRecord {
@@ -42,10 +43,15 @@ private:
     // One pass of the worker: waits for a held key and runs one exchange for it.
     void SendPending();
 
-    std::unique_ptr<platform::Mutex> lock_;  // guards the four command fields
+    // The held command: written by Request on the window thread, read by the
+    // worker.
+    struct HeldCommand {
+        bool pending = false;  // true while a key is held
+        uint16_t opcode = 0;
+        uint16_t keyCode = 0;
+        uint32_t channel = 0;
+    };
+
+    platform::Protected<HeldCommand> command_;
     std::unique_ptr<platform::Event> commandEvent_;
-    uint32_t pending_ = 0;  // 1 while a key is held
-    uint32_t opcode_ = 0;
-    uint32_t keyCode_ = 0;  // the low 16 bits are sent
-    uint32_t channel_ = 0;
 };

@@ -130,10 +130,17 @@ bool Camcorder::OpenLineLocked() {
     }
     // Raw from the start: a program that opens the line before setting it
     // up must not see its own bytes echoed or line endings translated.
+    // A line that cannot be made raw still works for a program that sets it up
+    // itself, so the failure is reported and the start goes on.
     termios tio{};
-    if (::tcgetattr(slave, &tio) == 0) {
+    platform::sys::Outcome raw =
+        platform::sys::Call("tcgetattr", [&] { return ::tcgetattr(slave, &tio); });
+    if (!raw.Failed()) {
         ::cfmakeraw(&tio);
-        ::tcsetattr(slave, TCSANOW, &tio);
+        raw = platform::sys::Call("tcsetattr", [&] { return ::tcsetattr(slave, TCSANOW, &tio); });
+    }
+    if (raw.Failed()) {
+        platform::sys::Report("the simulator's line is not raw", raw);
     }
     const int flags = ::fcntl(master, F_GETFL);
     ::fcntl(master, F_SETFL, flags | O_NONBLOCK);

@@ -7,8 +7,8 @@
 # - platform/ includes any of the program's folders (it serves them, not they it);
 # - Qt appears in platform/ outside platform/ui, or in a platform/ui header that
 #   the program includes (only the window layer's private QtSupport.h may).
-# ROOT is the source tree; CHECK_DIRS, when given, replaces the folders searched
-# (the test of this check uses it on a tree of its own).
+# ROOT is the source tree. The folders searched are fixed: the program's
+# folders below, and platform/; every offence is listed before the check fails.
 set(program_dirs app link linklib ctp controllers ui)
 set(forbidden
     "unistd\\.h" "pthread\\.h" "dlfcn\\.h" "fcntl\\.h" "termios\\.h" "poll\\.h" "dirent\\.h"
