@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -21,6 +22,7 @@
 #include "platform/ui/Dialog.h"
 #include "platform/ui/Display.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/QtSupport.h"
 #include "tests/support/TempDeviceRoot.h"
 #include "ui/BackgroundDialog.h"
 #include "ui/DialogBase.h"
@@ -508,6 +510,66 @@ TEST_F(DialogFrameworkTest, AScreenOpenedOnATurnedDisplaySetsItUpright) {
     EXPECT_EQ(CDialogBase::GetDisplayOrientation(), 0);
     SetDisplayBackend({});
     EXPECT_EQ(CDialogBase::GetDisplayOrientation(), 0) << "the real display reads upright";
+}
+
+TEST_F(DialogFrameworkTest, QtsOrientationsMapOntoTheDisplaysRotation) {
+    using O = Qt::ScreenOrientation;
+    struct Case {
+        O native, current, primary;
+        int rotation;
+    };
+    const O portrait = Qt::PortraitOrientation, landscape = Qt::LandscapeOrientation,
+            invPortrait = Qt::InvertedPortraitOrientation,
+            invLandscape = Qt::InvertedLandscapeOrientation, unknown = Qt::PrimaryOrientation;
+    const Case cases[] = {
+        // A portrait handset turned a quarter at a time.
+        {portrait, portrait, portrait, 0},
+        {portrait, landscape, landscape, 90},
+        {portrait, invPortrait, portrait, 180},
+        {portrait, invLandscape, landscape, 270},
+        // A screen that is landscape by nature: upright is landscape.
+        {landscape, landscape, landscape, 0},
+        {landscape, invPortrait, portrait, 90},
+        {landscape, invLandscape, landscape, 180},
+        {landscape, portrait, portrait, 270},
+        {invLandscape, portrait, portrait, 90},
+        // A platform that knows no native orientation: the screen's shape stands for it.
+        {unknown, portrait, portrait, 0},
+        {unknown, unknown, landscape, 0},
+        {unknown, landscape, portrait, 90},
+        {unknown, invLandscape, landscape, 180},
+        {unknown, portrait, landscape, 270},
+        // Not an orientation: the read fails.
+        {static_cast<O>(3), portrait, portrait, -1},
+        {portrait, static_cast<O>(16), portrait, -1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(qt::RotationBetween(c.native, c.current, c.primary), c.rotation)
+            << "native " << c.native << ", current " << c.current << ", primary " << c.primary;
+    }
+}
+
+TEST_F(DialogFrameworkTest, TheRealDisplayIsReadFromQtsScreenOnAnyThread) {
+    // The offscreen handset is upright portrait; a worker's read is answered on the GUI thread.
+    DisplayMode mode{-1, 0, 0};
+    ASSERT_TRUE(GetDisplayMode(mode));
+    EXPECT_EQ(mode.rotation, 0);
+    EXPECT_EQ(mode.width, 480);
+    EXPECT_EQ(mode.height, 640);
+    std::atomic<bool> done{false};
+    DisplayMode fromWorker{-1, 0, 0};
+    bool read = false;
+    std::thread worker([&] {
+        read = GetDisplayMode(fromWorker);
+        done = true;
+    });
+    EXPECT_TRUE(PumpUntil([&] { return done.load(); }));
+    worker.join();
+    EXPECT_TRUE(read);
+    EXPECT_EQ(fromWorker.rotation, 0);
+    EXPECT_EQ(fromWorker.width, 480);
+    EXPECT_EQ(fromWorker.height, 640);
+    EXPECT_FALSE(SetDisplayMode({0, 480, 640})) << "Qt cannot turn the screen";
 }
 
 TEST_F(DialogFrameworkTest, ARotationThatLeavesTheScreenInFrontSkipsExactlyOneRepaint) {
