@@ -572,6 +572,73 @@ TEST_F(DialogFrameworkTest, TheRealDisplayIsReadFromQtsScreenOnAnyThread) {
     EXPECT_FALSE(SetDisplayMode({0, 480, 640})) << "Qt cannot turn the screen";
 }
 
+TEST_F(DialogFrameworkTest, OnlyTheTwoExactPositionFlagsActOnATurnedDisplay) {
+    struct Case {
+        uint32_t flags;
+        int rotation;
+        bool inFront;
+        bool setsUpright;  // ForcePortrait applied a mode
+        bool skipsPaint;
+    };
+    const Case cases[] = {
+        {0x213, 90, true, true, false},
+        {0x213, 270, false, true, false},
+        {0x213, 180, true, true, false},
+        {0x213, 0, true, false, false},
+        {0x16, 90, true, false, true},
+        {0x16, 180, true, false, true},
+        {0x16, 90, false, false, false},
+        {0x16, 0, true, false, false},
+        // Near misses: one flag more or less is another change.
+        {0x212, 90, true, false, false},
+        {0x217, 90, true, false, false},
+        {0x013, 90, true, false, false},
+        {0x613, 90, true, false, false},
+        {0x0, 90, true, false, false},
+        {0x16 | 0x100, 90, true, false, false},
+        {0x17, 90, true, false, false},
+        {0x06, 90, true, false, false},
+    };
+    TestScreen screen(ui::res::kDlgInstruction);
+    g_conventionScreen = &screen;
+    screen.Init(ui::ProgramModule(), &ConventionProcedure);
+    SimulatedDisplay display;
+    display.mode = {0, 480, 640};
+    display.Install();
+    QTimer::singleShot(0, [&] {
+        QWidget* d = QApplication::activeModalWidget();
+        ASSERT_NE(d, nullptr);
+        ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() == screen.window; }));
+        // A window of this thread that is not in front.
+        const WindowHandle behind = CreateMessageWindow(
+            [](WindowHandle, uint32_t, uintptr_t, intptr_t) { return intptr_t{0}; });
+        for (const Case& c : cases) {
+            const bool quarter = c.rotation == 90 || c.rotation == 270;
+            display.mode = {c.rotation, quarter ? 640 : 480, quarter ? 480 : 640};
+            display.applied.clear();
+            screen.SetSkipNextPaint(0);
+            const WindowHandle target = c.inFront ? screen.window : behind;
+            const WindowPosition pos{target, 0, 0, 480, 640, c.flags};
+            screen.OnWindowPosChanged(target, &pos);
+            char what[48];
+            std::snprintf(what, sizeof what, "flags 0x%x, turn %d, %s", c.flags, c.rotation,
+                          c.inFront ? "in front" : "behind");
+            EXPECT_EQ(screen.GetSkipNextPaint(), c.skipsPaint ? 1 : 0) << what;
+            ASSERT_EQ(display.applied.size(), c.setsUpright ? 1u : 0u) << what;
+            if (c.setsUpright) {
+                EXPECT_EQ(display.applied[0].rotation, 0) << what;
+                EXPECT_EQ(display.applied[0].width, 480) << what;
+                EXPECT_EQ(display.applied[0].height, 640) << what;
+            }
+        }
+        screen.OnWindowPosChanged(screen.window, nullptr);  // no record: nothing to read
+        EXPECT_TRUE(display.applied.empty());
+        DestroyMessageWindow(behind);
+        d->close();
+    });
+    EXPECT_EQ(screen.DoModal(), 1);
+}
+
 TEST_F(DialogFrameworkTest, ARotationThatLeavesTheScreenInFrontSkipsExactlyOneRepaint) {
     TestScreen screen(ui::res::kDlgInstruction);
     g_conventionScreen = &screen;
