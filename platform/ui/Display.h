@@ -1,6 +1,8 @@
 // Display orientation: read and set the display mode (rotation in degrees,
-// pixel width and height). Where the platform cannot rotate the display the
-// rotation reads 0 and setting a mode fails; tests install a simulated display.
+// pixel width and height). The real display's rotation is its primary screen's
+// orientation against its native one (0 where the platform reports none), read
+// on the GUI thread from any thread; setting a mode fails, since the program
+// cannot turn a screen here. Tests install a simulated display.
 #pragma once
 
 #include <functional>

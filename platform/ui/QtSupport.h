@@ -42,6 +42,13 @@ bool RunOnGui(const std::function<void()>& fn);
 void PostToGui(std::function<void()> fn);
 bool HaveGui();
 
+// The display's rotation in degrees (0, 90, 180, 270) of `current` against
+// `native`, a quarter turn for each step of Qt's order portrait, landscape,
+// inverted portrait, inverted landscape; "primary" stands for `primary`.
+// -1 when an orientation is none of these.
+int RotationBetween(Qt::ScreenOrientation native, Qt::ScreenOrientation current,
+                    Qt::ScreenOrientation primary);
+
 // The back buffer of a dialog for PaintScope; null when there is no such dialog.
 QImage* BackBufferOf(WindowHandle window);
 void EndPaintOf(WindowHandle window);

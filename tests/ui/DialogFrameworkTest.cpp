@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -21,6 +22,7 @@
 #include "platform/ui/Dialog.h"
 #include "platform/ui/Display.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/QtSupport.h"
 #include "tests/support/TempDeviceRoot.h"
 #include "ui/BackgroundDialog.h"
 #include "ui/DialogBase.h"
@@ -508,6 +510,133 @@ TEST_F(DialogFrameworkTest, AScreenOpenedOnATurnedDisplaySetsItUpright) {
     EXPECT_EQ(CDialogBase::GetDisplayOrientation(), 0);
     SetDisplayBackend({});
     EXPECT_EQ(CDialogBase::GetDisplayOrientation(), 0) << "the real display reads upright";
+}
+
+TEST_F(DialogFrameworkTest, QtsOrientationsMapOntoTheDisplaysRotation) {
+    using O = Qt::ScreenOrientation;
+    struct Case {
+        O native, current, primary;
+        int rotation;
+    };
+    const O portrait = Qt::PortraitOrientation, landscape = Qt::LandscapeOrientation,
+            invPortrait = Qt::InvertedPortraitOrientation,
+            invLandscape = Qt::InvertedLandscapeOrientation, unknown = Qt::PrimaryOrientation;
+    const Case cases[] = {
+        // A portrait handset turned a quarter at a time.
+        {portrait, portrait, portrait, 0},
+        {portrait, landscape, landscape, 90},
+        {portrait, invPortrait, portrait, 180},
+        {portrait, invLandscape, landscape, 270},
+        // A screen that is landscape by nature: upright is landscape.
+        {landscape, landscape, landscape, 0},
+        {landscape, invPortrait, portrait, 90},
+        {landscape, invLandscape, landscape, 180},
+        {landscape, portrait, portrait, 270},
+        {invLandscape, portrait, portrait, 90},
+        // A platform that knows no native orientation: the screen's shape stands for it.
+        {unknown, portrait, portrait, 0},
+        {unknown, unknown, landscape, 0},
+        {unknown, landscape, portrait, 90},
+        {unknown, invLandscape, landscape, 180},
+        {unknown, portrait, landscape, 270},
+        // Not an orientation: the read fails.
+        {static_cast<O>(3), portrait, portrait, -1},
+        {portrait, static_cast<O>(16), portrait, -1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(qt::RotationBetween(c.native, c.current, c.primary), c.rotation)
+            << "native " << c.native << ", current " << c.current << ", primary " << c.primary;
+    }
+}
+
+TEST_F(DialogFrameworkTest, TheRealDisplayIsReadFromQtsScreenOnAnyThread) {
+    // The offscreen handset is upright portrait; a worker's read is answered on the GUI thread.
+    DisplayMode mode{-1, 0, 0};
+    ASSERT_TRUE(GetDisplayMode(mode));
+    EXPECT_EQ(mode.rotation, 0);
+    EXPECT_EQ(mode.width, 480);
+    EXPECT_EQ(mode.height, 640);
+    std::atomic<bool> done{false};
+    DisplayMode fromWorker{-1, 0, 0};
+    bool read = false;
+    std::thread worker([&] {
+        read = GetDisplayMode(fromWorker);
+        done = true;
+    });
+    EXPECT_TRUE(PumpUntil([&] { return done.load(); }));
+    worker.join();
+    EXPECT_TRUE(read);
+    EXPECT_EQ(fromWorker.rotation, 0);
+    EXPECT_EQ(fromWorker.width, 480);
+    EXPECT_EQ(fromWorker.height, 640);
+    EXPECT_FALSE(SetDisplayMode({0, 480, 640})) << "Qt cannot turn the screen";
+}
+
+TEST_F(DialogFrameworkTest, OnlyTheTwoExactPositionFlagsActOnATurnedDisplay) {
+    struct Case {
+        uint32_t flags;
+        int rotation;
+        bool inFront;
+        bool setsUpright;  // ForcePortrait applied a mode
+        bool skipsPaint;
+    };
+    const Case cases[] = {
+        {0x213, 90, true, true, false},
+        {0x213, 270, false, true, false},
+        {0x213, 180, true, true, false},
+        {0x213, 0, true, false, false},
+        {0x16, 90, true, false, true},
+        {0x16, 180, true, false, true},
+        {0x16, 90, false, false, false},
+        {0x16, 0, true, false, false},
+        // Near misses: one flag more or less is another change.
+        {0x212, 90, true, false, false},
+        {0x217, 90, true, false, false},
+        {0x013, 90, true, false, false},
+        {0x613, 90, true, false, false},
+        {0x0, 90, true, false, false},
+        {0x16 | 0x100, 90, true, false, false},
+        {0x17, 90, true, false, false},
+        {0x06, 90, true, false, false},
+    };
+    TestScreen screen(ui::res::kDlgInstruction);
+    g_conventionScreen = &screen;
+    screen.Init(ui::ProgramModule(), &ConventionProcedure);
+    SimulatedDisplay display;
+    display.mode = {0, 480, 640};
+    display.Install();
+    QTimer::singleShot(0, [&] {
+        QWidget* d = QApplication::activeModalWidget();
+        ASSERT_NE(d, nullptr);
+        ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() == screen.window; }));
+        // A window of this thread that is not in front.
+        const WindowHandle behind = CreateMessageWindow(
+            [](WindowHandle, uint32_t, uintptr_t, intptr_t) { return intptr_t{0}; });
+        for (const Case& c : cases) {
+            const bool quarter = c.rotation == 90 || c.rotation == 270;
+            display.mode = {c.rotation, quarter ? 640 : 480, quarter ? 480 : 640};
+            display.applied.clear();
+            screen.SetSkipNextPaint(0);
+            const WindowHandle target = c.inFront ? screen.window : behind;
+            const WindowPosition pos{target, 0, 0, 480, 640, c.flags};
+            screen.OnWindowPosChanged(target, &pos);
+            char what[48];
+            std::snprintf(what, sizeof what, "flags 0x%x, turn %d, %s", c.flags, c.rotation,
+                          c.inFront ? "in front" : "behind");
+            EXPECT_EQ(screen.GetSkipNextPaint(), c.skipsPaint ? 1 : 0) << what;
+            ASSERT_EQ(display.applied.size(), c.setsUpright ? 1u : 0u) << what;
+            if (c.setsUpright) {
+                EXPECT_EQ(display.applied[0].rotation, 0) << what;
+                EXPECT_EQ(display.applied[0].width, 480) << what;
+                EXPECT_EQ(display.applied[0].height, 640) << what;
+            }
+        }
+        screen.OnWindowPosChanged(screen.window, nullptr);  // no record: nothing to read
+        EXPECT_TRUE(display.applied.empty());
+        DestroyMessageWindow(behind);
+        d->close();
+    });
+    EXPECT_EQ(screen.DoModal(), 1);
 }
 
 TEST_F(DialogFrameworkTest, ARotationThatLeavesTheScreenInFrontSkipsExactlyOneRepaint) {

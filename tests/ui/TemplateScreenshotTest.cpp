@@ -1,6 +1,7 @@
 // Every dialog template rendered on the handset's 480 x 640 screen with the
-// texts its screen sets, compared against the screenshots committed under
-// docs/screenshots/templates/ (CAMORA_UPDATE_SCREENSHOTS=1 writes them anew).
+// texts its screen sets, and the skin's contact sheet drawn as the skin
+// drawing program draws it, compared against the screenshots committed under
+// docs/screenshots/ (CAMORA_UPDATE_SCREENSHOTS=1 writes them anew).
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -10,15 +11,19 @@
 #include <QPainter>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <string>
 
 #include "platform/ui/Dialog.h"
 #include "platform/ui/Graphics.h"
+#include "tools/skinpainter/ContactSheet.h"
+#include "tools/skinpainter/SkinPainter.h"
 #include "ui/DialogBase.h"
 #include "ui/resources/Dialogs.h"
 #include "ui/resources/ResourceIds.h"
+#include "ui/resources/SkinBitmaps.h"
 
 using namespace platform;
 namespace r = ui::res;
@@ -206,6 +211,44 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<int>& param) {
         return "Template" + std::to_string(Shots()[static_cast<size_t>(param.param)].templateId);
     });
+
+// After the templates: the sheet's label fonts join the process's fonts.
+TEST(SkinContactSheetTest, MatchesTheCommittedSheetAndTheEmbeddedSkin) {
+    ASSERT_TRUE(skinpainter::AddLabelFonts());
+    const std::vector<skinpainter::SkinBitmap> skin = skinpainter::DrawSkin();
+    ASSERT_FALSE(skin.empty());
+    // The program embeds what the drawing program drew.
+    for (const skinpainter::SkinBitmap& b : skin) {
+        const auto png = ui::SkinBitmapData(static_cast<uint32_t>(b.id));
+        QImage embedded;
+        ASSERT_TRUE(embedded.loadFromData(png.data(), static_cast<int>(png.size()), "PNG"))
+            << "bitmap " << b.id << " is not embedded";
+        EXPECT_LT(DifferentShare(b.image, embedded), 0.01) << "bitmap " << b.id;
+    }
+    const QImage sheet = skinpainter::ContactSheet(skin);
+    const QString golden =
+        QStringLiteral(CAMORA_SOURCE_DIR "/docs/screenshots/skin-contact-sheet.png");
+    if (std::getenv("CAMORA_UPDATE_SCREENSHOTS") != nullptr) {
+        ASSERT_TRUE(sheet.save(golden, "PNG", 9));
+        return;
+    }
+    const QImage expected(golden);
+    ASSERT_FALSE(expected.isNull()) << "no contact sheet at " << golden.toStdString();
+    EXPECT_EQ(sheet.size(), expected.size());
+    // The sheet is several screens big: a tenth of the screens' share, so that
+    // a change of its smallest bitmap alone shows.
+    constexpr double kSheetShare = 0.001;
+    EXPECT_LT(DifferentShare(sheet, expected), kSheetShare)
+        << "the skin no longer looks as committed";
+    std::vector<skinpainter::SkinBitmap> changed = skin;
+    auto smallest =
+        std::min_element(changed.begin(), changed.end(), [](const auto& a, const auto& b) {
+            return a.image.width() * a.image.height() < b.image.width() * b.image.height();
+        });
+    smallest->image.invertPixels();
+    EXPECT_GE(DifferentShare(skinpainter::ContactSheet(changed), expected), kSheetShare)
+        << "bitmap " << smallest->id << " changed alone passes for the committed sheet";
+}
 
 TEST(TemplateTest, EveryTemplateFitsTheReferenceSizeAndKeepsItsControlsInside) {
     ASSERT_EQ(ui::DialogTemplates().size(), 8u);
