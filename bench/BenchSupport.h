@@ -1,19 +1,38 @@
 // What the benchmarks share: medians and ranges over runs, the process's CPU
 // time and context switches, a second core kept busy on demand, the load of
-// the machine, and the one way a figure is judged against its goal.
+// the machine, the one way a figure is judged against its goal, and the
+// camcorder simulator as a process of its own.
 #pragma once
 
+#include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <vector>
 
+#include "platform/sys/Syscall.h"
+#include "tests/support/PumpUntil.h"
+
+extern char** environ;
+
 namespace bench {
+
+// Ends the benchmark (exit status 2): a figure could not be taken.
+[[noreturn]] inline void Die(const std::string& why) {
+    std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, why.c_str());
+    std::exit(2);
+}
 
 // Median and range of a set of figures.
 struct Summary {
@@ -123,6 +142,77 @@ inline void PrintConditions(bool busy) {
 inline bool Goal(const char* what, bool met) {
     std::printf("  %-66s %s\n", what, met ? "met" : "not met");
     return met;
+}
+
+// camora-camsim as a child process, told what to do on its standard input, so
+// that its CPU is not counted in ProcessUsage.
+struct CameraProcess {
+    pid_t pid = -1;
+    int control = -1;
+    std::string line;
+
+    void Tell(const std::string& command) const {
+        const std::string text = command + "\n";
+        const platform::sys::Outcome o = platform::sys::WriteAll(control, text.data(), text.size());
+        if (o.Failed()) {
+            Die("cannot control the simulator: " + o.Describe());
+        }
+    }
+    void End() const {
+        ::kill(pid, SIGTERM);
+        int status = 0;
+        platform::sys::Call("waitpid", [&] { return ::waitpid(pid, &status, 0); });
+    }
+};
+
+// Starts camora-camsim from beside this program with its line at
+// `folder`/camera, polled every 500 ms as a real camera is, on a link of
+// `rate` bytes a second and `latencyMs` one way; returns once the line exists.
+inline CameraProcess SpawnCamera(const std::filesystem::path& folder, uint32_t rate,
+                                 uint32_t latencyMs) {
+    using namespace std::chrono_literals;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
+    const std::string program = (self.parent_path() / "camora-camsim").string();
+    CameraProcess cam;
+    cam.line = (folder / "camera").string();
+    int pipeFds[2];
+    const platform::sys::Outcome piped =
+        platform::sys::Call("pipe2", [&] { return ::pipe2(pipeFds, O_CLOEXEC); });
+    if (piped.Failed()) {
+        Die("cannot make the simulator's control pipe: " + piped.Describe());
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[0], 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> args = {program,
+                                     "--link",
+                                     cam.line,
+                                     "--poll-ms",
+                                     "500",
+                                     "--rate",
+                                     std::to_string(rate),
+                                     "--latency",
+                                     std::to_string(latencyMs)};
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    // posix_spawn answers its error rather than setting errno.
+    const int spawned =
+        ::posix_spawn(&cam.pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        Die("cannot start " + program);
+    }
+    ::close(pipeFds[0]);
+    cam.control = pipeFds[1];
+    if (!testsupport::PumpUntil([&] { return std::filesystem::exists(cam.line); }, 10s)) {
+        Die("the simulator made no line");
+    }
+    return cam;
 }
 
 }  // namespace bench

@@ -12,11 +12,8 @@
 //
 // Exits 1 when a target is missed: key p99 at 2 ms or more, repaint median
 // at 2 ms or more, idle CPU at 0.5% of one core or more.
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QEvent>
@@ -32,15 +29,13 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "platform/ui/Application.h"
 #include "sim/TestPicture.h"
 #include "sim/Wire.h"
 #include "tests/ui/MainScreenHarness.h"
-
-extern char** environ;
 
 namespace {
 
@@ -54,10 +49,7 @@ struct Settings {
     int repaints = 500;
 };
 
-[[noreturn]] void Die(const std::string& why) {
-    std::fprintf(stderr, "camora-bench-mainscreen: %s\n", why.c_str());
-    std::exit(2);
-}
+using bench::Die;
 
 double MsOf(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -197,63 +189,6 @@ Spread MeasureRepaint(int repaints) {
 
 // ---- CPU -------------------------------------------------------------------------
 
-// camora-camsim as a child process, told what to do on its standard input.
-struct CameraProcess {
-    pid_t pid = -1;
-    int control = -1;
-    std::string line;
-
-    void Tell(const std::string& command) const {
-        const std::string text = command + "\n";
-        if (::write(control, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-            Die("cannot control the simulator");
-        }
-    }
-    void End() const {
-        ::kill(pid, SIGTERM);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-    }
-};
-
-CameraProcess SpawnCamera(const std::filesystem::path& folder) {
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
-    const std::string program = (self.parent_path() / "camora-camsim").string();
-    CameraProcess cam;
-    cam.line = (folder / "camera").string();
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-        Die("pipe failed");
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[0], 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    // A real camera's mode-poll pace and a Bluetooth serial link's.
-    std::vector<std::string> args = {program,  "--link", cam.line,    "--poll-ms", "500",
-                                     "--rate", "100000", "--latency", "15"};
-    std::vector<char*> argv;
-    for (std::string& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    if (::posix_spawn(&cam.pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-        Die("cannot start " + program);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[0]);
-    cam.control = pipeFds[1];
-    const auto until = Clock::now() + 10s;
-    while (!std::filesystem::exists(cam.line)) {
-        if (Clock::now() > until) {
-            Die("the simulator made no line");
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return cam;
-}
-
 double CpuSeconds() {
     rusage u{};
     ::getrusage(RUSAGE_SELF, &u);
@@ -270,7 +205,8 @@ CpuFigures MeasureCpu(const Settings& s) {
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / ("camora-bench-ui-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
-    const CameraProcess cam = SpawnCamera(folder);
+    // A Bluetooth serial link's rate and latency.
+    const bench::CameraProcess cam = bench::SpawnCamera(folder, 100000, 15);
     uitest::HarnessOptions options;
     options.externalLine = cam.line;
     options.timeOutSeconds = 5;
