@@ -876,7 +876,7 @@ QMessageBox* MakeBox(WindowHandle owner, std::u16string_view text, std::u16strin
     box->setText(ToQString(text));
     // Wide enough that the program's texts break only at their own line
     // breaks, and a saved file's path reads as one line where it fits.
-    box->setStyleSheet(QStringLiteral("QLabel { min-width: 400px; }"));
+    box->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label { min-width: 400px; }"));
     if (buttons == MessageBoxButtons::YesNo) {
         box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box->setDefaultButton(QMessageBox::Yes);
