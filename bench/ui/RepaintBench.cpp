@@ -1,9 +1,10 @@
 // The cost of one repaint of the main panel, composed the way the main screen
 // does it: the 480 x 588 skin copied onto a fresh canvas, five indicator and
 // cover rows, one pressed button, one 320 x 180 live-view JPEG decoded and
-// drawn into the preview, then presented on the window through a fresh
-// presentation bitmap (black fill, then an unscaled copy on 480 x 640 or a
-// stretch on 1080 x 2340, then the copy to the window's back buffer). Beside
+// drawn into the preview, then presented on the window by the program's
+// screen fitter (black fill of a fresh presentation bitmap, an unscaled copy
+// on 480 x 640 or a stretch on 1080 x 2340, then the copy to the window's
+// back buffer). The rows and the preview are the main screen's own. Beside
 // it, the bare block copies of the same repaint without decoding or overlays.
 // Prints median and 99th percentile in milliseconds.
 #include <algorithm>
@@ -17,29 +18,34 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Graphics.h"
 #include "sim/TestPicture.h"
+#include "ui/MainScreenLayout.h"
+#include "ui/ScreenFitter.h"
 #include "ui/resources/Dialogs.h"
+#include "ui/resources/ResourceIds.h"
 
 using platform::Bitmap;
 using platform::DrawingContext;
+using ui::kPanelHeight;
+using ui::kPanelWidth;
+using ui::SkinPart;
 
 namespace {
 
-constexpr int kPanelWidth = 480;
-constexpr int kPanelHeight = 588;
-
-struct Row {
-    uint32_t id;
-    int x, y;
+// Mode caption (video rec), standby, full battery, GPS with position, the
+// snapshot button's cover: rows of the main screen's own layout tables.
+const SkinPart kOverlays[] = {
+    ui::OverlayLayout[ui::kOverlayRowMode + 0],
+    ui::OverlayLayout[ui::kOverlayRowRecord + 0],
+    ui::OverlayLayout[ui::kOverlayRowBattery + 6],
+    ui::OverlayLayout[ui::kOverlayRowGps + 1],
+    ui::OverlayLayout[0],
 };
-// Mode caption, standby, full battery, GPS with position, the snapshot cover.
-constexpr Row kOverlays[] = {
-    {218, 360, 28}, {231, 360, 88}, {220, 360, 124}, {227, 360, 160}, {217, 0, 236}};
 // The record button held down.
-constexpr Row kPressed = {210, 360, 236};
+const SkinPart kPressed = ui::PanelLayout[3];
 
 struct Skin {
     std::unique_ptr<Bitmap> panel;
-    std::vector<std::pair<Row, std::unique_ptr<Bitmap>>> rows;
+    std::vector<std::pair<SkinPart, std::unique_ptr<Bitmap>>> rows;
     std::unique_ptr<Bitmap> pressed;
 };
 
@@ -49,47 +55,22 @@ std::unique_ptr<Bitmap> Load(uint32_t id, int w, int h) {
     auto bitmap = platform::LoadBitmap(ui::ProgramModule(), id);
     return bitmap ? std::move(bitmap) : platform::CreateBitmap(w, h);
 }
-
-struct Window {
-    int width, height;
-    std::unique_ptr<Bitmap> backBuffer;
-};
-
-// The screen fitter's geometry for a client area.
-struct Fit {
-    bool exact;
-    int x, y, w, h;
-};
-Fit FitFor(int width, int height) {
-    if (width == kPanelWidth && height >= kPanelHeight) {
-        return {true, 0, static_cast<int>((height - kPanelHeight) * 0.5), kPanelWidth,
-                kPanelHeight};
-    }
-    const double sx = width * (1.0 / kPanelWidth);
-    const double sy = height * (1.0 / kPanelHeight);
-    if (sx <= sy) {
-        const int h = static_cast<int>(sx * kPanelHeight);
-        return {false, 0, static_cast<int>((height - h) * 0.5), width, h};
-    }
-    const int w = static_cast<int>(sy * kPanelWidth);
-    return {false, static_cast<int>((width - w) * 0.5), 0, w, height};
+std::unique_ptr<Bitmap> Load(const SkinPart& row) {
+    return Load(row.bitmapId, row.width, row.height);
 }
+
+// A window's back buffer and the program's fitter for its size, made once
+// as the main screen makes it at dialog initialisation.
+struct Window {
+    std::unique_ptr<Bitmap> backBuffer;
+    CScreenFitter fitter;
+};
 
 void Present(Window& window, DrawingContext& canvas) {
     DrawingContext screen;
     screen.Select(window.backBuffer.get());
-    DrawingContext present;
-    auto presentBitmap = present.CreateCompatibleBitmap(window.width, window.height);
-    present.Select(presentBitmap.get());
-    present.FillSolid({0, 0, window.width, window.height}, 0x000000);
-    const Fit fit = FitFor(window.width, window.height);
-    if (fit.exact) {
-        present.BlockCopy(fit.x, fit.y, kPanelWidth, kPanelHeight, canvas, 0, 0);
-    } else {
-        present.StretchCopy(fit.x, fit.y, fit.w, fit.h, canvas, 0, 0, kPanelWidth, kPanelHeight);
-    }
-    screen.BlockCopy(0, 0, window.width, window.height, present, 0, 0);
-    present.Select(nullptr);
+    window.fitter.Present(screen, canvas);
+    screen.Select(nullptr);
 }
 
 void FullRepaint(Skin& skin, const std::vector<uint8_t>& jpeg, Window& window) {
@@ -107,7 +88,8 @@ void FullRepaint(Skin& skin, const std::vector<uint8_t>& jpeg, Window& window) {
     canvas.BlockCopy(kPressed.x, kPressed.y, skin.pressed->Width(), skin.pressed->Height(), source,
                      0, 0);
     if (auto image = platform::JpegImage::FromBuffer(jpeg)) {
-        image->Draw(canvas, {20, 28, 340, 208});
+        const ui::LayoutRect& r = ui::PreviewRect;
+        image->Draw(canvas, {r.left, r.top, r.right, r.bottom});
     }
     Present(window, canvas);
     canvas.Select(nullptr);
@@ -161,14 +143,12 @@ int main(int argc, char** argv) {
     platform::GuiApplication app(qtArgc, argv);
 
     Skin skin;
-    skin.panel = Load(200, kPanelWidth, kPanelHeight);
-    for (const Row& row : kOverlays) {
-        const bool tile = row.id == 217;
-        const bool caption = row.id == 218;
-        skin.rows.emplace_back(row, Load(row.id, 120, tile ? 100 : caption ? 60 : 36));
+    skin.panel = Load(ui::res::kBmpPanel, kPanelWidth, kPanelHeight);
+    for (const SkinPart& row : kOverlays) {
+        skin.rows.emplace_back(row, Load(row));
     }
-    skin.pressed = Load(kPressed.id, 120, 100);
-    const bool realSkin = platform::LoadBitmap(ui::ProgramModule(), 200) != nullptr;
+    skin.pressed = Load(kPressed);
+    const bool realSkin = platform::LoadBitmap(ui::ProgramModule(), ui::res::kBmpPanel) != nullptr;
     const std::vector<uint8_t> jpeg =
         sim::EncodeJpeg(sim::RenderTestPicture(320, 180, "0042 12:34:56"), 80);
     if (jpeg.empty()) {
@@ -179,7 +159,8 @@ int main(int argc, char** argv) {
     std::printf("Main panel repaint, %d runs each (%s skin, %zu-byte 320 x 180 JPEG)\n", runs,
                 realSkin ? "embedded" : "stand-in", jpeg.size());
     for (const auto& [w, h] : {std::pair{480, 640}, std::pair{1080, 2340}}) {
-        Window window{w, h, platform::CreateBitmap(w, h)};
+        Window window{platform::CreateBitmap(w, h),
+                      CScreenFitter(CScreenFitter::ClientRect{0, 0, w, h})};
         const std::string size = std::to_string(w) + " x " + std::to_string(h);
         Report(("full repaint on " + size).c_str(),
                Time(runs, [&] { FullRepaint(skin, jpeg, window); }));
