@@ -3,8 +3,8 @@
 // socket pair whose other end is the simulated camcorder.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
-#include <functional>
 
 #include "app/CameraState.h"
 #include "app/ConfigStore.h"
@@ -17,10 +17,14 @@
 #include "platform/ui/WindowMessages.h"
 #include "sim/Camcorder.h"
 #include "tests/bluez/BluezFixture.h"
+#include "tests/support/PumpUntil.h"
 
 using namespace blueztest;
 
 namespace {
+
+// Twice the usual patience: the session runs through the mock daemon and the link library.
+constexpr std::chrono::seconds kSessionPatience{20};
 
 // Never freed: their threads run until the process ends.
 template <typename T>
@@ -82,17 +86,6 @@ protected:
         return names;
     }
 
-    bool PumpUntil(const std::function<bool()>& done) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() >= deadline) {
-                return false;
-            }
-            platform::PumpWindowMessages(5);
-        }
-        return true;
-    }
-
     size_t Count(uint32_t message) const {
         return static_cast<size_t>(std::count(messages_.begin(), messages_.end(), message));
     }
@@ -117,9 +110,10 @@ protected:
         monitor_ = KeepForever(new CMonitorController(services));
         ASSERT_EQ(monitor_->Start(), 1);
         monitor_->Request(window_);
-        ASSERT_TRUE(PumpUntil([&] { return images_.size() >= 3; }));
+        ASSERT_TRUE(testsupport::PumpUntil([&] { return images_.size() >= 3; }, kSessionPatience));
         monitor_->Request(window_);
-        ASSERT_TRUE(PumpUntil([&] { return Count(WM_MONITOR_STOPPED) >= 1; }));
+        ASSERT_TRUE(testsupport::PumpUntil([&] { return Count(WM_MONITOR_STOPPED) >= 1; },
+                                           kSessionPatience));
         for (const auto& image : images_) {
             ASSERT_GT(image.size(), 4u);
             EXPECT_EQ(image[0], 0xFF);  // a JPEG image, whole
@@ -134,7 +128,8 @@ protected:
         camera_->DropLink();
         uint8_t buf[16];
         uint32_t got = 0;
-        EXPECT_TRUE(PumpUntil([&] { return !port->Read(buf, sizeof buf, &got); }));
+        EXPECT_TRUE(testsupport::PumpUntil([&] { return !port->Read(buf, sizeof buf, &got); },
+                                           kSessionPatience));
     }
 
     std::string camcorder_;

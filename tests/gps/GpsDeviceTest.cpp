@@ -3,7 +3,6 @@
 #include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/gps/Gps.h"
@@ -217,12 +216,32 @@ TEST_F(GpsDeviceTest, ClosingStopsTheSignalsOfARunningReplay) {
     device_ = {};
     newLocation_->Reset();
     deviceState_->Reset();
-    // A replay still running would have signalled many times in this window.
-    EXPECT_FALSE(newLocation_->Wait(200));
-    EXPECT_FALSE(deviceState_->Wait(0));
-    // The events may go away once the device is closed.
+    // A second replay of the same track, opened after the close: each of its
+    // signals stands for positions the first replay, had it gone on, would
+    // have signalled too.
+    const auto witnessLocation = Event::Create(ResetMode::Auto, false);
+    ASSERT_NE(witnessLocation, nullptr);
+    const GpsDevice witness = OpenGpsDevice(witnessLocation.get(), nullptr);
+    ASSERT_TRUE(witness);
+    const auto witnessSignals = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            if (!witnessLocation->Wait(kGenerousMs)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    const bool witnessedOpen = witnessSignals(100);
+    const bool newLocationQuiet = !newLocation_->Wait(0);
+    const bool deviceStateQuiet = !deviceState_->Wait(0);
+    // The events may go away once the device is closed: a replay that went on
+    // would touch the freed one while the witness signals again.
     newLocation_.reset();
-    std::this_thread::sleep_for(20ms);
+    const bool witnessedFreed = witnessSignals(20);
+    EXPECT_TRUE(CloseGpsDevice(witness));
+    ASSERT_TRUE(witnessedOpen && witnessedFreed) << "the second replay stalled";
+    EXPECT_TRUE(newLocationQuiet);
+    EXPECT_TRUE(deviceStateQuiet);
 }
 
 TEST_F(GpsDeviceTest, ThePresenceCheckOpensWithoutEventsWhilePositionsCome) {

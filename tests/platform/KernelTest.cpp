@@ -27,6 +27,12 @@ uint32_t WaitOnce(void* arg) {
     return 0;
 }
 
+// A thread procedure that counts its runs in the std::atomic<int> it is given.
+uint32_t CountRun(void* arg) {
+    ++*static_cast<std::atomic<int>*>(arg);
+    return 0;
+}
+
 }  // namespace
 
 TEST(EventTest, AutoResetReleasesExactlyOneWaiterPerSet) {
@@ -156,14 +162,18 @@ TEST(WaitAnyTest, EverySetReachesOneOfSeveralWaitersOnSharedEvents) {
 
 TEST(ThreadTest, SuspendedThreadRunsOnlyAfterResume) {
     std::atomic<int> runs{0};
-    auto thread = Thread::Create(
-        [](void* arg) -> uint32_t {
-            ++*static_cast<std::atomic<int>*>(arg);
-            return 0;
-        },
-        &runs, true);
+    auto thread = Thread::Create(&CountRun, &runs, true);
     ASSERT_NE(thread, nullptr);
-    std::this_thread::sleep_for(150ms);
+    // Witnesses created the same way after it and resumed at once, one after
+    // another: each that runs is a turn in which the older thread, had it not
+    // been held, could have run first.
+    std::atomic<int> witnessRuns{0};
+    for (int i = 1; i <= 20; ++i) {
+        auto witness = Thread::Create(&CountRun, &witnessRuns, true);
+        ASSERT_NE(witness, nullptr);
+        witness->Resume();
+        ASSERT_TRUE(PumpUntil([&] { return witnessRuns.load() == i; }));
+    }
     EXPECT_EQ(runs.load(), 0) << "a suspended thread ran before Resume";
     thread->Resume();
     EXPECT_TRUE(PumpUntil([&] { return runs.load() == 1; }));

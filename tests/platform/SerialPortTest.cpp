@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include "platform/serial/PortBindings.h"
 #include "platform/serial/SerialPort.h"
 #include "tests/support/PtyPair.h"
+#include "tests/support/ReadWithin.h"
 #include "tests/support/TempDeviceRoot.h"
 
 using namespace platform;
@@ -78,21 +78,8 @@ protected:
         if (GetParam() == Link::Terminal) {
             return pty_.PeerRead(atLeast, timeoutMs);
         }
-        std::vector<uint8_t> got;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (got.size() < atLeast && std::chrono::steady_clock::now() < end) {
-            pollfd p{peer_, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) {
-                continue;
-            }
-            uint8_t buf[4096];
-            const ssize_t n = ::read(peer_, buf, sizeof buf);
-            if (n <= 0) {
-                break;
-            }
-            got.insert(got.end(), buf, buf + n);
-        }
-        return got;
+        return testsupport::ReadWithin(peer_, atLeast, std::chrono::milliseconds(timeoutMs),
+                                       testsupport::ReadAmount::AtLeast);
     }
     // The other end goes away: the line hangs up, the socket is closed.
     void HangUp() {

@@ -18,13 +18,13 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "sim/Camcorder.h"
 #include "sim/CommandLine.h"
 #include "sim/Control.h"
 #include "tests/sim/SimClient.h"
+#include "tests/support/PumpUntil.h"
 #include "tests/support/TempDeviceRoot.h"
 
 extern char** environ;
@@ -301,16 +301,13 @@ public:
 
     // The exit status, or -1 when it has not ended within the time-out.
     int WaitExit() {
-        const auto deadline = std::chrono::steady_clock::now() + kPatience;
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-            }
-            std::this_thread::sleep_for(10ms);
+        int status = 0;
+        if (!testsupport::PumpUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; },
+                                    kPatience)) {
+            return -1;
         }
-        return -1;
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
     }
 
 private:
@@ -319,17 +316,10 @@ private:
     int stdout_ = -1;
 };
 
-// Waits until `path` exists (the program makes its link and socket at start).
-bool AppearsWithin(const std::string& path, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::error_code ec;
-        if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
-            return true;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return false;
+// Whether `path` exists (the program makes its link and socket at start).
+bool Exists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
 class ControlSocket {
@@ -383,8 +373,8 @@ TEST(CamsimProgram, ServesItsLinkAndTakesCommandsOnStdinAndSocket) {
     const std::string control = root.Host("ctl");
     const std::string record = root.Host("record.txt");
     SimProcess sim({"--link", link, "--control", control, "--mode", "1", "--record", record});
-    ASSERT_TRUE(AppearsWithin(link, kPatience));
-    ASSERT_TRUE(AppearsWithin(control, kPatience));
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return Exists(link); }, kPatience));
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return Exists(control); }, kPatience));
     const Bytes getMode = {0x00, 0x01, 0x00, 0x06, 0x11, 0x01};
     const Bytes dataInfo = {0x00, 0x04, 0x00, 0x06, 0x11, 0x04};
     {
@@ -432,7 +422,7 @@ TEST(CamsimProgram, OutlivesTheEndOfItsInputAndEndsOnSigterm) {
     testsupport::TempDeviceRoot root;
     const std::string link = root.Host("dev/COM4");
     SimProcess sim({"--link", link});
-    ASSERT_TRUE(AppearsWithin(link, kPatience));
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return Exists(link); }, kPatience));
     // Scripts start it in the background with nothing on its input.
     sim.CloseStdin();
     {

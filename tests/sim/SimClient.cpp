@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <stdexcept>
 
+#include "tests/support/ReadWithin.h"
+
 namespace simtest {
 SimClient::SimClient(const std::string& path) {
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -36,34 +38,7 @@ void SimClient::Send(const Bytes& bytes) const {
 }
 
 Bytes SimClient::Read(size_t count, std::chrono::milliseconds timeout) const {
-    Bytes out;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (out.size() < count) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0) {
-            break;
-        }
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left)) <= 0) {
-            continue;
-        }
-        if ((p.revents & POLLIN) == 0) {
-            break;  // hang-up
-        }
-        uint8_t buffer[16384];
-        const size_t want = std::min(sizeof buffer, count - out.size());
-        const ssize_t n = ::read(fd_, buffer, want);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        out.insert(out.end(), buffer, buffer + n);
-    }
-    return out;
+    return testsupport::ReadWithin(fd_, count, timeout, testsupport::ReadAmount::Exactly);
 }
 
 Bytes SimClient::ReadFrame(std::chrono::milliseconds timeout) const {

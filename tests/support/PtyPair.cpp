@@ -1,7 +1,6 @@
 #include "tests/support/PtyPair.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <stdexcept>
 
 #include "platform/sys/Syscall.h"
+#include "tests/support/ReadWithin.h"
 
 namespace testsupport {
 
@@ -58,27 +58,7 @@ void PtyPair::PeerWrite(const std::vector<uint8_t>& bytes) const {
 }
 
 std::vector<uint8_t> PtyPair::PeerRead(size_t atLeast, int timeoutMs) const {
-    std::vector<uint8_t> out;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (out.size() < atLeast) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0) {
-            break;
-        }
-        pollfd p{master_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left)) <= 0) {
-            continue;
-        }
-        uint8_t buf[4096];
-        const ssize_t n = ::read(master_, buf, sizeof buf);
-        if (n <= 0) {
-            break;
-        }
-        out.insert(out.end(), buf, buf + n);
-    }
-    return out;
+    return ReadWithin(master_, atLeast, std::chrono::milliseconds(timeoutMs), ReadAmount::AtLeast);
 }
 
 void PtyPair::HangUp() {

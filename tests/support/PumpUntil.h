@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 
+#include "platform/ui/Application.h"
 #include "platform/ui/WindowMessages.h"
 
 namespace testsupport {
@@ -15,9 +16,12 @@ namespace testsupport {
 // Generous enough for a loaded two-core machine under ThreadSanitizer.
 inline constexpr std::chrono::milliseconds kPatience{10000};
 
-// True as soon as `done()` holds; false when `limit` passed first.
-template <typename F>
-bool PumpUntil(F&& done, std::chrono::steady_clock::duration limit = kPatience) {
+namespace detail {
+
+// Checks `done` until it holds or `limit` passes, calling `pump(ms)` between
+// checks with the time left, at most 10 ms and at least 1.
+template <typename F, typename P>
+bool Until(F&& done, std::chrono::steady_clock::duration limit, P pump) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + limit;
     for (;;) {
@@ -29,8 +33,24 @@ bool PumpUntil(F&& done, std::chrono::steady_clock::duration limit = kPatience) 
             return false;
         }
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(left).count();
-        platform::PumpWindowMessages(static_cast<uint32_t>(std::clamp<int64_t>(ms, 1, 10)));
+        pump(static_cast<uint32_t>(std::clamp<int64_t>(ms, 1, 10)));
     }
+}
+
+}  // namespace detail
+
+// True as soon as `done()` holds; false when `limit` passed first.
+template <typename F>
+bool PumpUntil(F&& done, std::chrono::steady_clock::duration limit = kPatience) {
+    return detail::Until(done, limit, [](uint32_t ms) { platform::PumpWindowMessages(ms); });
+}
+
+// PumpUntil for the GUI thread while Qt runs: between checks it runs Qt's
+// events (paints, timers, input to modal loops), and with them the window
+// messages, which reach this thread as Qt events.
+template <typename F>
+bool PumpGuiUntil(F&& done, std::chrono::steady_clock::duration limit = kPatience) {
+    return detail::Until(done, limit, [](uint32_t) { platform::ProcessGuiEvents(); });
 }
 
 // Keeps the thread's windows answering for `span`. Not a way to show that

@@ -359,9 +359,8 @@ TEST_F(CaptureFlowTest, CancelDuringBlockTwoOfThreeStopsBeforeTheNextBlockWithou
     });
     driver.ClickOnScreen(QStringLiteral("CANCEL"), [&](QWidget* screen) {
         // Block 2 is on its way: the bar shows the one block fetched.
-        while (ReceivedWith(CTP_GET_IMAGE_DATA).size() < 2) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        }
+        ASSERT_TRUE(testsupport::PumpGuiUntil(
+            [&] { return ReceivedWith(CTP_GET_IMAGE_DATA).size() >= 2; }));
         auto* bar = screen->findChild<QProgressBar*>();
         barMax = bar->maximum();
         barValue = bar->value();
@@ -407,9 +406,8 @@ TEST_F(CaptureFlowTest, AJobThatEndsAfterItsScreenKeepsNothingAndANewCaptureRuns
     Bytes still;
     Driver first;
     first.ClickOnScreen(QStringLiteral("CANCEL"), [&](QWidget*) {
-        while (ReceivedWith(CTP_GET_IMAGE_DATA).empty()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        }
+        ASSERT_TRUE(
+            testsupport::PumpGuiUntil([&] { return !ReceivedWith(CTP_GET_IMAGE_DATA).empty(); }));
         still = cam_.HeldImage();
     });
     controller_->Request(window_);

@@ -23,6 +23,7 @@
 #include "platform/ui/Display.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/QtSupport.h"
+#include "tests/support/PumpUntil.h"
 #include "tests/support/TempDeviceRoot.h"
 #include "ui/BackgroundDialog.h"
 #include "ui/DialogBase.h"
@@ -33,19 +34,6 @@ using namespace platform;
 using namespace std::chrono_literals;
 
 namespace {
-
-// Waits on the GUI thread, running its events, until `done` holds.
-template <typename F>
-bool PumpUntil(F done, std::chrono::milliseconds limit = 10s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 // The message box shown now (on the GUI thread), or null.
 QMessageBox* OpenBox() {
@@ -166,9 +154,7 @@ TEST_F(DialogFrameworkTest, WorkersSendsCompleteInOrderWhileABoxAndANestedDialog
     std::vector<std::thread> workers;
     auto count = [&](int t) { return static_cast<int>(seen[static_cast<size_t>(t)].size()); };
     auto await = [](const std::atomic<bool>& flag) {
-        while (!flag.load()) {
-            std::this_thread::sleep_for(1ms);
-        }
+        EXPECT_TRUE(testsupport::PumpUntil([&] { return flag.load(); }));
     };
 
     Recorder recorder([&](WindowHandle w, uint32_t m, uintptr_t wp, intptr_t lp) -> intptr_t {
@@ -376,14 +362,15 @@ TEST_F(DialogFrameworkTest, AWorkersMessageBoxBlocksThatWorkerOnly) {
             });
             QTimer::singleShot(0, [&, w] {
                 // The box is up and its worker waits; the other worker is served.
-                EXPECT_TRUE(PumpUntil([&] { return OpenBox() != nullptr && pings == 20; }));
+                EXPECT_TRUE(
+                    testsupport::PumpGuiUntil([&] { return OpenBox() != nullptr && pings == 20; }));
                 EXPECT_FALSE(answered.load());
                 QMessageBox* box = OpenBox();
                 ASSERT_NE(box, nullptr);
                 EXPECT_EQ(box->windowTitle(), QStringLiteral("CHECK"));
                 EXPECT_EQ(box->text(), QStringLiteral("DO YOU WANT TO CLOSE \nTHIS APPLICATION?"));
                 box->button(QMessageBox::Yes)->click();
-                EXPECT_TRUE(PumpUntil([&] { return answered.load(); }));
+                EXPECT_TRUE(testsupport::PumpGuiUntil([&] { return answered.load(); }));
                 EndDialog(w, 1);
             });
         } else if (m == kMsgApplication + 2) {
@@ -415,10 +402,10 @@ TEST_F(DialogFrameworkTest, TheTimedBoxClosesItselfAfterItsTimeOrEarlierWhenAnsw
         });
         const auto start = std::chrono::steady_clock::now();
         if (c.userAnswers) {
-            ASSERT_TRUE(PumpUntil([] { return OpenBox() != nullptr; }));
+            ASSERT_TRUE(testsupport::PumpGuiUntil([] { return OpenBox() != nullptr; }));
             OpenBox()->button(QMessageBox::Ok)->click();
         }
-        EXPECT_TRUE(PumpUntil([&] { return done.load(); }, 20s)) << c.seconds;
+        EXPECT_TRUE(testsupport::PumpGuiUntil([&] { return done.load(); }, 20s)) << c.seconds;
         const auto took = std::chrono::steady_clock::now() - start;
         box.join();
         if (c.userAnswers) {
@@ -426,7 +413,7 @@ TEST_F(DialogFrameworkTest, TheTimedBoxClosesItselfAfterItsTimeOrEarlierWhenAnsw
         } else {
             EXPECT_GE(took, 90ms) << "a 1 s box on a 10x clock lasts 100 ms";
         }
-        EXPECT_TRUE(PumpUntil([] { return OpenBox() == nullptr; }));
+        EXPECT_TRUE(testsupport::PumpGuiUntil([] { return OpenBox() == nullptr; }));
     }
 }
 
@@ -650,8 +637,9 @@ TEST_F(DialogFrameworkTest, ARotationThatLeavesTheScreenInFrontSkipsExactlyOneRe
     QTimer::singleShot(0, [&] {
         QWidget* d = QApplication::activeModalWidget();
         ASSERT_NE(d, nullptr);
-        EXPECT_TRUE(PumpUntil([&] { return GetForegroundWindow() == screen.window; }));
-        EXPECT_TRUE(PumpUntil([&] { return g_paints > 0; }));
+        EXPECT_TRUE(
+            testsupport::PumpGuiUntil([&] { return GetForegroundWindow() == screen.window; }));
+        EXPECT_TRUE(testsupport::PumpGuiUntil([&] { return g_paints > 0; }));
         // The display turns; the window, still in front, is resized by it.
         display.mode = {90, 640, 480};
         display.canSet = false;
@@ -679,13 +667,13 @@ TEST_F(DialogFrameworkTest, ClosingTheBackdropTwiceEndsItOnce) {
         result = backdrop.DoModal();
         ++ends;
     });
-    ASSERT_TRUE(PumpUntil([&] { return static_cast<bool>(backdrop.window); }));
+    ASSERT_TRUE(testsupport::PumpGuiUntil([&] { return static_cast<bool>(backdrop.window); }));
     const WindowHandle shown = backdrop.window;
     EXPECT_EQ(GetWindowText(shown), u"Camora Controller");
     backdrop.Close();
     backdrop.Close();
     EXPECT_FALSE(backdrop.window);
-    ASSERT_TRUE(PumpUntil([&] { return ends.load() == 1; }));
+    ASSERT_TRUE(testsupport::PumpGuiUntil([&] { return ends.load() == 1; }));
     thread.join();
     EXPECT_EQ(result.load(), 1);
     EXPECT_EQ(ends.load(), 1);
@@ -710,7 +698,7 @@ TEST_F(DialogFrameworkTest, ASecondStartFindsTheFirstInstancesWindowByItsExactTi
                 });
                 partial = std::async(std::launch::async,
                                      [] { return FindOtherInstanceWindow(u"Camora", false); });
-                EXPECT_TRUE(PumpUntil([&] {
+                EXPECT_TRUE(testsupport::PumpGuiUntil([&] {
                     return exact.wait_for(0s) == std::future_status::ready &&
                            partial.wait_for(0s) == std::future_status::ready;
                 }));

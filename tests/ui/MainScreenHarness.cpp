@@ -82,7 +82,7 @@ int MainScreenHarness::Run(const std::function<void()>& script) {
     // the workers' sends among them) wait for the outer delivery to end, and
     // the script's waits would never see them.
     QTimer::singleShot(1, [this, script] {
-        PumpUntil([this] { return widget() != nullptr && widget()->isVisible(); });
+        testsupport::PumpGuiUntil([this] { return widget() != nullptr && widget()->isVisible(); });
         widget_ = widget();
         script();
         platform::SendWindowMessage(window(), platform::kMsgCommand,
@@ -93,23 +93,12 @@ int MainScreenHarness::Run(const std::function<void()>& script) {
     return result;
 }
 
-bool MainScreenHarness::PumpUntil(const std::function<bool()>& done,
-                                  std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
 bool MainScreenHarness::WaitForCameraStatus(std::chrono::milliseconds limit) {
     if (camera_ == nullptr) {
-        return PumpUntil([this] { return screen_->BatteryIndicator() == 0; }, limit);
+        return testsupport::PumpGuiUntil([this] { return screen_->BatteryIndicator() == 0; },
+                                         limit);
     }
-    return PumpUntil(
+    return testsupport::PumpGuiUntil(
         [this] {
             const sim::CameraStatus s = camera_->Status();
             const int battery = s.acPower == 1 ? 0 : std::min(s.batteryLevel + 1, 6);

@@ -8,7 +8,7 @@
 //   MainScreenHarness h;                  // camera, engine, controllers, screen
 //   h.Run([&] {                           // inside the screen's modal loop
 //       h.Tap(kRecord);                   // pen down and up on a panel point
-//       h.PumpUntil([&] { ... });         // run the GUI while waiting
+//       testsupport::PumpGuiUntil([&] { ... });  // run the GUI while waiting
 //   });                                   // the screen ends with 1003
 //
 // Objects with threads are never freed (their threads run on), like the
@@ -32,6 +32,7 @@
 #include "ctp/CtpEngine.h"
 #include "platform/ui/Window.h"
 #include "sim/Camcorder.h"
+#include "tests/support/PumpUntil.h"
 #include "tests/support/TempDeviceRoot.h"
 #include "ui/EstablishDialog.h"
 
@@ -65,8 +66,6 @@ public:
     // is up, then the screen is ended with command 1003. Returns DoModal's value.
     int Run(const std::function<void()>& script);
 
-    // Runs the GUI's events until `done` holds; false when `limit` passed first.
-    bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s);
     // Waits until the screen shows the camera's current status.
     bool WaitForCameraStatus(std::chrono::milliseconds limit = 10s);
 

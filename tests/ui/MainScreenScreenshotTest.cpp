@@ -122,7 +122,7 @@ TEST(MainScreenLiveLookTest, LiveViewFillsThePreviewWithTheCamerasPicture) {
     h.Run([&] {
         ASSERT_TRUE(h.WaitForCameraStatus());
         h.Tap(kPreviewPoint);
-        ASSERT_TRUE(h.PumpUntil(
+        ASSERT_TRUE(testsupport::PumpGuiUntil(
             [&] { return h.screen().PreviewStateValue() == 5 && h.screen().FrameSize() > 0; }));
         // The frames carry a running counter and clock: the preview is
         // compared by the live-view test, the rest of the screen here.
@@ -132,7 +132,7 @@ TEST(MainScreenLiveLookTest, LiveViewFillsThePreviewWithTheCamerasPicture) {
                             r.bottom - r.top);
         ExpectLooksLike(h.Grab(), "main-live-view", preview);
         h.Tap(kPreviewPoint);
-        ASSERT_TRUE(h.PumpUntil([&] { return h.screen().PreviewStateValue() == 2; }));
+        ASSERT_TRUE(testsupport::PumpGuiUntil([&] { return h.screen().PreviewStateValue() == 2; }));
     });
 }
 
@@ -144,7 +144,7 @@ TEST(VersionLookTest, TheVersionScreenLooksAsStored) {
         bool shot = false;
         QTimer::singleShot(1, [&] {
             QWidget* version = nullptr;
-            ASSERT_TRUE(h.PumpUntil([&] {
+            ASSERT_TRUE(testsupport::PumpGuiUntil([&] {
                 for (QWidget* w : QApplication::topLevelWidgets()) {
                     if (w->isVisible() && w->inherits("QDialog") && w != h.widget()) {
                         version = w;

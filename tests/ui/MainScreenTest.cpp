@@ -62,13 +62,13 @@ protected:
     // Lets time pass as the camera counts it: `polls` more mode questions.
     bool LetPollsPass(size_t polls) {
         const size_t until = ModePolls() + polls;
-        return h_.PumpUntil([&] { return ModePolls() >= until; });
+        return testsupport::PumpGuiUntil([&] { return ModePolls() >= until; });
     }
     // Waits until the key stream has stopped: every key frame answered and
     // none added while two more mode questions came. Returns the count.
     size_t SettledKeyFrames() {
         for (int tries = 0; tries < 20; ++tries) {
-            EXPECT_TRUE(h_.PumpUntil([&] {
+            EXPECT_TRUE(testsupport::PumpGuiUntil([&] {
                 size_t answers = 0;
                 for (const sim::WireFrame& f : h_.camera().SentFrames()) {
                     answers += f.Channel() == 3 ? 1 : 0;
@@ -139,7 +139,7 @@ TEST_F(MainScreenTest, HoldingRecordRepeatsItsKeyFrameUntilThePenIsLifted) {
             << Snapshot().mode << " ac " << Snapshot().acPower << " cam mode "
             << int(h_.camera().Status().mode) << " frames " << h_.camera().ReceivedFrames().size();
         h_.PenDown(kRecordPoint);
-        ASSERT_TRUE(h_.PumpUntil([&] { return h_.KeyFrames() >= 3; }));
+        ASSERT_TRUE(testsupport::PumpGuiUntil([&] { return h_.KeyFrames() >= 3; }));
         EXPECT_EQ(h_.screen().PressedRow(), 3);
         h_.PenUp(kRecordPoint);
         const size_t sent = SettledKeyFrames();
@@ -177,7 +177,7 @@ TEST_F(MainScreenTest, EachKeyButtonSendsItsKeyCode) {
             SCOPED_TRACE("key " + std::to_string(key.code));
             const size_t before = SettledKeyFrames();
             h_.PenDown(key.point);
-            ASSERT_TRUE(h_.PumpUntil([&] { return h_.KeyFrames() > before; }));
+            ASSERT_TRUE(testsupport::PumpGuiUntil([&] { return h_.KeyFrames() > before; }));
             h_.PenUp(key.point);
             SettledKeyFrames();
             const std::vector<Bytes> frames = KeyFrames();
@@ -195,7 +195,7 @@ TEST_F(MainScreenTest, WhileBusyTheKeysAreCoveredAndSendNothing) {
     h_.camera().SetMode(1);
     h_.camera().SetOperationState(1);  // shooting in playback: busy
     h_.Run([&] {
-        ASSERT_TRUE(h_.PumpUntil([&] { return Snapshot().operationState == 1; }));
+        ASSERT_TRUE(testsupport::PumpGuiUntil([&] { return Snapshot().operationState == 1; }));
         ASSERT_TRUE(h_.WaitForCameraStatus());
         const QImage panel = h_.GrabPanel();
         for (int row = 0; row < 10; ++row) {
@@ -218,7 +218,7 @@ TEST_F(MainScreenTest, FocusLostWhileAKeyIsHeldStopsItAtOnce) {
     h_.Run([&] {
         ASSERT_TRUE(h_.WaitForCameraStatus());
         h_.PenDown(kPausePoint);
-        ASSERT_TRUE(h_.PumpUntil([&] { return h_.KeyFrames() >= 2; }));
+        ASSERT_TRUE(testsupport::PumpGuiUntil([&] { return h_.KeyFrames() >= 2; }));
         platform::SendWindowMessage(h_.window(), platform::kMsgKillFocus);
         EXPECT_EQ(h_.screen().PressedRow(), 99) << "the pressed picture goes at once";
         const size_t stopped = SettledKeyFrames();
@@ -237,20 +237,20 @@ TEST_F(MainScreenTest, TheGpsButtonSwitchesTheFeedAndTheIndicatorFollows) {
         ASSERT_TRUE(h_.WaitForCameraStatus());
         const QImage before = h_.GrabPanel();
         h_.Tap(kGpsPoint);
-        ASSERT_TRUE(h_.PumpUntil([&] { return h_.camera().GpsFeedOn(); }));
-        ASSERT_TRUE(h_.PumpUntil([&] { return h_.screen().GpsIndicator() == 1; }));
+        ASSERT_TRUE(testsupport::PumpGuiUntil([&] { return h_.camera().GpsFeedOn(); }));
+        ASSERT_TRUE(testsupport::PumpGuiUntil([&] { return h_.screen().GpsIndicator() == 1; }));
         EXPECT_TRUE(Shows(h_.GrabPanel(), ui::res::kBmpGpsSending, 360, 160));
         // A position without a fix: sending goes on, the indicator says so.
-        ASSERT_TRUE(h_.PumpUntil([] { return platform::OpenGpsDeviceCount() > 0; }));
+        ASSERT_TRUE(testsupport::PumpGuiUntil([] { return platform::OpenGpsDeviceCount() > 0; }));
         platform::PushGpsTrackPosition(platform::GpsPosition{});
-        ASSERT_TRUE(h_.PumpUntil([&] { return h_.screen().GpsIndicator() == 2; }));
+        ASSERT_TRUE(testsupport::PumpGuiUntil([&] { return h_.screen().GpsIndicator() == 2; }));
         EXPECT_TRUE(Shows(h_.GrabPanel(), ui::res::kBmpGpsNoFix, 360, 160));
         h_.Tap(kGpsPoint);
-        ASSERT_TRUE(h_.PumpUntil([&] { return !h_.camera().GpsFeedOn(); }));
-        ASSERT_TRUE(h_.PumpUntil([&] { return h_.screen().GpsIndicator() == 0; }));
+        ASSERT_TRUE(testsupport::PumpGuiUntil([&] { return !h_.camera().GpsFeedOn(); }));
+        ASSERT_TRUE(testsupport::PumpGuiUntil([&] { return h_.screen().GpsIndicator() == 0; }));
         const QImage after = h_.GrabPanel();
         EXPECT_EQ(after.copy(360, 160, 120, 48), before.copy(360, 160, 120, 48));
-        EXPECT_TRUE(h_.PumpUntil([] { return platform::OpenGpsDeviceCount() == 0; }));
+        EXPECT_TRUE(testsupport::PumpGuiUntil([] { return platform::OpenGpsDeviceCount() == 0; }));
     });
 }
 
@@ -259,7 +259,7 @@ TEST_F(MainScreenTest, LiveViewShowsTheCamerasFramesInThePreview) {
     h_.Run([&] {
         ASSERT_TRUE(h_.WaitForCameraStatus());
         h_.Tap(kPreviewPoint);
-        ASSERT_TRUE(h_.PumpUntil(
+        ASSERT_TRUE(testsupport::PumpGuiUntil(
             [&] { return h_.screen().PreviewStateValue() == 5 && h_.screen().FrameSize() > 0; }));
         const QImage panel = h_.GrabPanel();
         // The colour bars of the camera's test picture fill the upper two
@@ -278,7 +278,8 @@ TEST_F(MainScreenTest, LiveViewShowsTheCamerasFramesInThePreview) {
         EXPECT_FALSE(Shows(panel, ui::res::kBmpLiveViewAtRest, 20, 28));
 
         h_.Tap(kPreviewPoint);
-        ASSERT_TRUE(h_.PumpUntil([&] { return h_.screen().PreviewStateValue() == 2; }));
+        ASSERT_TRUE(
+            testsupport::PumpGuiUntil([&] { return h_.screen().PreviewStateValue() == 2; }));
         EXPECT_EQ(h_.screen().FrameSize(), 0u);
         EXPECT_TRUE(Shows(h_.GrabPanel(), ui::res::kBmpLiveViewAtRest, 20, 28));
     });
@@ -291,14 +292,15 @@ TEST_F(MainScreenTest, AFrameMessageAfterLiveViewIsOffNeitherTakesTheImageNorRep
         // No status message comes from now on unless the camera changes.
         h_.camera().SetModePollInterval(60000);
         h_.Tap(kPreviewPoint);
-        ASSERT_TRUE(h_.PumpUntil([&] { return h_.screen().FrameSize() > 0; }));
+        ASSERT_TRUE(testsupport::PumpGuiUntil([&] { return h_.screen().FrameSize() > 0; }));
         // The state says live view is off while the monitor still fetches:
         // the images it announces stay with it.
         h_.state().SetMonitorActive(0);
-        h_.PumpUntil([] { return false; }, 50ms);  // paints already under way
+        testsupport::PumpGuiUntil([] { return false; }, 50ms);  // paints already under way
         PaintCounter paints(h_.widget());
         const uint32_t frames = h_.camera().LiveViewFrames();
-        ASSERT_TRUE(h_.PumpUntil([&] { return h_.camera().LiveViewFrames() >= frames + 2; }));
+        ASSERT_TRUE(
+            testsupport::PumpGuiUntil([&] { return h_.camera().LiveViewFrames() >= frames + 2; }));
         EXPECT_EQ(paints.count, 0);
         uint8_t* image = nullptr;
         uint32_t size = 0;
@@ -307,7 +309,8 @@ TEST_F(MainScreenTest, AFrameMessageAfterLiveViewIsOffNeitherTakesTheImageNorRep
         std::free(image);
         h_.state().SetMonitorActive(1);
         h_.Tap(kPreviewPoint);  // off
-        ASSERT_TRUE(h_.PumpUntil([&] { return h_.screen().PreviewStateValue() == 2; }));
+        ASSERT_TRUE(
+            testsupport::PumpGuiUntil([&] { return h_.screen().PreviewStateValue() == 2; }));
     });
 }
 
@@ -341,7 +344,7 @@ TEST_F(MainScreenTest, TheVersionScreenShowsItsTextsClosesWithOkAndTheMainScreen
             // The version screen runs modally inside the pen-up, so it is
             // looked at from the event loop it runs.
             QTimer::singleShot(1, [&] {
-                ASSERT_TRUE(h_.PumpUntil([&] { return OtherDialog() != nullptr; }));
+                ASSERT_TRUE(testsupport::PumpGuiUntil([&] { return OtherDialog() != nullptr; }));
                 QWidget* version = OtherDialog();
                 const std::vector<QString> texts = Texts(version);
                 const std::vector<QString> want = {
@@ -358,8 +361,8 @@ TEST_F(MainScreenTest, TheVersionScreenShowsItsTextsClosesWithOkAndTheMainScreen
                 const int level = showing == 0 ? 2 : 3;
                 h_.camera().SetAcPower(0);
                 h_.camera().SetBatteryLevel(static_cast<uint8_t>(level));
-                EXPECT_TRUE(
-                    h_.PumpUntil([&] { return h_.screen().BatteryIndicator() == level + 1; }));
+                EXPECT_TRUE(testsupport::PumpGuiUntil(
+                    [&] { return h_.screen().BatteryIndicator() == level + 1; }));
                 QPushButton* ok = nullptr;
                 for (QPushButton* b : version->findChildren<QPushButton*>()) {
                     ok = b->text() == "OK" ? b : ok;
@@ -387,7 +390,7 @@ TEST_F(MainScreenTest, ThePenLiftedOverAnotherControlActsOnThePressedOne) {
         ASSERT_TRUE(h_.WaitForCameraStatus());
         bool versionShown = false;
         QTimer::singleShot(1, [&] {
-            ASSERT_TRUE(h_.PumpUntil([&] { return OtherDialog() != nullptr; }));
+            ASSERT_TRUE(testsupport::PumpGuiUntil([&] { return OtherDialog() != nullptr; }));
             versionShown = true;
             platform::SendWindowMessage(h_.screen().window, platform::kMsgCommand, 0);
             for (QPushButton* b : OtherDialog()->findChildren<QPushButton*>()) {
@@ -408,18 +411,18 @@ TEST_F(MainScreenTest, EachExitPressAsksItsOwnCloseQuestion) {
     h_.Run([&] {
         ASSERT_TRUE(h_.WaitForCameraStatus());
         h_.Tap(kExitPoint);
-        ASSERT_TRUE(h_.PumpUntil([&] { return OpenBox() != nullptr; }));
+        ASSERT_TRUE(testsupport::PumpGuiUntil([&] { return OpenBox() != nullptr; }));
         QMessageBox* first = OpenBox();
         // The window layer shows the CR LF as one line break.
         EXPECT_EQ(first->text(), "DO YOU WANT TO CLOSE \nTHIS APPLICATION?");
         EXPECT_EQ(first->windowTitle(), "CHECK");
         h_.Tap(kExitPoint);
-        ASSERT_TRUE(h_.PumpUntil([&] { return OpenBox(first) != nullptr; }));
+        ASSERT_TRUE(testsupport::PumpGuiUntil([&] { return OpenBox(first) != nullptr; }));
         QMessageBox* second = OpenBox(first);
         for (QMessageBox* box : {second, first}) {
             box->button(QMessageBox::No)->click();
         }
-        EXPECT_TRUE(h_.PumpUntil([&] { return OpenBox() == nullptr; }));
+        EXPECT_TRUE(testsupport::PumpGuiUntil([&] { return OpenBox() == nullptr; }));
         // Both answered NO: the screen goes on.
         EXPECT_TRUE(h_.WaitForCameraStatus());
     });
