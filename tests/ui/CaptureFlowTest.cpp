@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <QAbstractButton>
 #include <QApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
@@ -114,16 +115,43 @@ void SaveShot(QWidget* w, const char* name) {
 // Runs steps on the GUI thread while the flow's modal loops run: every few
 // milliseconds the first step is tried, and dropped once it has acted. Every
 // message box that appears is recorded.
+// Notes each message box as it is shown, in the order of showing: a box that
+// closes itself quickly, or two open at once, are seen all the same.
+class BoxRecorder : public QObject {
+public:
+    const std::vector<Box>& boxes() const { return boxes_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            if (auto* box = qobject_cast<QMessageBox*>(watched);
+                box != nullptr && !seen_.contains(box)) {
+                seen_.push_back(box);
+                boxes_.push_back({box->windowTitle().toStdString(), box->text().toStdString()});
+            }
+        }
+        return false;
+    }
+
+private:
+    QList<QPointer<QMessageBox>> seen_;
+    std::vector<Box> boxes_;
+};
+
 class Driver {
 public:
     using Step = std::function<bool()>;
     Driver() {
+        qApp->installEventFilter(&recorder_);
         QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
         timer_.start(5);
     }
+    ~Driver() { qApp->removeEventFilter(&recorder_); }
+    Driver(const Driver&) = delete;
+    Driver& operator=(const Driver&) = delete;
     void Then(Step step) { steps_.push_back(std::move(step)); }
     bool Done() const { return steps_.empty(); }
-    const std::vector<Box>& boxes() const { return boxes_; }
+    const std::vector<Box>& boxes() const { return recorder_.boxes(); }
 
     // Steps for the usual answers.
     void ClickOnScreen(const QString& label, std::function<void(QWidget*)> before = {}) {
@@ -151,13 +179,6 @@ public:
 
 private:
     void Tick() {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            auto* box = qobject_cast<QMessageBox*>(w);
-            if (box != nullptr && box->isVisible() && !seen_.contains(box)) {
-                seen_.push_back(box);
-                boxes_.push_back({box->windowTitle().toStdString(), box->text().toStdString()});
-            }
-        }
         if (!steps_.empty() && steps_.front()()) {
             steps_.pop_front();
             lastProgress_ = std::chrono::steady_clock::now();
@@ -174,10 +195,9 @@ private:
         }
     }
     std::chrono::steady_clock::time_point lastProgress_ = std::chrono::steady_clock::now();
+    BoxRecorder recorder_;
     QTimer timer_;
     std::deque<Step> steps_;
-    QList<QPointer<QMessageBox>> seen_;
-    std::vector<Box> boxes_;
 };
 
 // One showing of the save-file dialog as the test saw it.

@@ -56,9 +56,11 @@ const Command kCommands[] = {
     {"capture", Subcommand::Capture,
      "usage: camora-remote capture [--out FILE]\n"
      "Fetches the still the camera shows in playback (video or still playback) and\n"
-     "writes it to FILE; without --out, to JyyMMddNNN.jpg in the current folder, the\n"
-     "number one above the highest of that day there. A progress bar is shown when\n"
-     "standard error is a terminal.\n"},
+     "writes it to FILE; without --out, where the program would propose to save it:\n"
+     "JyyMMddNNN.jpg, the number one above the highest of that day, in the folder\n"
+     "last saved to (at first the Pictures folder), which is then remembered as the\n"
+     "program remembers it. A progress bar is shown when standard error is a\n"
+     "terminal.\n"},
     {"gps", Subcommand::Gps,
      "usage: camora-remote gps on [--for SECONDS] [--reconnect] | camora-remote gps off\n"
      "on: feeds the camera with this machine's GPS position (see gps.conf in the\n"
