@@ -296,7 +296,11 @@ TEST_F(MainScreenTest, AFrameMessageAfterLiveViewIsOffNeitherTakesTheImageNorRep
         // The state says live view is off while the monitor still fetches:
         // the images it announces stay with it.
         h_.state().SetMonitorActive(0);
-        testsupport::PumpGuiUntil([] { return false; }, 50ms);  // paints already under way
+        // Paints already asked for are delivered while the camera serves one
+        // more image: count only from then on.
+        const uint32_t atOff = h_.camera().LiveViewFrames();
+        ASSERT_TRUE(
+            testsupport::PumpGuiUntil([&] { return h_.camera().LiveViewFrames() >= atOff + 1; }));
         PaintCounter paints(h_.widget());
         const uint32_t frames = h_.camera().LiveViewFrames();
         ASSERT_TRUE(
