@@ -230,7 +230,7 @@ CpuFigures MeasureCpu(const Settings& s) {
         };
         out.idle = measure();
         h.Tap(uitest::kPreviewPoint);
-        if (!h.PumpUntil([&] { return h.screen().FrameSize() > 0; })) {
+        if (!testsupport::PumpGuiUntil([&] { return h.screen().FrameSize() > 0; })) {
             Die("live view showed no frame");
         }
         out.streaming = measure();

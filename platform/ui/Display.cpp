@@ -58,10 +58,11 @@ namespace qt {
 
 int RotationBetween(Qt::ScreenOrientation native, Qt::ScreenOrientation current,
                     Qt::ScreenOrientation primary) {
-    // A platform that does not know an orientation says "primary": the one the
-    // screen's shape implies.
+    // Without a native orientation a turn cannot be told from a screen built
+    // that way (X11 calls every unturned output landscape, whatever its
+    // shape): such a screen counts as upright, as one that cannot rotate.
     if (native == Qt::PrimaryOrientation) {
-        native = primary;
+        return QuarterTurns(current == Qt::PrimaryOrientation ? primary : current) < 0 ? -1 : 0;
     }
     if (current == Qt::PrimaryOrientation) {
         current = primary;

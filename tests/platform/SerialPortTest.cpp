@@ -2,6 +2,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ostream>
 #include <thread>
@@ -101,14 +102,21 @@ protected:
 }  // namespace
 
 TEST_P(SerialPortTest, IdleReadReturnsEmptyAfterAbout200Ms) {
-    uint8_t buf[16];
-    uint32_t got = 99;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(port_->Read(buf, sizeof buf, &got));
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(got, 0u);
-    EXPECT_GE(took, 150ms);
-    EXPECT_LT(took, 2000ms) << "the read did not end on its time-out";
+    // A busy machine only adds to a read's time: every read must end on its
+    // time-out, and the shortest of three shows the port's own 200 ms.
+    auto shortest = std::chrono::steady_clock::duration::max();
+    for (int i = 0; i < 3; ++i) {
+        uint8_t buf[16];
+        uint32_t got = 99;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(port_->Read(buf, sizeof buf, &got));
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(got, 0u);
+        EXPECT_GE(took, 150ms);
+        EXPECT_LT(took, 2000ms) << "the read did not end on its time-out";
+        shortest = std::min(shortest, took);
+    }
+    EXPECT_LT(shortest, 400ms);
 }
 
 TEST_P(SerialPortTest, ReadWithBytesWaitingReturnsThemAtOnce) {
@@ -188,15 +196,22 @@ TEST_P(SerialPortTest, HangUpDuringAReadFailsThatRead) {
 }
 
 TEST_P(SerialPortTest, WriteToAPeerThatNeverReadsGivesUpAfterAboutOneSecond) {
+    // As with reads: each write gives up on its time-out, the shorter of two
+    // within the port's own second and a half.
     std::vector<uint8_t> chunk(1 << 20, 0x55);
-    uint32_t written = 0;
-    const auto start = std::chrono::steady_clock::now();
-    const bool ok = port_->Write(chunk.data(), static_cast<uint32_t>(chunk.size()), &written);
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_FALSE(ok);
-    EXPECT_LT(written, chunk.size());
-    EXPECT_GE(took, 900ms);
-    EXPECT_LT(took, 5000ms) << "the write did not end on its time-out";
+    auto shortest = std::chrono::steady_clock::duration::max();
+    for (int i = 0; i < 2; ++i) {
+        uint32_t written = 0;
+        const auto start = std::chrono::steady_clock::now();
+        const bool ok = port_->Write(chunk.data(), static_cast<uint32_t>(chunk.size()), &written);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_FALSE(ok);
+        EXPECT_LT(written, chunk.size());
+        EXPECT_GE(took, 900ms);
+        EXPECT_LT(took, 5000ms) << "the write did not end on its time-out";
+        shortest = std::min(shortest, took);
+    }
+    EXPECT_LT(shortest, 1500ms);
 }
 
 TEST_P(SerialPortTest, ClosedPortFailsReadsAndWrites) {

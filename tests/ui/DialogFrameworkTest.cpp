@@ -520,12 +520,13 @@ TEST_F(DialogFrameworkTest, QtsOrientationsMapOntoTheDisplaysRotation) {
         {landscape, invLandscape, landscape, 180},
         {landscape, portrait, portrait, 270},
         {invLandscape, portrait, portrait, 90},
-        // A platform that knows no native orientation: the screen's shape stands for it.
+        // A platform that knows no native orientation (X11 says landscape for
+        // every unturned output, a portrait panel included): upright.
         {unknown, portrait, portrait, 0},
         {unknown, unknown, landscape, 0},
-        {unknown, landscape, portrait, 90},
-        {unknown, invLandscape, landscape, 180},
-        {unknown, portrait, landscape, 270},
+        {unknown, landscape, portrait, 0},
+        {unknown, invLandscape, landscape, 0},
+        {unknown, portrait, landscape, 0},
         // Not one orientation (two bits, or none of the four): the read fails.
         {static_cast<O>(3), portrait, portrait, -1},
         {portrait, static_cast<O>(12), portrait, -1},
@@ -550,7 +551,7 @@ TEST_F(DialogFrameworkTest, TheRealDisplayIsReadFromQtsScreenOnAnyThread) {
         read = GetDisplayMode(fromWorker);
         done = true;
     });
-    EXPECT_TRUE(PumpUntil([&] { return done.load(); }));
+    EXPECT_TRUE(testsupport::PumpGuiUntil([&] { return done.load(); }));
     worker.join();
     EXPECT_TRUE(read);
     EXPECT_EQ(fromWorker.rotation, 0);
@@ -595,7 +596,8 @@ TEST_F(DialogFrameworkTest, OnlyTheTwoExactPositionFlagsActOnATurnedDisplay) {
     QTimer::singleShot(0, [&] {
         QWidget* d = QApplication::activeModalWidget();
         ASSERT_NE(d, nullptr);
-        ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() == screen.window; }));
+        ASSERT_TRUE(
+            testsupport::PumpGuiUntil([&] { return GetForegroundWindow() == screen.window; }));
         // A window of this thread that is not in front.
         const WindowHandle behind = CreateMessageWindow(
             [](WindowHandle, uint32_t, uintptr_t, intptr_t) { return intptr_t{0}; });
