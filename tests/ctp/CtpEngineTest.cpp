@@ -574,7 +574,7 @@ public:
         }
         changed_.notify_all();
     }
-    // Lets every read end from now on.
+    // Lets every read end from now on, after a wait as on an idle line.
     void LetAllEnd() {
         {
             std::lock_guard lock(lock_);
@@ -592,10 +592,15 @@ protected:
         held_ = true;
         changed_.notify_all();
         changed_.wait(lock, [&] { return permits_ > 0 || free_; });
-        if (!free_) {
+        held_ = false;
+        if (free_) {
+            // As on an idle line, so that the receiver does not spin for the
+            // rest of the process.
+            lock.unlock();
+            std::this_thread::sleep_for(50ms);
+        } else {
             --permits_;
         }
-        held_ = false;
         *got = 0;
         return true;
     }
