@@ -152,6 +152,12 @@ public:
     void Then(Step step) { steps_.push_back(std::move(step)); }
     bool Done() const { return steps_.empty(); }
     const std::vector<Box>& boxes() const { return recorder_.boxes(); }
+    // The boxes shown, once there are `count` of them: the flow does not wait
+    // for a timed box's own thread to show it, so it may come after the end.
+    const std::vector<Box>& BoxesOnceShown(size_t count) const {
+        testsupport::PumpGuiUntil([&] { return boxes().size() >= count; });
+        return boxes();
+    }
 
     // Steps for the usual answers.
     void ClickOnScreen(const QString& label, std::function<void(QWidget*)> before = {}) {
@@ -338,7 +344,7 @@ TEST_P(CaptureBlocksTest, StillIsFetchedInBlocksConfirmedAndSavedByteForByte) {
     EXPECT_EQ(shown_[0].name, u"J090615001");
     EXPECT_EQ(ReadHostFile(Pictures() + "/J090615001.jpg"),
               std::string(still.begin(), still.end()));
-    EXPECT_EQ(driver.boxes(),
+    EXPECT_EQ(driver.BoxesOnceShown(2),
               (std::vector<Box>{{"CAPTURE", "SAVING FILE NOW"},
                                 {"CAPTURE", Pictures() + "/J090615001.jpg\nFILE SAVED"}}))
         << "the host path the user picked; the window layer shows CR LF as one line break";
@@ -763,7 +769,7 @@ TEST_F(SaveFlowTest, OverwriteDeclinedBringsTheDialogBackSilentlyAndYesReplaces)
     Save();
     EXPECT_TRUE(driver.Done());
     const Box overwrite{"CAPTURE", "FILE ALREADY EXIST \nOVERWRITE?"};
-    ASSERT_EQ(driver.boxes().size(), 4u);
+    ASSERT_EQ(driver.BoxesOnceShown(4).size(), 4u);
     EXPECT_EQ(driver.boxes()[0], overwrite);
     EXPECT_EQ(driver.boxes()[1], overwrite) << "declining asks nothing more";
     EXPECT_EQ(driver.boxes()[2], (Box{"CAPTURE", "SAVING FILE NOW"}));
@@ -828,7 +834,7 @@ TEST_P(SaveFaultTest, AsksToTryAgainYesReturnsToTheDialogNoEnds) {
         driver.AnswerBox(tryAgain ? QMessageBox::Yes : QMessageBox::No);
         Save();
         EXPECT_TRUE(driver.Done());
-        EXPECT_EQ(driver.boxes(), expected);
+        EXPECT_EQ(driver.BoxesOnceShown(expected.size()), expected);
         EXPECT_EQ(shown_.size(), tryAgain ? 2u : 1u);
         // The folder was remembered before the file was made.
         EXPECT_EQ(Settings(), SettingsWith(otherSjis));
