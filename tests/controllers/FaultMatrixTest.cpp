@@ -16,8 +16,10 @@
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
 #include "controllers/ControllerMessages.h"
+#include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
 #include "ctp/CtpOpcodes.h"
+#include "platform/gps/Gps.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/text/Text.h"
 #include "platform/ui/MessageBox.h"
@@ -27,13 +29,13 @@ namespace controllertest {
 namespace {
 
 // The design's waits (TimeOut 1 s, the handshake's 3 s, the pause of 3 s after
-// a failed mode exchange) run four times faster.
+// a failed mode exchange, GpsInterval 2 s) run four times faster.
 constexpr double kScale = 4.0;
 // Later than any of those time-outs, in real milliseconds.
 constexpr uint32_t kLateMs = 1000;
 constexpr auto kHeal = 15s;  // generous: a loaded machine under a sanitizer
 
-enum class Phase { Handshake, Idle, KeyHeld, LiveView };
+enum class Phase { Handshake, Idle, KeyHeld, LiveView, FeedingGps };
 enum class Slip {
     Silence,
     Late,
@@ -60,6 +62,8 @@ const char* PhaseName(Phase p) {
             return "KeyHeld";
         case Phase::LiveView:
             return "LiveViewMidImage";
+        case Phase::FeedingGps:
+            return "FeedingGps";
     }
     return "?";
 }
@@ -97,6 +101,8 @@ uint16_t Target(Phase p) {
             return sim::CTP_CAMCMD;
         case Phase::LiveView:
             return sim::CTP_GET_IMAGE_DATA;
+        case Phase::FeedingGps:
+            return sim::CTP_GPS;
     }
     return 0;
 }
@@ -152,9 +158,13 @@ protected:
         mode_ = KeepForever(new CCamModeController(Services()));
         command_ = KeepForever(new CCamCmdController(Services()));
         monitor_ = KeepForever(new CMonitorController(Services()));
+        gps_ = KeepForever(new CGpsController(Services()));
         ASSERT_EQ(mode_->Start(), 1);
         ASSERT_EQ(command_->Start(), 1);
         ASSERT_EQ(monitor_->Start(), 1);
+        ASSERT_EQ(gps_->Start(), 1);
+        config_->SetString("GpsInterval", "2");
+        platform::UseGpsTrack({}, false);  // positions come only when pushed
         onMessage_ = [this](uint32_t message) {
             if (message != WM_MONITOR_FRAME) {
                 return;
@@ -175,6 +185,12 @@ protected:
             monitor_->Request(window_);
         }
         command_->Request(nullptr);
+        if (State().gpsStatus != 0) {
+            // Off with its device closed, so that no later test's position reaches it.
+            gps_->Request(window_);
+            EXPECT_TRUE(PumpUntil([] { return platform::OpenGpsDeviceCount() == 0; }, kHeal));
+        }
+        platform::UseConfiguredGps();
         ControllerFixture::TearDown();
     }
 
@@ -218,6 +234,13 @@ protected:
             monitor_->Request(window_);
             ASSERT_TRUE(PumpUntil([&] { return goodPictures_ >= 1; }, kHeal));
         }
+        if (phase == Phase::FeedingGps) {
+            gps_->Request(window_);
+            ASSERT_TRUE(PumpUntil([] { return platform::OpenGpsDeviceCount() == 1; }, kHeal));
+            platform::PushGpsTrackPosition(
+                {platform::kGpsFix, 35.5, 139.25, platform::GpsUtcTime{1, 2, 3, 4}});
+            ASSERT_TRUE(PumpUntil([&] { return !cam_.GpsSentences().empty(); }, kHeal));
+        }
     }
 
     void Slip(const Cell& c) {
@@ -249,6 +272,14 @@ protected:
                 << "a key press never reached the camera";
             command_->Request(nullptr);
         }
+        if (c.phase == Phase::FeedingGps) {
+            // The feed goes on with the same position, and the indicator still shows it.
+            const size_t before = cam_.GpsSentences().size();
+            EXPECT_TRUE(PumpUntil([&] { return cam_.GpsSentences().size() >= before + 2; }, kHeal))
+                << "the camera got no position again";
+            EXPECT_EQ(cam_.GpsSentences().back(), cam_.GpsSentences().front());
+            EXPECT_EQ(State().gpsStatus, 1);
+        }
         if (c.phase == Phase::LiveView) {
             const size_t before = goodPictures_;
             EXPECT_TRUE(PumpUntil([&] { return goodPictures_ >= before + 2; }, kHeal))
@@ -260,6 +291,7 @@ protected:
     CCamModeController* mode_ = nullptr;
     CCamCmdController* command_ = nullptr;
     CMonitorController* monitor_ = nullptr;
+    CGpsController* gps_ = nullptr;
     size_t goodPictures_ = 0;
     size_t foreignPictures_ = 0;
 };
@@ -329,7 +361,8 @@ TEST_P(FaultMatrixTest, TheUserSeesTheSessionHeal) {
 
 std::vector<Cell> AllCells() {
     std::vector<Cell> cells;
-    for (Phase p : {Phase::Handshake, Phase::Idle, Phase::KeyHeld, Phase::LiveView}) {
+    for (Phase p :
+         {Phase::Handshake, Phase::Idle, Phase::KeyHeld, Phase::LiveView, Phase::FeedingGps}) {
         for (Slip s : {Slip::Silence, Slip::Late, Slip::StrayBytes, Slip::WrongChannel, Slip::Cut,
                        Slip::LyingLength, Slip::LyingBlockLength, Slip::Drop}) {
             if (p == Phase::Handshake && s == Slip::Drop) {
