@@ -238,9 +238,11 @@ void CMonitorController::EndLiveView(int actionType) {
         cameraState()->SetMonitorActive(0);
     });
     platform::SendWindowMessage(window_.load(), WM_MONITOR_STOPPED);
+    // Dropped before the end command goes out: once the camera has it, no
+    // image of the run is left to take.
+    DropImage();
     // Not sent when the camera state no longer allows the action.
     SendCommand(actionType, kEndLiveView);
-    DropImage();
 }
 
 void CMonitorController::StoreImage(uint8_t* image, uint32_t imageSize) {
