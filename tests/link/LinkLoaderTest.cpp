@@ -210,7 +210,7 @@ TEST_F(LinkLoaderTest, AHundredAndFirstDeviceIsNotWrittenPastTheTable) {
     loader.SelectDevice(u"FIRST");
     std::string stack;
     for (int i = 0; i <= 100; ++i) {
-        char name[8];
+        char name[16];  // room for any int, as the compiler cannot see i's bounds
         std::snprintf(name, sizeof name, "DEV%03d", i);
         stack += Device(i, name);
     }
