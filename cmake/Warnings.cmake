@@ -9,6 +9,16 @@ function(camora_warnings target)
     endif()
 endfunction()
 
+# camora_threaded_test(target): a test executable of the "threaded" label. The
+# ThreadSanitizer build preset builds only these (target camora_threaded_tests),
+# as only they run under it.
+function(camora_threaded_test target)
+    if(NOT TARGET camora_threaded_tests)
+        add_custom_target(camora_threaded_tests)
+    endif()
+    add_dependencies(camora_threaded_tests ${target})
+endfunction()
+
 # camora_test(name sources... LIBS libs... [LABELS labels...]): one GoogleTest executable.
 function(camora_test name)
     cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
@@ -20,6 +30,9 @@ function(camora_test name)
     set(props TIMEOUT 300)
     if(T_LABELS)
         list(APPEND props LABELS "${T_LABELS}")
+    endif()
+    if("threaded" IN_LIST T_LABELS)
+        camora_threaded_test(${name})
     endif()
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()
