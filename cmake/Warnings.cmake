@@ -9,10 +9,13 @@ function(camora_warnings target)
     endif()
 endfunction()
 
-# camora_threaded_test(target): a test executable of the "threaded" label. The
-# ThreadSanitizer build preset builds only these (target camora_threaded_tests),
-# as only they run under it.
+# camora_threaded_test(target labels...): when the labels hold "threaded", the
+# ThreadSanitizer build preset builds the test executable (target
+# camora_threaded_tests); only those tests run under it.
 function(camora_threaded_test target)
+    if(NOT "threaded" IN_LIST ARGN)
+        return()
+    endif()
     if(NOT TARGET camora_threaded_tests)
         add_custom_target(camora_threaded_tests)
     endif()
@@ -31,8 +34,6 @@ function(camora_test name)
     if(T_LABELS)
         list(APPEND props LABELS "${T_LABELS}")
     endif()
-    if("threaded" IN_LIST T_LABELS)
-        camora_threaded_test(${name})
-    endif()
+    camora_threaded_test(${name} ${T_LABELS})
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()
