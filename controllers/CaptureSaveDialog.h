@@ -16,8 +16,9 @@ public:
     CCaptureSaveDialog(const CCaptureSaveDialog&) = delete;
     CCaptureSaveDialog& operator=(const CCaptureSaveDialog&) = delete;
 
-    // Starts the box's thread, then waits 100 ms with the windows kept live.
-    // False when the thread cannot be created.
+    // Starts the box's thread, waits until its box is on the screen, then
+    // 100 ms more, with the windows kept live. False when the thread cannot
+    // be created.
     bool Start();
 
 private:

@@ -10,4 +10,10 @@ namespace platform {
 // Waits `ms` milliseconds of the (scaled) clock.
 void WaitKeepingWindowsLive(uint32_t ms);
 
+class Event;
+
+// Waits until `event` is set or `ms` milliseconds of the (scaled) clock have
+// passed, windows kept alive the same way; true when the event was set.
+bool WaitKeepingWindowsLiveFor(Event& event, uint32_t ms);
+
 }  // namespace platform

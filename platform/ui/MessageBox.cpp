@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/kernel/Kernel.h"
 #include "platform/text/Text.h"
 
 namespace platform {
@@ -13,6 +14,7 @@ namespace {
 
 std::mutex g_lock;
 MessageBoxPresenter* g_presenter = nullptr;
+thread_local Event* t_shownSignal = nullptr;
 
 MessageBoxResult ShowOnStderr(WindowHandle, std::u16string_view text, std::u16string_view caption,
                               MessageBoxButtons buttons) {
@@ -23,6 +25,7 @@ MessageBoxResult ShowOnStderr(WindowHandle, std::u16string_view text, std::u16st
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
+    NoteBoxShown();
     return buttons == MessageBoxButtons::YesNo ? MessageBoxResult::Yes : MessageBoxResult::Ok;
 }
 
@@ -37,10 +40,28 @@ MessageBoxResult ShowMessageBox(WindowHandle owner, std::u16string_view text,
             presenter = *g_presenter;
         }
     }
-    if (presenter) {
-        return presenter(owner, text, caption, buttons);
+    const MessageBoxResult result = presenter ? presenter(owner, text, caption, buttons)
+                                              : ShowOnStderr(owner, text, caption, buttons);
+    // A presenter that never told (or could not show the box) still releases
+    // the waiter.
+    NoteBoxShown();
+    return result;
+}
+
+MessageBoxPresenter CurrentMessageBoxPresenter() {
+    std::lock_guard lock(g_lock);
+    return g_presenter != nullptr ? *g_presenter : MessageBoxPresenter{};
+}
+
+void SignalWhenNextBoxShown(Event* shown) {
+    t_shownSignal = shown;
+}
+
+void NoteBoxShown() {
+    if (t_shownSignal != nullptr) {
+        t_shownSignal->Set();
+        t_shownSignal = nullptr;
     }
-    return ShowOnStderr(owner, text, caption, buttons);
 }
 
 void SetMessageBoxPresenter(MessageBoxPresenter presenter) {

@@ -21,5 +21,17 @@ using MessageBoxPresenter =
     std::function<MessageBoxResult(WindowHandle owner, std::u16string_view text,
                                    std::u16string_view caption, MessageBoxButtons buttons)>;
 void SetMessageBoxPresenter(MessageBoxPresenter presenter);
+// The presenter in force (empty when boxes go to standard error), so that a
+// new one can hand boxes on to it.
+MessageBoxPresenter CurrentMessageBoxPresenter();
+
+class Event;
+
+// The next box this thread shows sets `shown` once it is on the screen (or
+// once it is known that it cannot be shown), so that whoever started the
+// thread can wait for the box before it goes on.
+void SignalWhenNextBoxShown(Event* shown);
+// Called by a presenter on the asking thread once its box is on the screen.
+void NoteBoxShown();
 
 }  // namespace platform

@@ -266,6 +266,7 @@ MessageBoxResult ShowBox(WindowHandle owner, std::u16string_view text, std::u16s
                 }
             });
         });
+        QTimer::singleShot(0, box.get(), [] { NoteBoxShown(); });
         const int answer = box->exec();
         EndThreadWait(self);
         return ToResult(answer);
@@ -286,6 +287,7 @@ MessageBoxResult ShowBox(WindowHandle owner, std::u16string_view text, std::u16s
         })) {
         return buttons == MessageBoxButtons::YesNo ? MessageBoxResult::No : MessageBoxResult::Ok;
     }
+    NoteBoxShown();
     BeginThreadWait(self, [shown] {
         PostToGui([shown] {
             if (shown) {

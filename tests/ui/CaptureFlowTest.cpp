@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 #include "controllers/CaptureContller.h"
 #include "controllers/MonitorController.h"
@@ -30,6 +31,7 @@
 #include "platform/kernel/Kernel.h"
 #include "platform/text/Text.h"
 #include "platform/ui/FileDialog.h"
+#include "platform/ui/MessageBox.h"
 #include "tests/controllers/ControllerFixture.h"
 #include "tests/support/PumpUntil.h"
 #include "ui/CaptureScreenSet.h"
@@ -152,8 +154,7 @@ public:
     void Then(Step step) { steps_.push_back(std::move(step)); }
     bool Done() const { return steps_.empty(); }
     const std::vector<Box>& boxes() const { return recorder_.boxes(); }
-    // The boxes shown, once there are `count` of them: the flow does not wait
-    // for a timed box's own thread to show it, so it may come after the end.
+    // The boxes shown, once there are `count` of them.
     const std::vector<Box>& BoxesOnceShown(size_t count) const {
         testsupport::PumpGuiUntil([&] { return boxes().size() >= count; });
         return boxes();
@@ -860,6 +861,36 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{"WriteFailed", platform::FileOp::Write, platform::FileError::Other,
                                 "FILE SAVE FAILED.\nTRY AGAIN?", true}),
     [](const ::testing::TestParamInfo<FaultCase>& row) { return row.param.name; });
+
+// On a busy handset the timed box's thread may be slow to bring its box up;
+// the flow still shows "SAVING FILE NOW" before it writes, so a failed write's
+// question comes after it. The slow thread is a presenter that holds that box
+// back for longer than the flow's own pause.
+TEST_F(SaveFlowTest, TheSavingBoxIsOnTheScreenBeforeTheWriteEvenWhenItsThreadIsSlow) {
+    const platform::MessageBoxPresenter real = platform::CurrentMessageBoxPresenter();
+    ASSERT_TRUE(real);
+    platform::SetMessageBoxPresenter([real](platform::WindowHandle owner, std::u16string_view text,
+                                            std::u16string_view caption,
+                                            platform::MessageBoxButtons buttons) {
+        if (text == u"SAVING FILE NOW") {
+            std::this_thread::sleep_for(500ms);
+        }
+        return real(owner, text, caption, buttons);
+    });
+    platform::InjectFileFault(platform::FileOp::Write, platform::FileError::Other, 1, u"shot.jpg");
+    std::filesystem::create_directories(root_.Host("My Documents/Other"));
+    const std::u16string typed = platform::Utf8ToUtf16(root_.Host("My Documents/Other/shot.jpg"));
+    AnswerSaveDialog([&](platform::SaveFileDialogView& v) { v.Save(typed); });
+    Driver driver;
+    driver.AnswerBox(QMessageBox::No);
+    Save();
+    platform::SetMessageBoxPresenter(real);
+    platform::ClearFileFaults();
+    EXPECT_TRUE(driver.Done());
+    EXPECT_EQ(driver.BoxesOnceShown(2),
+              (std::vector<Box>{{"CAPTURE", "SAVING FILE NOW"},
+                                {"CAPTURE", "FILE SAVE FAILED.\nTRY AGAIN?"}}));
+}
 
 TEST_F(SaveFlowTest, ARealReadOnlyFolderAsksWhetherToTryAgain) {
     if (::geteuid() == 0) {
