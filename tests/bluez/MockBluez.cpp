@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "tests/support/PumpUntil.h"
+#include "tests/support/SourceDir.h"
 
 extern char** environ;
 
@@ -114,7 +115,7 @@ MockBluez::MockBluez() {
     }
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
     mock_ = Spawn({python, "-m", "dbusmock", "--system", "-t",
-                   std::string(CAMORA_SOURCE_DIR) + "/tests/bluez/bluez_profiles.py"},
+                   testsupport::SourceDir() + "/tests/bluez/bluez_profiles.py"},
                   -1);
     if (sd_bus_new(&bus_) < 0 || sd_bus_set_address(bus_, address_.c_str()) < 0 ||
         sd_bus_set_bus_client(bus_, 1) < 0 || sd_bus_start(bus_) < 0) {

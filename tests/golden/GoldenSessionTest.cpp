@@ -30,6 +30,7 @@
 #include "platform/ui/WindowMessages.h"
 #include "sim/Camcorder.h"
 #include "tests/support/PumpUntil.h"
+#include "tests/support/SourceDir.h"
 #include "tests/support/TempDeviceRoot.h"
 #include "tools/TappedEngine.h"
 #include "ui/resources/ResourceIds.h"
@@ -117,7 +118,7 @@ std::string Diff(const Lines& want, const Lines& got) {
 }
 
 void CompareWithGolden(const std::string& name, const Lines& got, const std::string& header) {
-    const std::string path = std::string(GOLDEN_DIR) + "/" + name + ".txt";
+    const std::string path = testsupport::SourceDir() + "/tests/golden/" + name + ".txt";
     if (const char* update = std::getenv("CAMORA_UPDATE_GOLDEN"); update && *update == '1') {
         std::ofstream out(path, std::ios::trunc);
         out << header;

@@ -12,6 +12,7 @@
 #include <ostream>
 #include <string>
 
+#include "tests/support/SourceDir.h"
 #include "tests/ui/MainScreenHarness.h"
 #include "ui/MainScreenLayout.h"
 
@@ -20,8 +21,7 @@ namespace {
 using namespace uitest;
 
 QString ScreenshotPath(const std::string& name) {
-    return QString::fromStdString(std::string(CAMORA_SOURCE_DIR) + "/docs/screenshots/" + name +
-                                  ".png");
+    return QString::fromStdString(testsupport::SourceDir() + "/docs/screenshots/" + name + ".png");
 }
 
 bool Updating() {

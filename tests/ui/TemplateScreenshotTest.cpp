@@ -18,6 +18,7 @@
 
 #include "platform/ui/Dialog.h"
 #include "platform/ui/Graphics.h"
+#include "tests/support/SourceDir.h"
 #include "tools/skinpainter/ContactSheet.h"
 #include "tools/skinpainter/SkinPainter.h"
 #include "ui/DialogBase.h"
@@ -90,7 +91,8 @@ std::vector<uint8_t> TestJpeg(int width, int height) {
 }
 
 QString GoldenPath(int templateId) {
-    return QStringLiteral(CAMORA_SOURCE_DIR "/docs/screenshots/templates/template-%1.png")
+    return (QString::fromStdString(testsupport::SourceDir()) +
+            QStringLiteral("/docs/screenshots/templates/template-%1.png"))
         .arg(templateId);
 }
 
@@ -226,8 +228,8 @@ TEST(SkinContactSheetTest, MatchesTheCommittedSheetAndTheEmbeddedSkin) {
         EXPECT_LT(DifferentShare(b.image, embedded), 0.01) << "bitmap " << b.id;
     }
     const QImage sheet = skinpainter::ContactSheet(skin);
-    const QString golden =
-        QStringLiteral(CAMORA_SOURCE_DIR "/docs/screenshots/skin-contact-sheet.png");
+    const QString golden = QString::fromStdString(testsupport::SourceDir()) +
+                           QStringLiteral("/docs/screenshots/skin-contact-sheet.png");
     if (std::getenv("CAMORA_UPDATE_SCREENSHOTS") != nullptr) {
         ASSERT_TRUE(sheet.save(golden, "PNG", 9));
         return;

@@ -1,0 +1,10 @@
+#include "tests/support/SourceDir.h"
+
+namespace testsupport {
+
+const std::string& SourceDir() {
+    static const std::string dir = CAMORA_SOURCE_DIR;
+    return dir;
+}
+
+}  // namespace testsupport
