@@ -37,3 +37,15 @@ function(camora_test name)
     camora_threaded_test(${name} ${T_LABELS})
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()
+
+# camora_qt_test(): finds Qt's test library for the folder, without the two
+# absolute paths it puts on every compile line of its users (for a lookup of
+# test data that no test here makes), so that their objects are the same in
+# every checkout and come from the compiler cache in a fresh clone.
+macro(camora_qt_test)
+    find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
+    get_target_property(_camora_qt_test_defs Qt6::Test INTERFACE_COMPILE_DEFINITIONS)
+    list(FILTER _camora_qt_test_defs EXCLUDE REGEX "^QT_TESTCASE_(BUILD|SOURCE)DIR=")
+    set_target_properties(Qt6::Test PROPERTIES INTERFACE_COMPILE_DEFINITIONS
+                                               "${_camora_qt_test_defs}")
+endmacro()

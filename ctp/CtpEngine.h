@@ -45,6 +45,7 @@ public:
     // 0 once the connect handshake has been answered: from then on a failed
     // port read calls the link-lost handler.
     void SetConnecting(int value);
+    bool IsConnecting() const { return connecting.load() != 0; }
 
     // What a lost link does once connected; the program installs one at
     // start-up (see app/LinkLost.h) that tells the user and ends the process.
