@@ -407,6 +407,16 @@ std::vector<uint16_t> Camcorder::Keys() const {
     return model_.Keys();
 }
 
+std::vector<uint16_t> Camcorder::Presses() const {
+    std::lock_guard lock(mu_);
+    return model_.Presses();
+}
+
+void Camcorder::SetPressGapMs(uint32_t ms) {
+    std::lock_guard lock(mu_);
+    model_.set_pressGapMs(ms);
+}
+
 std::vector<std::string> Camcorder::GpsSentences() const {
     std::lock_guard lock(mu_);
     return model_.GpsSentences();
@@ -550,9 +560,10 @@ void Camcorder::HandleFrame(std::vector<uint8_t> frame, Clock::time_point readAt
         return;
     }
     const Clock::time_point now = Clock::now();
-    received_.push_back({SinceStartMs(now), frame});
+    const uint64_t atMs = SinceStartMs(now);
+    received_.push_back({atMs, frame});
     const uint64_t versionBefore = model_.StatusVersion();
-    Reaction reaction = model_.Handle(frame);
+    Reaction reaction = model_.Handle(frame, atMs);
     if (model_.StatusVersion() != versionBefore) {
         WakeWriterLocked();  // a waiting mode poll goes out now
     }

@@ -153,6 +153,10 @@ public:
     size_t CountReceived(uint16_t opcode) const;
     uint64_t DiscardedBytes() const;  // bytes that could not start a frame
     std::vector<uint16_t> Keys() const;
+    // The key presses the camera acted on: a held key's repeats count once
+    // (see CameraModel::kPressGapMs); 0 makes every key command a press.
+    std::vector<uint16_t> Presses() const;
+    void SetPressGapMs(uint32_t ms);
     std::vector<std::string> GpsSentences() const;
     std::vector<ErrorReport> ErrorReports() const;
     std::vector<std::vector<uint8_t>> UnknownRequests() const;
