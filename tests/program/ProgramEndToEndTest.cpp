@@ -5,6 +5,8 @@
 // the test looks at its exit code and its transcript.
 #include <gtest/gtest.h>
 
+#include <QDialog>
+
 #include <unistd.h>
 #include <QString>
 #include <atomic>
@@ -299,6 +301,44 @@ TEST_F(ProgramEndToEndTest, PortThatDoesNotOpenShowsConnectionFailed) {
             s.Run();
         },
         ExitedWithCode(0), "box: ERROR \\| CONNECTION FAILED(.|\n)*step done: select CANCEL");
+}
+
+TEST_F(ProgramEndToEndTest, TitleBarDoneWithoutASelectionKeepsThePreviousDevice) {
+    EXPECT_EXIT(
+        {
+            Scenario s;
+            s.RegistryStack();  // no camera behind either port
+            s.Pair("112233445566", "CAMORA SPARE", "COM9");
+            s.ConfirmInstruction();
+            s.Choose({QStringLiteral("CAMORA HD"), QStringLiteral("CAMORA SPARE")},
+                     QStringLiteral("CAMORA SPARE"));
+            s.Answer("failure OK", kError, QStringLiteral("CONNECTION FAILED"), kOk);
+            s.driver().Step("select Done without a selection", [] {
+                QDialog* screen = ProgramDriver::ScreenWith(kSelectTitle);
+                if (screen == nullptr) {
+                    return false;
+                }
+                screen->close();  // the window manager's close: the title bar's Done
+                return true;
+            });
+            s.driver().Step("connect screen names the previous device", [] {
+                if (ProgramDriver::Box() == nullptr) {
+                    return false;
+                }
+                std::u16string selected;
+                AppRegistry.bluetooth->GetSelectedName(selected);
+                if (selected != u"CAMORA SPARE" ||
+                    ProgramDriver::ScreenWith(QStringLiteral("CAMORA SPARE")) == nullptr) {
+                    ProgramDriver::Fail("Done without a selection dropped the selected device");
+                }
+                return true;
+            });
+            s.Answer("second failure OK", kError, QStringLiteral("CONNECTION FAILED"), kOk);
+            s.CancelSelect({QStringLiteral("CAMORA HD"), QStringLiteral("CAMORA SPARE")});
+            s.Answer("close question YES", kCheck, kCloseQuestion, QStringLiteral("Yes"));
+            s.Run();
+        },
+        ExitedWithCode(0), "step done: connect screen names the previous device");
 }
 
 TEST_F(ProgramEndToEndTest, NoUsablePairedDeviceEndsTheProgram) {
