@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <QDialog>
+#include <QMessageBox>
+#include <QTimer>
 
 #include <unistd.h>
 #include <QString>
@@ -146,6 +148,7 @@ public:
     }
 
     ProgramDriver& driver() { return d_; }
+    testsupport::TempDeviceRoot& root() { return root_; }
     sim::Camcorder& camera() { return camera_; }
 
 private:
@@ -154,6 +157,38 @@ private:
     sim::Camcorder camera_;
     ProgramDriver d_;
 };
+
+// Every message box that shows, and when it was first and last seen: a box
+// that closes by itself while a tap is still being handled is never seen by
+// a step.
+struct SeenBox {
+    QMessageBox* box;
+    std::string text;
+    std::chrono::steady_clock::time_point first;
+    std::chrono::steady_clock::time_point last;
+};
+std::vector<SeenBox>& SeenBoxes() {
+    static std::vector<SeenBox> seen;
+    return seen;
+}
+void WatchBoxes() {
+    auto* watch = new QTimer;  // lives as long as the program
+    QObject::connect(watch, &QTimer::timeout, [] {
+        QMessageBox* box = ProgramDriver::Box();
+        if (box == nullptr) {
+            return;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        std::vector<SeenBox>& seen = SeenBoxes();
+        if (seen.empty() || seen.back().box != box) {
+            seen.push_back(
+                {box, box->windowTitle().toStdString() + " | " + box->text().toStdString(), now,
+                 now});
+        }
+        seen.back().last = now;
+    });
+    watch->start(10);
+}
 
 class ProgramEndToEndTest : public ::testing::Test {};
 
@@ -339,6 +374,52 @@ TEST_F(ProgramEndToEndTest, TitleBarDoneWithoutASelectionKeepsThePreviousDevice)
             s.Run();
         },
         ExitedWithCode(0), "step done: connect screen names the previous device");
+}
+
+TEST_F(ProgramEndToEndTest, GpsButtonWithoutAPositionSourceSaysSoOnceInATimedBox) {
+    EXPECT_EXIT(
+        {
+            Scenario s;
+            s.RegistryStack();
+            s.root().WriteFile("gps.conf", "backend=track\nfile=no-such-track.txt\n");
+            s.StartCamera("COM8");
+            s.ConfirmInstruction();
+            s.Choose({QStringLiteral("CAMORA HD")});
+            s.WaitForMainScreen();
+            WatchBoxes();
+            const QPoint gps(300, 486);
+            s.driver().Step("GPS tap", [gps] { return ProgramDriver::TapPanel(gps); });
+            s.driver().Step("the box has shown and closed by itself", [] {
+                if (SeenBoxes().size() != 1 || ProgramDriver::Box() != nullptr) {
+                    return false;
+                }
+                ProgramDriver::Note("box: " + SeenBoxes()[0].text);
+                const auto shown = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    SeenBoxes()[0].last - SeenBoxes()[0].first);
+                ProgramDriver::Note("box shown for about " + std::to_string(shown.count()) +
+                                    " ms");
+                return true;
+            });
+            s.driver().Step("second GPS tap", [gps] { return ProgramDriver::TapPanel(gps); });
+            const auto quiet = std::make_shared<std::chrono::steady_clock::time_point>();
+            s.driver().Step("no second box", [&s, quiet] {
+                const auto now = std::chrono::steady_clock::now();
+                if (*quiet == std::chrono::steady_clock::time_point{}) {
+                    *quiet = now;
+                }
+                if (SeenBoxes().size() != 1 || ProgramDriver::Box() != nullptr) {
+                    ProgramDriver::Fail("the box came again");
+                }
+                if (s.camera().CountReceived(CTP_GPS_CMD) != 0) {
+                    ProgramDriver::Fail("GPS was switched without a position source");
+                }
+                return now - *quiet > 2500ms;
+            });
+            s.ExitAndYes();
+            s.Run();
+        },
+        ExitedWithCode(0),
+        "box: ERROR \\| NO GPS POSITION SOURCE\n(.|\n)*step done: no second box");
 }
 
 TEST_F(ProgramEndToEndTest, NoUsablePairedDeviceEndsTheProgram) {
