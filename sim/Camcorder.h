@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -99,7 +100,9 @@ public:
     // The path the program opens (empty when serving on a given descriptor).
     std::string SlavePath() const;
     // Makes `path` a symbolic link to the slave, creating folders; an old
-    // link there is replaced. The link is removed again by Stop.
+    // link there is replaced. Beside it "<path>.peer" holds this process's id
+    // and stays locked while this object serves, so that the port's open can
+    // tell a link left behind by a killed simulator. Both go again at Stop.
     bool LinkAs(const std::string& path);
     // The same at <device root>/dev/<name>, where the program looks for its port.
     bool LinkAsDevice(const std::string& name);
@@ -239,6 +242,8 @@ private:
     int hangUpPipe_[2] = {-1, -1};  // readable once the line is to close; never drained
     std::string slavePath_;
     std::vector<std::string> links_;
+    // Per link: the descriptor of its "<link>.peer" file, locked while serving.
+    std::map<std::string, int> peerLocks_;
     std::thread reader_;
     std::thread writer_;
 };
