@@ -113,8 +113,8 @@ Reaction CameraModel::Handle(std::span<const uint8_t> frame, uint64_t atMs) {
         if (view.Body().size() < e.bodyBytes) {
             return Unknown(frame);
         }
-        const Request r{view.Channel(), view.Opcode(), frame, view.Body(),
-                        view.BodyU16(0).value_or(0), atMs};
+        const Request r{
+            view.Channel(), view.Opcode(), frame, view.Body(), view.BodyU16(0).value_or(0), atMs};
         return (this->*e.handler)(r);
     }
     return Unknown(frame);

@@ -181,9 +181,9 @@ void WatchBoxes() {
         const auto now = std::chrono::steady_clock::now();
         std::vector<SeenBox>& seen = SeenBoxes();
         if (seen.empty() || seen.back().box != box) {
-            seen.push_back(
-                {box, box->windowTitle().toStdString() + " | " + box->text().toStdString(), now,
-                 now});
+            seen.push_back({box,
+                            box->windowTitle().toStdString() + " | " + box->text().toStdString(),
+                            now, now});
         }
         seen.back().last = now;
     });
@@ -396,8 +396,7 @@ TEST_F(ProgramEndToEndTest, GpsButtonWithoutAPositionSourceSaysSoOnceInATimedBox
                 ProgramDriver::Note("box: " + SeenBoxes()[0].text);
                 const auto shown = std::chrono::duration_cast<std::chrono::milliseconds>(
                     SeenBoxes()[0].last - SeenBoxes()[0].first);
-                ProgramDriver::Note("box shown for about " + std::to_string(shown.count()) +
-                                    " ms");
+                ProgramDriver::Note("box shown for about " + std::to_string(shown.count()) + " ms");
                 return true;
             });
             s.driver().Step("second GPS tap", [gps] { return ProgramDriver::TapPanel(gps); });

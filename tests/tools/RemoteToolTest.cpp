@@ -636,8 +636,7 @@ TEST_F(RemoteTool, SnapshotIsRefusedInVideoRecordingModeAsOnThePanel) {
         EXPECT_EQ(t.Wait(), c.code) << t.Diagnose();
         EXPECT_EQ(ReceivedWith(sim::CTP_CAMCMD).size(), c.sent);
         if (c.code == 7) {
-            EXPECT_NE(t.Err().find("camera in the wrong mode: video recording"),
-                      std::string::npos)
+            EXPECT_NE(t.Err().find("camera in the wrong mode: video recording"), std::string::npos)
                 << t.Err();
         }
     }

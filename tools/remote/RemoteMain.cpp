@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -228,8 +228,8 @@ int Press(RemoteSession& s, const RemoteOptions& o) {
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
     const uint64_t sent = s.Stats().Totals(3).sentFrames - sentBefore;
     Output("%s: sent %llu time%s in %.0f ms, %zu answered; the last answer's status %u\n",
-                o.key.c_str(), static_cast<unsigned long long>(sent), sent == 1 ? "" : "s", ms,
-                answers.Count(3) - answeredBefore, answers.LastStatus(3));
+           o.key.c_str(), static_cast<unsigned long long>(sent), sent == 1 ? "" : "s", ms,
+           answers.Count(3) - answeredBefore, answers.LastStatus(3));
     return kExitOk;
 }
 
@@ -570,8 +570,8 @@ int Stats(RemoteSession& s, const RemoteOptions& o) {
         if (r.samples == 0) {
             Output("  channel %d: no exchanges\n", channel);
         } else {
-            Output("  channel %d: %zu exchanges, median %.1f ms, p99 %.1f ms\n", channel,
-                        r.samples, r.medianMs, r.p99Ms);
+            Output("  channel %d: %zu exchanges, median %.1f ms, p99 %.1f ms\n", channel, r.samples,
+                   r.medianMs, r.p99Ms);
         }
     }
     if (o.linkRate > 0 && frames > 1) {

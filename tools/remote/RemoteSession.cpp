@@ -3,14 +3,14 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <cctype>
-#include <iterator>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <thread>
 
@@ -185,8 +185,8 @@ const PairedDevice* ChooseDevice(const std::vector<PairedDevice>& devices,
         }
     }
     if (named.empty()) {
-        *error = "no paired camcorder is named \"" + wanted + "\" or has that port or address; paired:" +
-                 DeviceLines(devices);
+        *error = "no paired camcorder is named \"" + wanted +
+                 "\" or has that port or address; paired:" + DeviceLines(devices);
     } else {
         *error = std::to_string(named.size()) + " paired camcorders are named \"" + wanted +
                  "\"; choose one by its port or address:" + DeviceLines(named);
