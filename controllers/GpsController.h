@@ -34,6 +34,8 @@ public:
     // The start-up probe: 1 when a GPS device can be opened (it is closed
     // again at once); otherwise 0, and from then on Request does nothing.
     int CheckDevice();
+    // False once CheckDevice has found no GPS device.
+    bool DeviceAvailable() const { return deviceAvailable_; }
 
     // Creates the events and locks, then the worker and the position thread:
     // 1, or -2 when one of them cannot be created.

@@ -184,6 +184,16 @@ void CBluetooth::SelectDevice(std::u16string_view name) {
     }
 }
 
+void CBluetooth::GetDeviceAddress(int index, std::u16string& address) const {
+    address = index >= 0 && index < kDeviceCount ? Text(devices_[index].addressKey) : u"";
+}
+
+void CBluetooth::SelectEntry(int index) {
+    if (index >= 0 && index < kDeviceCount) {
+        selected_ = devices_[index];
+    }
+}
+
 void CBluetooth::GetSelectedName(std::u16string& name) const {
     name = Text(selected_.name);
 }

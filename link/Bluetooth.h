@@ -37,6 +37,11 @@ public:
     // with no match the selection stays as it was.
     void SelectDevice(std::u16string_view name);
     void GetSelectedName(std::u16string& name) const;
+    // For camora-remote, which must reach each of two devices of one name:
+    // the address of entry `index` as the stack keys it (e.g. 0a1b2c3d4e5f,
+    // empty outside the table), and selecting that very entry.
+    void GetDeviceAddress(int index, std::u16string& address) const;
+    void SelectEntry(int index);
     // Opens the selected entry's port ("COM8" is opened as "COM8:") and keeps
     // it in GetPortHandle when that succeeds. 1 always.
     int OpenPort();

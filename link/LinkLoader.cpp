@@ -77,6 +77,18 @@ void CLinkLoader::SelectDevice(std::u16string_view name) {
     }
 }
 
+void CLinkLoader::GetDeviceAddress(int index, std::u16string& address) const {
+    address = index >= 0 && index < kDeviceCount
+                  ? fieldtext::Read(table_[index].addressText, DeviceRecord::kAddressTextLength)
+                  : u"";
+}
+
+void CLinkLoader::SelectEntry(int index) {
+    if (index >= 0 && index < kDeviceCount) {
+        *selected_ = table_[index];
+    }
+}
+
 void CLinkLoader::GetSelectedName(std::u16string& name) const {
     name = fieldtext::Read(selected_->name, DeviceRecord::kNameLength);
 }

@@ -40,6 +40,11 @@ public:
     // with no match the selection stays as it was.
     void SelectDevice(std::u16string_view name);
     void GetSelectedName(std::u16string& name) const;
+    // For camora-remote, which must reach each of two devices of one name:
+    // the address text of record `index` (empty outside the table), and
+    // selecting that very record.
+    void GetDeviceAddress(int index, std::u16string& address) const;
+    void SelectEntry(int index);
     // Connects the selected device and opens its port; the port is then in
     // GetPortHandle (unchanged when the open failed). 0 when the library or
     // one of StartLibrary, EndLibrary, ConnectSpp is missing, else 1.

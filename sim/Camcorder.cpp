@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -98,6 +99,12 @@ void Camcorder::Stop() {
         }
     }
     links_.clear();
+    for (const auto& [path, fd] : peerLocks_) {
+        std::error_code ec;
+        std::filesystem::remove(path + ".peer", ec);
+        ::close(fd);
+    }
+    peerLocks_.clear();
     for (int& fd : hangUpPipe_) {
         if (fd >= 0) {
             ::close(fd);
@@ -222,6 +229,23 @@ bool Camcorder::LinkAs(const std::string& path) {
     std::filesystem::create_symlink(slavePath_, link, ec);
     if (ec) {
         return false;
+    }
+    // "<link>.peer", locked for as long as this object serves: the port's
+    // open refuses the link once the lock is gone (this process killed), as
+    // the terminal it names may by then be another program's.
+    if (peerLocks_.count(path) == 0) {
+        const std::string peer = path + ".peer";
+        const int fd = ::open(peer.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            std::filesystem::remove(link, ec);
+            return false;
+        }
+        const std::string pid = std::to_string(::getpid()) + "\n";
+        [[maybe_unused]] const ssize_t written = ::write(fd, pid.data(), pid.size());
+        peerLocks_[path] = fd;
     }
     links_.push_back(path);
     return true;
@@ -407,6 +431,16 @@ std::vector<uint16_t> Camcorder::Keys() const {
     return model_.Keys();
 }
 
+std::vector<uint16_t> Camcorder::Presses() const {
+    std::lock_guard lock(mu_);
+    return model_.Presses();
+}
+
+void Camcorder::SetPressGapMs(uint32_t ms) {
+    std::lock_guard lock(mu_);
+    model_.set_pressGapMs(ms);
+}
+
 std::vector<std::string> Camcorder::GpsSentences() const {
     std::lock_guard lock(mu_);
     return model_.GpsSentences();
@@ -550,9 +584,10 @@ void Camcorder::HandleFrame(std::vector<uint8_t> frame, Clock::time_point readAt
         return;
     }
     const Clock::time_point now = Clock::now();
-    received_.push_back({SinceStartMs(now), frame});
+    const uint64_t atMs = SinceStartMs(now);
+    received_.push_back({atMs, frame});
     const uint64_t versionBefore = model_.StatusVersion();
-    Reaction reaction = model_.Handle(frame);
+    Reaction reaction = model_.Handle(frame, atMs);
     if (model_.StatusVersion() != versionBefore) {
         WakeWriterLocked();  // a waiting mode poll goes out now
     }

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -99,7 +100,9 @@ public:
     // The path the program opens (empty when serving on a given descriptor).
     std::string SlavePath() const;
     // Makes `path` a symbolic link to the slave, creating folders; an old
-    // link there is replaced. The link is removed again by Stop.
+    // link there is replaced. Beside it "<path>.peer" holds this process's id
+    // and stays locked while this object serves, so that the port's open can
+    // tell a link left behind by a killed simulator. Both go again at Stop.
     bool LinkAs(const std::string& path);
     // The same at <device root>/dev/<name>, where the program looks for its port.
     bool LinkAsDevice(const std::string& name);
@@ -153,6 +156,10 @@ public:
     size_t CountReceived(uint16_t opcode) const;
     uint64_t DiscardedBytes() const;  // bytes that could not start a frame
     std::vector<uint16_t> Keys() const;
+    // The key presses the camera acted on: a held key's repeats count once
+    // (see CameraModel::kPressGapMs); 0 makes every key command a press.
+    std::vector<uint16_t> Presses() const;
+    void SetPressGapMs(uint32_t ms);
     std::vector<std::string> GpsSentences() const;
     std::vector<ErrorReport> ErrorReports() const;
     std::vector<std::vector<uint8_t>> UnknownRequests() const;
@@ -235,6 +242,8 @@ private:
     int hangUpPipe_[2] = {-1, -1};  // readable once the line is to close; never drained
     std::string slavePath_;
     std::vector<std::string> links_;
+    // Per link: the descriptor of its "<link>.peer" file, locked while serving.
+    std::map<std::string, int> peerLocks_;
     std::thread reader_;
     std::thread writer_;
 };

@@ -13,6 +13,8 @@ namespace {
 
 constexpr uint16_t kRecordKey = 0;
 constexpr uint16_t kLastKey = 8;  // still photo
+constexpr uint16_t kZoomTeleKey = 2;
+constexpr uint16_t kZoomWideKey = 6;
 
 bool RecordingMode(uint8_t mode) {
     return mode == 0 || mode == 2;
@@ -74,12 +76,13 @@ void CameraModel::QueueGpsSentenceStatuses(const std::vector<uint16_t>& statuses
 
 void CameraModel::ClearRecords() {
     keys_.clear();
+    presses_.clear();
     gpsSentences_.clear();
     errorReports_.clear();
     unknown_.clear();
 }
 
-Reaction CameraModel::Handle(std::span<const uint8_t> frame) {
+Reaction CameraModel::Handle(std::span<const uint8_t> frame, uint64_t atMs) {
     // Opcode, the body bytes the request needs, and its handler. Requests the
     // camera never receives from a handset (its own answers, 0x1005) are unknown.
     struct Entry {
@@ -110,8 +113,8 @@ Reaction CameraModel::Handle(std::span<const uint8_t> frame) {
         if (view.Body().size() < e.bodyBytes) {
             return Unknown(frame);
         }
-        const Request r{view.Channel(), view.Opcode(), frame, view.Body(),
-                        view.BodyU16(0).value_or(0)};
+        const Request r{
+            view.Channel(), view.Opcode(), frame, view.Body(), view.BodyU16(0).value_or(0), atMs};
         return (this->*e.handler)(r);
     }
     return Unknown(frame);
@@ -141,6 +144,15 @@ Reaction CameraModel::OnKey(const Request& r) {
     if (r.param > kLastKey) {
         return Status(r, CTP_2001, kRefused);
     }
+    const bool repeat = lastKey_ == r.param && pressGapMs_ != 0 &&
+                        r.atMs - lastKeyAtMs_ < pressGapMs_ && r.param != kZoomTeleKey &&
+                        r.param != kZoomWideKey;
+    lastKey_ = r.param;
+    lastKeyAtMs_ = r.atMs;
+    if (repeat) {
+        return Status(r, CTP_2001, 0);
+    }
+    presses_.push_back(r.param);
     if (r.param == kRecordKey && RecordingMode(status_.mode)) {
         SetOperationState(status_.operationState == 1 ? 0 : 1);
     }

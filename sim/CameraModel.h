@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -60,8 +61,16 @@ public:
 
     explicit CameraModel(const CameraStatus& initial = {}, int jpegQuality = 75);
 
-    // Acts on one whole received frame (envelope included).
-    Reaction Handle(std::span<const uint8_t> frame);
+    // A camcorder acts once per press, while the handset repeats a held key
+    // as soon as each answer is in (every round trip, some 40 ms on a
+    // Bluetooth serial link): the same key again within this many
+    // milliseconds of its previous arrival is the same press. Zoom (and the
+    // cursor keys sharing its codes) acts on every repeat.
+    static constexpr uint32_t kPressGapMs = 150;
+
+    // Acts on one whole received frame (envelope included), arriving at
+    // `atMs` on the camera's clock.
+    Reaction Handle(std::span<const uint8_t> frame, uint64_t atMs);
 
     const CameraStatus& Status() const { return status_; }
     void SetStatus(const CameraStatus& status);
@@ -83,8 +92,13 @@ public:
     // The time the pictures show; empty: the wall clock.
     void set_clockText(std::string text) { clockText_ = std::move(text); }
 
-    // What the camera was told, in arrival order.
+    // 0: every key command is a press of its own.
+    void set_pressGapMs(uint32_t ms) { pressGapMs_ = ms; }
+
+    // What the camera was told, in arrival order: every key command, and
+    // the presses the camera acted on.
     const std::vector<uint16_t>& Keys() const { return keys_; }
+    const std::vector<uint16_t>& Presses() const { return presses_; }
     const std::vector<std::string>& GpsSentences() const { return gpsSentences_; }
     const std::vector<ErrorReport>& ErrorReports() const { return errorReports_; }
     const std::vector<std::vector<uint8_t>>& UnknownRequests() const { return unknown_; }
@@ -101,6 +115,7 @@ private:
         std::span<const uint8_t> frame;
         std::span<const uint8_t> body;
         uint16_t param;  // the first body word, 0 when the body has none
+        uint64_t atMs;
     };
 
     Reaction OnKey(const Request& r);
@@ -138,7 +153,12 @@ private:
     std::deque<uint16_t> gpsSentenceQueue_;
     bool gpsFeedOn_ = false;
 
+    uint32_t pressGapMs_ = kPressGapMs;
+    std::optional<uint16_t> lastKey_;
+    uint64_t lastKeyAtMs_ = 0;
+
     std::vector<uint16_t> keys_;
+    std::vector<uint16_t> presses_;
     std::vector<std::string> gpsSentences_;
     std::vector<ErrorReport> errorReports_;
     std::vector<std::vector<uint8_t>> unknown_;

@@ -389,6 +389,7 @@ std::string ControlHelp() {
            "frame CH OPCODE [HEX]        write one frame to the line\n"
            "frames [rx|tx]               the record of frames received (or sent)\n"
            "keys | sentences | errors | unknown   what the camera was told\n"
+           "presses                      the key presses it acted on (a held key once)\n"
            "clear                        empty the records\n"
            "quit                         end the simulator\n";
 }
@@ -478,6 +479,9 @@ ControlReply RunControlCommand(Camcorder& cam, std::string_view line) {
     }
     if (cmd == "keys") {
         return {Ok(Lines(cam.Keys(), [](uint16_t k) { return std::to_string(k); }))};
+    }
+    if (cmd == "presses") {
+        return {Ok(Lines(cam.Presses(), [](uint16_t k) { return std::to_string(k); }))};
     }
     if (cmd == "sentences") {
         // One line each: the sentence's own CR LF would split it.

@@ -69,13 +69,14 @@ intptr_t DeviceSelectProcedure(platform::WindowHandle window, uint32_t message, 
         return 1;
     }
     if (id == kCtlOk && code == platform::kNotifyClicked) {
-        // The title bar's Done sends this too, with or without a selection;
-        // an empty name keeps the source's earlier selection.
+        // The title bar's Done sends this too, with or without a selection.
+        // Without one the source's earlier selection stays: selecting the
+        // empty name would pick the directory's first unused entry.
         const platform::WindowHandle list = platform::GetControl(window, kCtlDeviceList);
         const int selected = platform::ListBoxGetSelection(list);
-        const std::u16string name =
-            selected >= 0 ? platform::ListBoxGetText(list, selected) : std::u16string();
-        ui::DeviceSourceSelectDevice(name);
+        if (selected >= 0) {
+            ui::DeviceSourceSelectDevice(platform::ListBoxGetText(list, selected));
+        }
         platform::EndDialog(window, 1);
         return 1;
     }

@@ -5,9 +5,21 @@
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
 #include "controllers/CaptureContller.h"
+#include "controllers/CaptureSaveDialog.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
+#include "platform/ui/LiveWait.h"
 #include "ui/BackgroundDialog.h"
+#include "ui/resources/ResourceIds.h"
+#include "ui/resources/Strings.h"
+
+namespace {
+
+// As the save flow's "FILE SAVED": a one-second box, 1700 ms in all.
+constexpr uint32_t kNoGpsBoxSeconds = 1;
+constexpr uint32_t kNoGpsBoxWaitMs = 1700;
+
+}  // namespace
 
 void ProgramPanelRequests::KeyDown(int buttonId) {
     if (AppRegistry.commandController != nullptr) {
@@ -23,8 +35,21 @@ void ProgramPanelRequests::KeyUp() {
 }
 
 void ProgramPanelRequests::SwitchGps(platform::WindowHandle window) {
-    if (AppRegistry.gpsController != nullptr) {
-        AppRegistry.gpsController->Request(window);
+    CGpsController* gps = AppRegistry.gpsController;
+    if (gps == nullptr) {
+        return;
+    }
+    gps->Request(window);  // nothing happens without a position source
+    // A button that does nothing visibly looks broken: say why, once a run,
+    // in the save flow's self-closing box.
+    static bool told = false;
+    if (!gps->DeviceAvailable() && !told) {
+        told = true;
+        const std::u16string caption(ui::ResourceString(ui::res::kStrErrorCaption));
+        const std::u16string text(ui::ResourceString(ui::res::kStrNoGpsSource));
+        CCaptureSaveDialog box(caption.c_str(), text.c_str(), kNoGpsBoxSeconds);
+        box.Start();
+        platform::WaitKeepingWindowsLive(kNoGpsBoxWaitMs);
     }
 }
 

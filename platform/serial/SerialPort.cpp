@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -45,6 +46,24 @@ std::string HostDeviceFor(std::u16string_view handsetName) {
     return link;
 }
 
+// A link whose maker leaves "<link>.peer" beside it (the camcorder simulator
+// does) is good only while the maker still holds that file locked: once it
+// has gone, the terminal the link names may belong to another program, and
+// opening it would write the handshake into a stranger's terminal. Links
+// without the file (made by hand, or the RFCOMM devices) are taken as they are.
+bool PeerGone(const std::string& link) {
+    const std::string peer = link + ".peer";
+    const sys::Outcome opened =
+        sys::Call("open", [&] { return ::open(peer.c_str(), O_RDONLY | O_CLOEXEC); });
+    if (opened.Failed()) {
+        return false;
+    }
+    const int fd = static_cast<int>(opened.result);
+    const sys::Outcome locked = sys::Call("flock", [&] { return ::flock(fd, LOCK_SH | LOCK_NB); });
+    ::close(fd);  // also lets go of a lock taken here
+    return !locked.Failed();
+}
+
 int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
@@ -81,6 +100,9 @@ std::shared_ptr<SerialPort> SerialPort::Open(std::u16string_view handsetName) {
         return fd >= 0 ? Adopt(fd) : nullptr;
     }
     const std::string path = HostDeviceFor(handsetName);
+    if (PeerGone(path)) {
+        return nullptr;
+    }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return nullptr;

@@ -27,7 +27,9 @@ public:
     // connection (socket mode, see PortBindings.h); else opens
     // `<device root>/dev/<NAME>` (the name without its colon) when that
     // exists, else the RFCOMM device of that port number (COMn: rfcommN,
-    // BTCn: rfcomm(10+n)). Raw mode, no other line settings. Null on failure.
+    // BTCn: rfcomm(10+n)). Raw mode, no other line settings. Null on failure,
+    // and for a link whose maker has gone: one with "<link>.peer" beside it
+    // that no process holds locked any more (see the camcorder simulator).
     static std::shared_ptr<SerialPort> Open(std::u16string_view handsetName);
     // Wraps a descriptor that is already open (the port owns it): a terminal,
     // or a connected stream socket, which then has the same read and write

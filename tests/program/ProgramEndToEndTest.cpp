@@ -5,6 +5,10 @@
 // the test looks at its exit code and its transcript.
 #include <gtest/gtest.h>
 
+#include <QDialog>
+#include <QMessageBox>
+#include <QTimer>
+
 #include <unistd.h>
 #include <QString>
 #include <atomic>
@@ -145,6 +149,7 @@ public:
     }
 
     ProgramDriver& driver() { return d_; }
+    testsupport::TempDeviceRoot& root() { return root_; }
     sim::Camcorder& camera() { return camera_; }
 
 private:
@@ -153,6 +158,38 @@ private:
     sim::Camcorder camera_;
     ProgramDriver d_;
 };
+
+// Every message box that shows, and when it was first and last seen: a box
+// that closes by itself while a tap is still being handled is never seen by
+// a step.
+struct SeenBox {
+    QMessageBox* box;
+    std::string text;
+    std::chrono::steady_clock::time_point first;
+    std::chrono::steady_clock::time_point last;
+};
+std::vector<SeenBox>& SeenBoxes() {
+    static std::vector<SeenBox> seen;
+    return seen;
+}
+void WatchBoxes() {
+    auto* watch = new QTimer;  // lives as long as the program
+    QObject::connect(watch, &QTimer::timeout, [] {
+        QMessageBox* box = ProgramDriver::Box();
+        if (box == nullptr) {
+            return;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        std::vector<SeenBox>& seen = SeenBoxes();
+        if (seen.empty() || seen.back().box != box) {
+            seen.push_back({box,
+                            box->windowTitle().toStdString() + " | " + box->text().toStdString(),
+                            now, now});
+        }
+        seen.back().last = now;
+    });
+    watch->start(10);
+}
 
 class ProgramEndToEndTest : public ::testing::Test {};
 
@@ -300,6 +337,89 @@ TEST_F(ProgramEndToEndTest, PortThatDoesNotOpenShowsConnectionFailed) {
             s.Run();
         },
         ExitedWithCode(0), "box: ERROR \\| CONNECTION FAILED(.|\n)*step done: select CANCEL");
+}
+
+TEST_F(ProgramEndToEndTest, TitleBarDoneWithoutASelectionKeepsThePreviousDevice) {
+    EXPECT_EXIT(
+        {
+            Scenario s;
+            s.RegistryStack();  // no camera behind either port
+            s.Pair("112233445566", "CAMORA SPARE", "COM9");
+            s.ConfirmInstruction();
+            s.Choose({QStringLiteral("CAMORA HD"), QStringLiteral("CAMORA SPARE")},
+                     QStringLiteral("CAMORA SPARE"));
+            s.Answer("failure OK", kError, QStringLiteral("CONNECTION FAILED"), kOk);
+            s.driver().Step("select Done without a selection", [] {
+                QDialog* screen = ProgramDriver::ScreenWith(kSelectTitle);
+                if (screen == nullptr) {
+                    return false;
+                }
+                screen->close();  // the window manager's close: the title bar's Done
+                return true;
+            });
+            s.driver().Step("connect screen names the previous device", [] {
+                if (ProgramDriver::Box() == nullptr) {
+                    return false;
+                }
+                std::u16string selected;
+                AppRegistry.bluetooth->GetSelectedName(selected);
+                if (selected != u"CAMORA SPARE" ||
+                    ProgramDriver::ScreenWith(QStringLiteral("CAMORA SPARE")) == nullptr) {
+                    ProgramDriver::Fail("Done without a selection dropped the selected device");
+                }
+                return true;
+            });
+            s.Answer("second failure OK", kError, QStringLiteral("CONNECTION FAILED"), kOk);
+            s.CancelSelect({QStringLiteral("CAMORA HD"), QStringLiteral("CAMORA SPARE")});
+            s.Answer("close question YES", kCheck, kCloseQuestion, QStringLiteral("Yes"));
+            s.Run();
+        },
+        ExitedWithCode(0), "step done: connect screen names the previous device");
+}
+
+TEST_F(ProgramEndToEndTest, GpsButtonWithoutAPositionSourceSaysSoOnceInATimedBox) {
+    EXPECT_EXIT(
+        {
+            Scenario s;
+            s.RegistryStack();
+            s.root().WriteFile("gps.conf", "backend=track\nfile=no-such-track.txt\n");
+            s.StartCamera("COM8");
+            s.ConfirmInstruction();
+            s.Choose({QStringLiteral("CAMORA HD")});
+            s.WaitForMainScreen();
+            WatchBoxes();
+            const QPoint gps(300, 486);
+            s.driver().Step("GPS tap", [gps] { return ProgramDriver::TapPanel(gps); });
+            s.driver().Step("the box has shown and closed by itself", [] {
+                if (SeenBoxes().size() != 1 || ProgramDriver::Box() != nullptr) {
+                    return false;
+                }
+                ProgramDriver::Note("box: " + SeenBoxes()[0].text);
+                const auto shown = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    SeenBoxes()[0].last - SeenBoxes()[0].first);
+                ProgramDriver::Note("box shown for about " + std::to_string(shown.count()) + " ms");
+                return true;
+            });
+            s.driver().Step("second GPS tap", [gps] { return ProgramDriver::TapPanel(gps); });
+            const auto quiet = std::make_shared<std::chrono::steady_clock::time_point>();
+            s.driver().Step("no second box", [&s, quiet] {
+                const auto now = std::chrono::steady_clock::now();
+                if (*quiet == std::chrono::steady_clock::time_point{}) {
+                    *quiet = now;
+                }
+                if (SeenBoxes().size() != 1 || ProgramDriver::Box() != nullptr) {
+                    ProgramDriver::Fail("the box came again");
+                }
+                if (s.camera().CountReceived(CTP_GPS_CMD) != 0) {
+                    ProgramDriver::Fail("GPS was switched without a position source");
+                }
+                return now - *quiet > 2500ms;
+            });
+            s.ExitAndYes();
+            s.Run();
+        },
+        ExitedWithCode(0),
+        "box: ERROR \\| NO GPS POSITION SOURCE\n(.|\n)*step done: no second box");
 }
 
 TEST_F(ProgramEndToEndTest, NoUsablePairedDeviceEndsTheProgram) {

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/serial/SerialPort.h"
 #include "sim/Camcorder.h"
 #include "sim/CommandLine.h"
 #include "sim/Control.h"
@@ -432,6 +433,36 @@ TEST(CamsimProgram, OutlivesTheEndOfItsInputAndEndsOnSigterm) {
     sim.Signal(SIGTERM);
     EXPECT_EQ(sim.WaitExit(), 0);
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+}
+
+TEST(CamsimProgram, ALinkLeftBehindByAKilledSimulatorIsRefusedByThePortsOpen) {
+    testsupport::TempDeviceRoot root;
+    const std::string link = root.Host("dev/COM4");
+    SimProcess sim({"--link", link, "--no-stdin"});
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return Exists(link + ".peer"); }, kPatience));
+    {
+        const auto port = platform::SerialPort::Open(u"COM4:");
+        ASSERT_NE(port, nullptr) << "the simulator's own link opens while it serves";
+    }
+    sim.Signal(SIGKILL);
+    EXPECT_EQ(sim.WaitExit(), 128);
+    ASSERT_TRUE(std::filesystem::is_symlink(link)) << "a killed simulator leaves its link";
+
+    // The system gives the freed terminal to another program: the stale link
+    // now names that program's terminal.
+    const int other = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    char name[128] = {};
+    ASSERT_EQ(::grantpt(other), 0);
+    ASSERT_EQ(::unlockpt(other), 0);
+    ASSERT_EQ(::ptsname_r(other, name, sizeof name), 0);
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(name, link);
+
+    EXPECT_EQ(platform::SerialPort::Open(u"COM4:"), nullptr);
+    pollfd p{other, POLLIN, 0};
+    EXPECT_EQ(::poll(&p, 1, 0), 0) << "nothing reached the other program's terminal";
+    ::close(other);
 }
 
 }  // namespace

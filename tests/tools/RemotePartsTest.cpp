@@ -75,7 +75,9 @@ TEST(RemoteOptions, RefusesWhatDoesNotFitTheCommand) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{}, "a command is needed"},
         {{"record"}, "unknown command 'record'"},
-        {{"press", "shutter"}, "no key named 'shutter'"},
+        {{"press", "banana"},
+         "no key named 'banana'; the keys: record, pause, zoom-t, zoom-w, rewind, play, "
+         "forward, index, snapshot"},
         {{"press", "record", "play"}, "press takes one key"},
         {{"press", "record", "--hold"}, "--hold needs a value"},
         {{"press", "record", "--hold", "5s"}, "--hold takes a number from 1 to 600000"},
@@ -86,7 +88,9 @@ TEST(RemoteOptions, RefusesWhatDoesNotFitTheCommand) {
         {{"liveview", "--out", "d", "--mjpeg", "-"}, "--out and --mjpeg exclude each other"},
         {{"gps", "maybe"}, "gps takes on or off"},
         {{"gps", "off", "--for", "3"}, "--for and --reconnect go with gps on"},
-        {{"stats", "--link-latency", "20"}, "--link-latency goes with --link-rate"},
+        {{"stats", "--link-latency", "20"}, "--link-rate and --link-latency go together"},
+        {{"stats", "--link-latency", "0"}, "--link-rate and --link-latency go together"},
+        {{"stats", "--link-rate", "100000"}, "--link-rate and --link-latency go together"},
         {{"devices", "extra"}, "unexpected 'extra'"},
         {{"status", "--device", ""}, "--device needs a value"},
     };

@@ -74,8 +74,10 @@ std::string ReadText(const std::string& path) {
 // error to a pseudo-terminal when asked, as on a user's terminal).
 class Tool {
 public:
+    // `outTo`, when given, is opened as standard output instead of a file.
     Tool(const testsupport::TempDeviceRoot& root, std::vector<std::string> args,
-         bool errOnTerminal = false, const std::vector<std::string>& extraEnv = {})
+         bool errOnTerminal = false, const std::vector<std::string>& extraEnv = {},
+         const std::string& outTo = "")
         : out_(root.Host("tool-" + std::to_string(++runs_) + ".out")),
           err_(root.Host("tool-" + std::to_string(runs_) + ".err")) {
         args.insert(args.begin(), REMOTE_TOOL_PATH);
@@ -106,8 +108,8 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 1, outTo.empty() ? out_.c_str() : outTo.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
         std::string terminal;
         if (errOnTerminal) {
             master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -303,17 +305,20 @@ TEST_F(RemoteTool, DevicesListsThePairedCamcorders) {
     Pair("112233445566", "CAMORA \"B\"", "COM9");
     Tool text(root_, {"devices"});
     ASSERT_EQ(text.Wait(), 0) << text.Diagnose();
-    EXPECT_NE(text.Out().find("CAMORA HD\tCOM8\n"), std::string::npos) << text.Out();
+    EXPECT_NE(text.Out().find("CAMORA HD\tCOM8\t0A:1B:2C:3D:4E:5F\n"), std::string::npos)
+        << text.Out();
     Tool json(root_, {"devices", "--json"});
     ASSERT_EQ(json.Wait(), 0) << json.Diagnose();
     const auto list = nlohmann::json::parse(json.Out());
     ASSERT_EQ(list.size(), 2u);
     std::vector<std::string> names;
     for (const auto& d : list) {
-        names.push_back(d.at("name").get<std::string>() + "@" + d.at("port").get<std::string>());
+        names.push_back(d.at("name").get<std::string>() + "@" + d.at("port").get<std::string>() +
+                        "@" + d.at("address").get<std::string>());
     }
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"CAMORA \"B\"@COM9", "CAMORA HD@COM8"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"CAMORA \"B\"@COM9@11:22:33:44:55:66",
+                                               "CAMORA HD@COM8@0A:1B:2C:3D:4E:5F"}));
     EXPECT_TRUE(cam_.ReceivedFrames().empty()) << "listing does not connect";
 }
 
@@ -329,12 +334,15 @@ TEST_F(RemoteTool, ConnectionErrorsHaveTheirOwnCodes) {
          [](RemoteTool& t) { t.Pair("112233445566", "OTHER CAM", "COM9"); },
          {"status"},
          3,
-         "choose one with --device NAME:\n  "},
+         "choose one with --device NAME, PORT or ADDRESS:\n"
+         "  CAMORA HD (COM8, 0A:1B:2C:3D:4E:5F): --device COM8\n"
+         "  OTHER CAM (COM9, 11:22:33:44:55:66): --device COM9"},
         {"no such name",
          [](RemoteTool&) {},
          {"status", "--device", "CAMORA SD"},
          3,
-         "no paired camcorder is named \"CAMORA SD\"; paired:\n  CAMORA HD (COM8)"},
+         "no paired camcorder is named \"CAMORA SD\" or has that port or address; paired:\n"
+         "  CAMORA HD (COM8, 0A:1B:2C:3D:4E:5F): --device COM8"},
         {"no Bluetooth",
          [](RemoteTool& t) { std::filesystem::remove_all(t.root_.Host("registry")); },
          {"status"},
@@ -365,6 +373,58 @@ TEST_F(RemoteTool, ConnectionErrorsHaveTheirOwnCodes) {
         std::filesystem::remove_all(root_.Host(kBt + "Device/112233445566"));
         ASSERT_TRUE(cam_.LinkAsDevice("COM8"));
     }
+}
+
+TEST_F(RemoteTool, TwoCamcordersOfOneNameAreReachedByPortOrAddress) {
+    Pair("112233445566", "CAMORA HD", "COM9");
+    sim::Camcorder second;
+    second.SetModePollInterval(100);
+    ASSERT_TRUE(second.Start());
+    ASSERT_TRUE(second.LinkAsDevice("COM9"));
+
+    const char* const both =
+        "  CAMORA HD (COM8, 0A:1B:2C:3D:4E:5F): --device COM8\n"
+        "  CAMORA HD (COM9, 11:22:33:44:55:66): --device COM9";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"status"},
+          std::vector<std::string>{"status", "--device", "CAMORA HD"}}) {
+        Tool t(root_, args);
+        EXPECT_EQ(t.Wait(), 3) << t.Diagnose();
+        EXPECT_NE(t.Err().find(both), std::string::npos) << t.Err();
+    }
+    Tool named(root_, {"status", "--device", "CAMORA HD"});
+    EXPECT_EQ(named.Wait(), 3);
+    EXPECT_NE(named.Err().find("2 paired camcorders are named \"CAMORA HD\"; choose one by its "
+                               "port or address:"),
+              std::string::npos)
+        << named.Err();
+
+    const struct {
+        const char* device;
+        const char* key;
+        sim::Camcorder* reached;
+        uint16_t code;
+    } cases[] = {
+        {"COM9", "pause", &second, 1},
+        {"11:22:33:44:55:66", "index", &second, 7},
+        {"112233445566", "play", &second, 4},
+        {"com8", "rewind", &cam_, 3},
+        {"0a:1b:2c:3d:4e:5f", "forward", &cam_, 5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.device);
+        cam_.ClearRecords();
+        second.ClearRecords();
+        Tool t(root_, {"press", c.key, "--device", c.device});
+        ASSERT_EQ(t.Wait(), 0) << t.Diagnose();
+        sim::Camcorder* other = c.reached == &cam_ ? &second : &cam_;
+        EXPECT_EQ(c.reached->Keys(), (std::vector<uint16_t>{c.code}));
+        EXPECT_TRUE(other->Keys().empty());
+    }
+    Tool list(root_, {"devices"});
+    ASSERT_EQ(list.Wait(), 0);
+    EXPECT_NE(list.Out().find("CAMORA HD\tCOM9\t11:22:33:44:55:66\n"), std::string::npos)
+        << list.Out();
 }
 
 TEST_F(RemoteTool, ASilentCameraTimesOut) {
@@ -562,6 +622,53 @@ TEST_F(RemoteTool, PressIsRefusedInQuickStartStandby) {
     EXPECT_TRUE(ReceivedWith(sim::CTP_CAMCMD).empty());
 }
 
+TEST_F(RemoteTool, SnapshotIsRefusedInVideoRecordingModeAsOnThePanel) {
+    const struct {
+        uint8_t mode;
+        int code;
+        size_t sent;
+    } cases[] = {{0, 7, 0}, {2, 0, 1}, {1, 0, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "mode " << int{c.mode});
+        cam_.SetMode(c.mode);
+        cam_.ClearRecords();
+        Tool t(root_, {"press", "snapshot"});
+        EXPECT_EQ(t.Wait(), c.code) << t.Diagnose();
+        EXPECT_EQ(ReceivedWith(sim::CTP_CAMCMD).size(), c.sent);
+        if (c.code == 7) {
+            EXPECT_NE(t.Err().find("camera in the wrong mode: video recording"), std::string::npos)
+                << t.Err();
+        }
+    }
+}
+
+// ---- standard output ------------------------------------------------------------
+
+TEST_F(RemoteTool, AStandardOutputThatCannotBeWrittenIsReportedWithNine) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"--help"},
+        {"devices"},
+        {"devices", "--json"},
+        {"status"},
+        {"status", "--json"},
+        {"status", "--watch"},
+        {"press", "record"},
+        {"liveview", "--frames", "3", "--mjpeg", "-"},
+        {"gps", "on", "--for", "20"},
+        {"gps", "off"},
+        {"stats", "--frames", "2", "--queries", "2"},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        Tool t(root_, args, false, {}, "/dev/full");
+        EXPECT_EQ(t.Wait(), 9) << t.Diagnose();
+        EXPECT_NE(t.Err().find("camora-remote: cannot write to standard output: No space left on "
+                               "device"),
+                  std::string::npos)
+            << t.Err();
+    }
+}
+
 // ---- liveview -----------------------------------------------------------------
 
 TEST_F(RemoteTool, LiveViewWritesJpegFilesAndEndsTheLiveView) {
@@ -618,6 +725,21 @@ TEST_F(RemoteTool, LiveViewIsRefusedInPlaybackAndForAFolderItCannotWrite) {
     EXPECT_NE(playback.Err().find("camera in the wrong mode: video playback"), std::string::npos)
         << playback.Err();
     EXPECT_TRUE(ReceivedWith(sim::CTP_IMAGE_CMD).empty());
+
+    // In quick-start standby the camera is busy, whatever its mode.
+    for (const uint8_t mode : {0, 2}) {
+        cam_.SetMode(mode);
+        cam_.SetOperationState(2);
+        Tool standby(root_, {"liveview", "--frames", "1", "--out", root_.Host("frames")});
+        EXPECT_EQ(standby.Wait(), 7) << standby.Diagnose();
+        EXPECT_NE(standby.Err().find("camera busy: it is in quick-start standby"),
+                  std::string::npos)
+            << standby.Err();
+        EXPECT_EQ(standby.Err().find("needs video recording mode"), std::string::npos)
+            << standby.Err();
+        EXPECT_TRUE(ReceivedWith(sim::CTP_IMAGE_CMD).empty());
+    }
+    cam_.SetOperationState(0);
 
     cam_.SetMode(0);
     root_.WriteFile("plain", "x");

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -86,7 +87,10 @@ int LinkLostEnd() {
 int WrongMode(RemoteSession& s, const char* command, const char* needs) {
     const CameraStateSnapshot st = Snapshot(s);
     if (st.operationState == 2) {
-        Complain("camera busy: it is in quick-start standby; %s needs %s", command, needs);
+        // Busy whatever its mode: naming a mode here would send the user
+        // to change a mode that may already be the right one.
+        Complain("camera busy: it is in quick-start standby; %s waits until it has left it",
+                 command);
     } else {
         Complain("camera in the wrong mode: %s (%s); %s needs %s", ModeName(st.mode),
                  OperationName(st.operationState), command, needs);
@@ -105,7 +109,7 @@ int Devices(RemoteSession& s, const RemoteOptions& o) {
     ExitCode code = kExitOk;
     if (!s.ListDevices(&devices, &code)) {
         if (o.json && code == kExitNoDevice) {
-            std::printf("[]\n");
+            Output("[]\n");
         }
         return code;
     }
@@ -113,12 +117,13 @@ int Devices(RemoteSession& s, const RemoteOptions& o) {
         std::string out = "[";
         for (size_t i = 0; i < devices.size(); ++i) {
             out += std::string(i == 0 ? "" : ",") + "{\"name\":" + JsonString(devices[i].name) +
-                   ",\"port\":" + JsonString(devices[i].port) + "}";
+                   ",\"port\":" + JsonString(devices[i].port) +
+                   ",\"address\":" + JsonString(devices[i].address) + "}";
         }
-        std::printf("%s]\n", out.c_str());
+        Output("%s]\n", out.c_str());
     } else {
         for (const PairedDevice& d : devices) {
-            std::printf("%s\t%s\n", d.name.c_str(), d.port.c_str());
+            Output("%s\t%s\t%s\n", d.name.c_str(), d.port.c_str(), d.address.c_str());
         }
     }
     return kExitOk;
@@ -136,8 +141,7 @@ StatusReport Report(RemoteSession& s, bool gpsDevice) {
 
 void PrintStatus(const StatusReport& r, bool json) {
     const std::string text = json ? FormatStatusJson(r) + "\n" : FormatStatusText(r);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    Output("%s", text.c_str());
 }
 
 int Status(RemoteSession& s, const RemoteOptions& o) {
@@ -156,7 +160,7 @@ int Status(RemoteSession& s, const RemoteOptions& o) {
         const StatusReport r = Report(s, gpsDevice);
         if (!printed || StatusChanged(last, r.state)) {
             if (printed && !o.json) {
-                std::printf("\n");
+                Output("\n");
             }
             PrintStatus(r, o.json);
             last = r.state;
@@ -168,7 +172,8 @@ int Status(RemoteSession& s, const RemoteOptions& o) {
     printed = true;
     s.StartModePolling();
     for (;;) {
-        const Wait w = s.PumpUntil([] { return false; });
+        // A watch whose output cannot be written has no one to tell.
+        const Wait w = s.PumpUntil([] { return OutputFailed(); });
         if (w == Wait::LinkLost) {
             if (s.HandleLinkLost(o.reconnect)) {
                 continue;
@@ -187,6 +192,11 @@ int Press(RemoteSession& s, const RemoteOptions& o) {
         static_cast<size_t>(std::find(names.begin(), names.end(), o.key) - names.begin());
     if (!s.State()->IsActionAllowed(ActionCommand)) {
         return WrongMode(s, "a key", "the camera out of quick-start standby");
+    }
+    // The panel draws the snapshot key blank in video recording mode and
+    // ignores it there.
+    if (kKeyButtons[index] == ui::res::kBmpSnapshot && Snapshot(s).mode == 0) {
+        return WrongMode(s, "snapshot", "still recording, video playback or still playback");
     }
     const CamCmdRecord record = CCamCmdController::MakeCommand(kKeyButtons[index]);
     AnswerLog& answers = s.Answers();
@@ -217,9 +227,9 @@ int Press(RemoteSession& s, const RemoteOptions& o) {
     }
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
     const uint64_t sent = s.Stats().Totals(3).sentFrames - sentBefore;
-    std::printf("%s: sent %llu time%s in %.0f ms, %zu answered; the last answer's status %u\n",
-                o.key.c_str(), static_cast<unsigned long long>(sent), sent == 1 ? "" : "s", ms,
-                answers.Count(3) - answeredBefore, answers.LastStatus(3));
+    Output("%s: sent %llu time%s in %.0f ms, %zu answered; the last answer's status %u\n",
+           o.key.c_str(), static_cast<unsigned long long>(sent), sent == 1 ? "" : "s", ms,
+           answers.Count(3) - answeredBefore, answers.LastStatus(3));
     return kExitOk;
 }
 
@@ -261,8 +271,13 @@ int LiveView(RemoteSession& s, const RemoteOptions& o) {
         ++taken;
         if (o.mjpeg) {
             const std::string part = MjpegPart(jpeg);
-            if (!WriteFd(1, part.data(), part.size())) {
-                result = kExitOk;  // the reader went away: the stream ends
+            const platform::sys::Outcome written =
+                platform::sys::WriteAll(1, part.data(), part.size());
+            if (written.Failed()) {
+                // A reader that went away only ends the stream; any other
+                // failure is reported at the end.
+                NoteOutputError(written.error);
+                result = written.error == EPIPE ? kExitOk : kExitNotWritable;
             }
         } else {
             char name[32];
@@ -380,7 +395,7 @@ int Capture(RemoteSession& s, const RemoteOptions& o) {
         s.Config()->SetPath(folder.c_str());
         s.Config()->Save();
     }
-    std::printf("%s\n", path.c_str());
+    Output("%s\n", path.c_str());
     std::fprintf(stderr, "%zu bytes saved as %s\n", image.size(), path.c_str());
     return kExitOk;
 }
@@ -408,7 +423,7 @@ int GpsOff(RemoteSession& s) {
         Complain("the camera refused GPS off (status %u)", status);
         return kExitFailed;
     }
-    std::printf("gps: off\n");
+    Output("gps: off\n");
     return kExitOk;
 }
 
@@ -437,18 +452,18 @@ int Gps(RemoteSession& s, const RemoteOptions& o) {
         Complain("the camera refused the GPS feed (status %u)", answers.LastStatus(2));
         return kExitWrongMode;
     }
-    std::printf("gps: on\n");
-    std::fflush(stdout);
+    Output("gps: on\n");
     const auto end = Clock::now() + std::chrono::seconds(o.forSeconds);
     size_t sentences = 0;
     for (;;) {
         const size_t seen = answers.Count(2);
-        w = s.PumpUntil(
-            [&] { return answers.Count(2) > seen || (o.forSeconds > 0 && Clock::now() >= end); });
-        if (w == Wait::Done && answers.Count(2) > seen) {
+        w = s.PumpUntil([&] {
+            return answers.Count(2) > seen || (o.forSeconds > 0 && Clock::now() >= end) ||
+                   OutputFailed();
+        });
+        if (w == Wait::Done && answers.Count(2) > seen && !OutputFailed()) {
             sentences += answers.Count(2) - seen;
-            std::printf("sentence %zu: status %u\n", sentences, answers.LastStatus(2));
-            std::fflush(stdout);
+            Output("sentence %zu: status %u\n", sentences, answers.LastStatus(2));
             if (Snapshot(s).gpsStatus == 0) {
                 Complain("the camera ended the GPS feed (status %u)", answers.LastStatus(2));
                 return kExitFailed;
@@ -472,7 +487,7 @@ int Gps(RemoteSession& s, const RemoteOptions& o) {
     if (w != Wait::Done) {
         return WaitFailed(s, w, "the camera's answer to GPS off");
     }
-    std::printf("gps: off after %zu sentence%s\n", sentences, sentences == 1 ? "" : "s");
+    Output("gps: off after %zu sentence%s\n", sentences, sentences == 1 ? "" : "s");
     return kExitOk;
 }
 
@@ -540,23 +555,23 @@ int Stats(RemoteSession& s, const RemoteOptions& o) {
         seconds = std::chrono::duration<double>(last - first).count();
     } else {
         const CameraStateSnapshot st = Snapshot(s);
-        std::printf("live view: not measured, the camera is in %s\n", ModeName(st.mode));
+        Output("live view: not measured, the camera is in %s\n", ModeName(st.mode));
     }
     if (frames > 1 && seconds > 0) {
-        std::printf(
+        Output(
             "live view: %d images in %.2f s: %.2f images/s, %.1f kB/s payload, "
             "%.0f bytes per image\n",
             frames, seconds, (frames - 1) / seconds, bytesAfterFirst / seconds / 1000.0,
             static_cast<double>(bytesAll) / frames);
     }
-    std::printf("round trips (request written to answer read):\n");
+    Output("round trips (request written to answer read):\n");
     for (int channel = 1; channel <= 4; ++channel) {
         const LinkStats::Summary r = s.Stats().RoundTrips(channel);
         if (r.samples == 0) {
-            std::printf("  channel %d: no exchanges\n", channel);
+            Output("  channel %d: no exchanges\n", channel);
         } else {
-            std::printf("  channel %d: %zu exchanges, median %.1f ms, p99 %.1f ms\n", channel,
-                        r.samples, r.medianMs, r.p99Ms);
+            Output("  channel %d: %zu exchanges, median %.1f ms, p99 %.1f ms\n", channel, r.samples,
+                   r.medianMs, r.p99Ms);
         }
     }
     if (o.linkRate > 0 && frames > 1) {
@@ -570,7 +585,7 @@ int Stats(RemoteSession& s, const RemoteOptions& o) {
         const double exchanges =
             static_cast<double>(atLast.sentFrames - atFirst.sentFrames) / images;
         const double perImage = bytes / o.linkRate + exchanges * 2 * o.linkLatencyMs / 1000.0;
-        std::printf(
+        Output(
             "stop-and-wait bound at %d B/s and %d ms (%.1f exchanges, %.0f bytes per image): "
             "%.2f images/s, %.1f kB/s payload\n",
             o.linkRate, o.linkLatencyMs, exchanges, bytes, 1 / perImage,
@@ -625,8 +640,8 @@ int main(int argc, char** argv) {
     }
     const RemoteOptions& o = *parsed.options;
     if (o.help) {
-        std::fputs(UsageText(o.command).c_str(), stdout);
-        return kExitOk;
+        Output("%s", UsageText(o.command).c_str());
+        Finish(kExitOk);
     }
     Finish(Run(o));
 }

@@ -17,12 +17,13 @@ const char* const kExitCodes =
     "   6  connection timed out: the camcorder did not answer\n"
     "   7  camera busy or in the wrong mode for the command\n"
     "   8  link lost (without --reconnect)\n"
-    "   9  file or folder not writable\n"
+    "   9  file, folder or standard output not writable\n"
     "  10  the camcorder's link is held by another program (CamoraController)\n";
 
 const char* const kCommon =
     "Options of every command:\n"
-    "  --device NAME   the paired camcorder to use (default: the only one)\n"
+    "  --device NAME   the paired camcorder to use, by name, port (COM9) or Bluetooth\n"
+    "                  address (default: the only one)\n"
     "  --help          this text\n";
 
 struct Command {
@@ -46,7 +47,7 @@ const Command kCommands[] = {
      "Presses one of the panel's keys: record, pause, zoom-t, zoom-w, rewind,\n"
      "play, forward, index, snapshot. Without --hold the key is let go once the\n"
      "camera has answered it; with --hold it is held (sent again and again) for MS\n"
-     "milliseconds.\n"},
+     "milliseconds. As on the panel, snapshot is refused in video recording mode.\n"},
     {"liveview", Subcommand::LiveView,
      "usage: camora-remote liveview [--frames N] [--out DIR | --mjpeg -] [--reconnect]\n"
      "Runs the live view (video recording mode) until N images have come, or until\n"
@@ -72,7 +73,8 @@ const Command kCommands[] = {
      "Measures the live link: live view for N images (default 20) for images/s and\n"
      "payload kB/s, and N mode queries (default 20); prints the round trip of the\n"
      "exchanges, median and 99th percentile, per channel. With the link's rate and\n"
-     "latency it also prints the stop-and-wait bound for the same images.\n"},
+     "latency (both needed) it also prints the stop-and-wait bound for the same\n"
+     "images.\n"},
 };
 
 bool ParseInt(const std::string& text, int low, int high, int* out) {
@@ -140,6 +142,8 @@ ParseResult ParseRemoteOptions(const std::vector<std::string>& args) {
     o.command = found->command;
     std::vector<std::string> positional;
     bool outGiven = false;
+    bool rateGiven = false;
+    bool latencyGiven = false;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         // Options with a value take the next word.
@@ -199,8 +203,10 @@ ParseResult ParseRemoteOptions(const std::vector<std::string>& args) {
             ok = number(1, 100000, &o.queries);
         } else if (a == "--link-rate" && c == Subcommand::Stats) {
             ok = number(1, 100000000, &o.linkRate);
+            rateGiven = true;
         } else if (a == "--link-latency" && c == Subcommand::Stats) {
             ok = number(0, 60000, &o.linkLatencyMs);
+            latencyGiven = true;
         } else if (a.starts_with("-")) {
             result.error = "unknown option " + a + " for " + found->name;
             ok = false;
@@ -226,7 +232,10 @@ ParseResult ParseRemoteOptions(const std::vector<std::string>& args) {
         }
         const auto& keys = KeyNames();
         if (std::find(keys.begin(), keys.end(), positional[0]) == keys.end()) {
-            result.error = "no key named '" + positional[0] + "'";
+            result.error = "no key named '" + positional[0] + "'; the keys:";
+            for (size_t k = 0; k < keys.size(); ++k) {
+                result.error += (k == 0 ? " " : ", ") + keys[k];
+            }
             return result;
         }
         o.key = positional[0];
@@ -252,8 +261,9 @@ ParseResult ParseRemoteOptions(const std::vector<std::string>& args) {
         result.error = "--reconnect goes with --watch";
         return result;
     }
-    if (c == Subcommand::Stats && o.linkRate == 0 && o.linkLatencyMs != 0) {
-        result.error = "--link-latency goes with --link-rate";
+    // A bound with a latency silently taken as 0 ms would look right and be wrong.
+    if (c == Subcommand::Stats && rateGiven != latencyGiven) {
+        result.error = "--link-rate and --link-latency go together";
         return result;
     }
     if (c == Subcommand::Stats && o.frames == 0) {

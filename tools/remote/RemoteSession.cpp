@@ -3,9 +3,14 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 #include <mutex>
 #include <thread>
 
@@ -69,6 +74,42 @@ std::string Text(uint32_t id) {
     return Narrow(ui::ResourceString(id));
 }
 
+// Upper case, without separators: how addresses and ports are compared.
+std::string Folded(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c != ':' && c != '-') {
+            out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+    }
+    return out;
+}
+
+// The registry keys an address as twelve hex digits, the link library as
+// text with colons: both are shown as 0A:1B:2C:3D:4E:5F.
+std::string AddressText(const std::string& address) {
+    const std::string folded = Folded(address);
+    if (folded.size() != 12 ||
+        !std::all_of(folded.begin(), folded.end(), [](char c) { return std::isxdigit(c); })) {
+        return address;
+    }
+    std::string out;
+    for (size_t i = 0; i < folded.size(); i += 2) {
+        out += (i == 0 ? "" : ":") + folded.substr(i, 2);
+    }
+    return out;
+}
+
+// One line per device with what to type for it.
+std::string DeviceLines(const std::vector<PairedDevice>& devices) {
+    std::string lines;
+    for (const PairedDevice& d : devices) {
+        lines += "\n  " + d.name + " (" + d.port + (d.address.empty() ? "" : ", " + d.address) +
+                 "): --device " + d.port;
+    }
+    return lines;
+}
+
 template <typename Source>
 class SourceOf : public DeviceSource {
 public:
@@ -84,14 +125,14 @@ public:
             source_->GetDevice(i, name, port);
             // The device list screen offers only entries with both.
             if (!name.empty() && !port.empty()) {
-                devices.push_back({Narrow(name), Narrow(port)});
+                std::u16string address;
+                source_->GetDeviceAddress(i, address);
+                devices.push_back({Narrow(name), Narrow(port), AddressText(Narrow(address)), i});
             }
         }
         return devices;
     }
-    void Select(const std::string& name) override {
-        source_->SelectDevice(platform::Utf8ToUtf16(name));
-    }
+    void Select(const PairedDevice& device) override { source_->SelectEntry(device.index); }
     std::string SelectedName() override {
         std::u16string name;
         source_->GetSelectedName(name);
@@ -115,6 +156,44 @@ private:
 
 }  // namespace
 
+const PairedDevice* ChooseDevice(const std::vector<PairedDevice>& devices,
+                                 const std::string& wanted, std::string* error) {
+    if (wanted.empty()) {
+        if (devices.size() == 1) {
+            return &devices.front();
+        }
+        *error = std::to_string(devices.size()) +
+                 " camcorders are paired; choose one with --device NAME, PORT or ADDRESS:" +
+                 DeviceLines(devices);
+        return nullptr;
+    }
+    // A port or an address names one device; a name may name several.
+    const std::string folded = Folded(wanted);
+    for (const PairedDevice& d : devices) {
+        if (Folded(d.port) == folded || (!d.address.empty() && Folded(d.address) == folded)) {
+            return &d;
+        }
+    }
+    std::vector<PairedDevice> named;
+    std::copy_if(devices.begin(), devices.end(), std::back_inserter(named),
+                 [&](const PairedDevice& d) { return d.name == wanted; });
+    if (named.size() == 1) {
+        for (const PairedDevice& d : devices) {
+            if (d.index == named.front().index) {
+                return &d;
+            }
+        }
+    }
+    if (named.empty()) {
+        *error = "no paired camcorder is named \"" + wanted +
+                 "\" or has that port or address; paired:" + DeviceLines(devices);
+    } else {
+        *error = std::to_string(named.size()) + " paired camcorders are named \"" + wanted +
+                 "\"; choose one by its port or address:" + DeviceLines(named);
+    }
+    return nullptr;
+}
+
 void Complain(const char* format, ...) {
     std::lock_guard hold(g_printLock);
     std::fflush(stdout);
@@ -127,10 +206,45 @@ void Complain(const char* format, ...) {
     std::fflush(stderr);
 }
 
+namespace {
+std::atomic<int> g_outputError{0};
+}  // namespace
+
+void NoteOutputError(int error) {
+    int none = 0;
+    g_outputError.compare_exchange_strong(none, error == 0 ? EIO : error);
+}
+
+bool OutputFailed() {
+    return g_outputError.load() != 0;
+}
+
+void Output(const char* format, ...) {
+    std::lock_guard hold(g_printLock);
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        NoteOutputError(errno);
+        std::clearerr(stdout);
+    }
+}
+
 void Finish(int code) {
     {
         std::lock_guard hold(g_printLock);
-        std::fflush(stdout);
+        if (std::fflush(stdout) != 0) {
+            NoteOutputError(errno);
+        }
+    }
+    const int error = g_outputError.load();
+    if (error != 0 && error != EPIPE) {
+        Complain("cannot write to standard output: %s", std::strerror(error));
+        code = code == kExitOk ? kExitNotWritable : code;
+    }
+    {
+        std::lock_guard hold(g_printLock);
         std::fflush(stderr);
     }
     std::_Exit(code);
@@ -259,21 +373,10 @@ ExitCode RemoteSession::Connect(const std::string& deviceName) {
     if (!ListDevices(&devices, &code)) {
         return code;
     }
-    std::string names;
-    for (const PairedDevice& d : devices) {
-        names += "\n  " + d.name + " (" + d.port + ")";
-    }
-    std::string chosen = deviceName;
-    if (chosen.empty()) {
-        if (devices.size() > 1) {
-            Complain("%zu camcorders are paired; choose one with --device NAME:%s", devices.size(),
-                     names.c_str());
-            return kExitNoDevice;
-        }
-        chosen = devices.front().name;
-    } else if (std::none_of(devices.begin(), devices.end(),
-                            [&](const PairedDevice& d) { return d.name == chosen; })) {
-        Complain("no paired camcorder is named \"%s\"; paired:%s", chosen.c_str(), names.c_str());
+    std::string error;
+    const PairedDevice* chosen = ChooseDevice(devices, deviceName, &error);
+    if (chosen == nullptr) {
+        Complain("%s", error.c_str());
         return kExitNoDevice;
     }
     switch (lock_.TryTake("camora-remote")) {
@@ -287,7 +390,7 @@ ExitCode RemoteSession::Connect(const std::string& deviceName) {
             Complain("cannot take the link lock: %s", lock_.Error().c_str());
             return kExitFailed;
     }
-    source_->Select(chosen);
+    source_->Select(*chosen);
     device_ = source_->SelectedName();
     return ConnectSelected(false);
 }

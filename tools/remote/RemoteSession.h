@@ -35,7 +35,16 @@ namespace remote {
 struct PairedDevice {
     std::string name;
     std::string port;
+    std::string address;  // as 0A:1B:2C:3D:4E:5F
+    int index = -1;       // its entry in the device source's directory
 };
+
+// Which of `devices` the --device text names: a port (COM9, letter case
+// aside), a Bluetooth address (with or without colons, letter case aside)
+// or a name, which must then be unique. Null with the complaint in `error`;
+// `wanted` empty: the only device.
+const PairedDevice* ChooseDevice(const std::vector<PairedDevice>& devices,
+                                 const std::string& wanted, std::string* error);
 
 // The device source start-up chooses: the link library or the registry.
 class DeviceSource {
@@ -44,7 +53,8 @@ public:
     virtual const char* Kind() const = 0;
     virtual int IsAvailable() = 0;
     virtual std::vector<PairedDevice> Enumerate() = 0;
-    virtual void Select(const std::string& name) = 0;
+    // Selects that very entry, even the second of two devices of one name.
+    virtual void Select(const PairedDevice& device) = 0;
     virtual std::string SelectedName() = 0;
     // Opens the selected device's port: the new handle, or null when none opened.
     virtual platform::PortHandle OpenPort() = 0;
@@ -159,6 +169,14 @@ private:
 
 // Diagnostics on standard error, prefixed with the tool's name.
 [[gnu::format(printf, 1, 2)]] void Complain(const char* format, ...);
+// Results on standard output, flushed at once. A failed write is kept (the
+// first one's error) and reported by Finish, which then ends with 9; a
+// reader that went away (a closed pipe) only ends the output.
+[[gnu::format(printf, 1, 2)]] void Output(const char* format, ...);
+// Notes the error of a write to standard output made otherwise.
+void NoteOutputError(int error);
+// True once a write to standard output has failed.
+bool OutputFailed();
 // Ends the process at once, after flushing: the controllers' threads never
 // stop, and what they use must not be destroyed under them.
 [[noreturn]] void Finish(int code);

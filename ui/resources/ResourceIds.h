@@ -41,6 +41,8 @@ inline constexpr uint32_t kStrVersionNumber = 135;
 inline constexpr uint32_t kStrProductLine = 136;
 // Shown when camora-remote holds the camcorder's link at start-up.
 inline constexpr uint32_t kStrLinkInUse = 137;
+// Shown once per run when the GPS button is pressed with no position source.
+inline constexpr uint32_t kStrNoGpsSource = 138;
 inline constexpr uint32_t kStrEnableBluetooth = 1044;
 
 // Dialog templates.

@@ -39,6 +39,7 @@ constexpr std::pair<uint32_t, std::u16string_view> kStrings[] = {
     {135, u"1.10"},
     {136, u"Camora Controller for Windows Mobile"},
     {137, u"THE CAMCORDER IS IN USE BY ANOTHER PROGRAM"},
+    {138, u"NO GPS POSITION SOURCE"},
     {1044, u"SELECT \u201cBLUETOOTH\u201d FROM THE \r\nCAMORA MENU AND TURN ON \r\nTHE SMARTPHONE"},
 };
 
