@@ -2,15 +2,15 @@
 
 #include <new>
 
-#include "app/AppRegistry.h"
-#include "app/CameraState.h"
-#include "app/ConfigStore.h"
 #include "app/LinkLost.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
 #include "controllers/CaptureContller.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
+#include "core/AppRegistry.h"
+#include "core/CameraState.h"
+#include "core/ConfigStore.h"
 #include "ctp/CtpEngine.h"
 #include "link/Bluetooth.h"
 #include "link/LinkLoader.h"

@@ -3,4 +3,4 @@
 // program's other resource numbers.
 #pragma once
 
-#include "ui/resources/ResourceIds.h"
+#include "resources/ResourceIds.h"

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <utility>
 
-#include "app/AppRegistry.h"
+#include "core/AppRegistry.h"
 #include "ctp/ByteOrder.h"
 #include "ctp/CtpDataFactory.h"
 

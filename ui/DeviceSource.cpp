@@ -1,6 +1,6 @@
 #include "ui/DeviceSource.h"
 
-#include "app/AppRegistry.h"
+#include "core/AppRegistry.h"
 #include "link/Bluetooth.h"
 #include "link/LinkLoader.h"
 

@@ -5,7 +5,7 @@
 #include <new>
 #include <span>
 
-#include "app/AppRegistry.h"
+#include "core/AppRegistry.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/ui/WindowMessages.h"
 #include "ui/MainScreenLayout.h"

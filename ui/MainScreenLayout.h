@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "ui/resources/ResourceIds.h"
+#include "resources/ResourceIds.h"
 
 namespace ui {
 

@@ -1,13 +1,13 @@
 #include "ui/PanelRequests.h"
 
-#include "app/AppRegistry.h"
-#include "app/CloseConfirmWorker.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
 #include "controllers/CaptureContller.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
+#include "core/AppRegistry.h"
 #include "ui/BackgroundDialog.h"
+#include "ui/CloseConfirmWorker.h"
 
 void ProgramPanelRequests::KeyDown(int buttonId) {
     if (AppRegistry.commandController != nullptr) {

@@ -13,7 +13,7 @@
 #include "ctp/CtpDataFactory.h"
 #include "platform/sys/Syscall.h"
 #include "platform/ui/WindowMessages.h"
-#include "ui/resources/ResourceIds.h"
+#include "resources/ResourceIds.h"
 
 namespace controllersbench {
 namespace {

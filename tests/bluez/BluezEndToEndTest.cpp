@@ -6,11 +6,11 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "app/CameraState.h"
-#include "app/ConfigStore.h"
 #include "controllers/CamModeController.h"
 #include "controllers/ControllerMessages.h"
 #include "controllers/MonitorController.h"
+#include "core/CameraState.h"
+#include "core/ConfigStore.h"
 #include "ctp/CtpEngine.h"
 #include "link/LinkLoader.h"
 #include "platform/library/Library.h"

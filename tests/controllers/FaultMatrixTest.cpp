@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "app/AppRegistry.h"
 #include "app/LinkLost.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
 #include "controllers/ControllerMessages.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
+#include "core/AppRegistry.h"
 #include "ctp/CtpOpcodes.h"
 #include "platform/gps/Gps.h"
 #include "platform/kernel/Kernel.h"

@@ -30,10 +30,10 @@
 #include "platform/kernel/Kernel.h"
 #include "platform/text/Text.h"
 #include "platform/ui/FileDialog.h"
+#include "resources/Dialogs.h"
 #include "tests/controllers/ControllerFixture.h"
 #include "tests/support/PumpUntil.h"
 #include "ui/CaptureScreenSet.h"
-#include "ui/resources/Dialogs.h"
 
 namespace controllertest {
 namespace {

@@ -6,8 +6,8 @@
 #include "controllers/CaptureContller.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/WindowMessages.h"
+#include "resources/ResourceIds.h"
 #include "tools/remote/RemoteSession.h"
-#include "ui/resources/ResourceIds.h"
 
 namespace remote {
 

@@ -1,4 +1,4 @@
-#include "app/CameraState.h"
+#include "core/CameraState.h"
 
 #include <stdexcept>
 

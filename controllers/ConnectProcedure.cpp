@@ -1,11 +1,11 @@
-#include "app/ConnectProcedure.h"
+#include "controllers/ConnectProcedure.h"
 
-#include "app/AppRegistry.h"
 #include "controllers/CamModeController.h"
+#include "core/AppRegistry.h"
 #include "ctp/CtpEngine.h"
 #include "link/Bluetooth.h"
 #include "link/LinkLoader.h"
-#include "ui/resources/ResourceIds.h"
+#include "resources/ResourceIds.h"
 
 namespace app {
 
