@@ -32,7 +32,6 @@
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
 #include "controllers/ConnectProcedure.h"
-#include "controllers/ControllerMessages.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
 #include "core/AppRegistry.h"

@@ -5,9 +5,9 @@
 #include "bench/controllers/ControllersBench.h"
 #include "controllers/CaptureContller.h"
 #include "controllers/CaptureScreens.h"
-#include "controllers/ControllerMessages.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/WindowMessages.h"
+#include "resources/ResourceIds.h"
 
 namespace controllersbench {
 namespace {

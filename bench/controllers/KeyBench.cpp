@@ -8,7 +8,6 @@
 #include "bench/controllers/ControllersBench.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
-#include "controllers/ControllerMessages.h"
 #include "controllers/MonitorController.h"
 #include "ctp/CtpDataFactory.h"
 #include "platform/sys/Syscall.h"

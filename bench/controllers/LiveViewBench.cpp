@@ -3,9 +3,9 @@
 #include <cstdlib>
 
 #include "bench/controllers/ControllersBench.h"
-#include "controllers/ControllerMessages.h"
 #include "controllers/MonitorController.h"
 #include "platform/ui/WindowMessages.h"
+#include "resources/ResourceIds.h"
 
 namespace controllersbench {
 

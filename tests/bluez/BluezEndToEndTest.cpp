@@ -7,7 +7,6 @@
 #include <cstdlib>
 
 #include "controllers/CamModeController.h"
-#include "controllers/ControllerMessages.h"
 #include "controllers/MonitorController.h"
 #include "core/CameraState.h"
 #include "core/ConfigStore.h"
@@ -15,6 +14,7 @@
 #include "link/LinkLoader.h"
 #include "platform/library/Library.h"
 #include "platform/ui/WindowMessages.h"
+#include "resources/ResourceIds.h"
 #include "sim/Camcorder.h"
 #include "tests/bluez/BluezFixture.h"
 #include "tests/support/PumpUntil.h"

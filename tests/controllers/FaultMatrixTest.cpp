@@ -14,7 +14,6 @@
 #include "app/LinkLost.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
-#include "controllers/ControllerMessages.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
 #include "core/AppRegistry.h"
@@ -23,6 +22,7 @@
 #include "platform/kernel/Kernel.h"
 #include "platform/text/Text.h"
 #include "platform/ui/MessageBox.h"
+#include "resources/ResourceIds.h"
 #include "tests/controllers/ControllerFixture.h"
 
 namespace controllertest {

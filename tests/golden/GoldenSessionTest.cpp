@@ -19,7 +19,6 @@
 
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
-#include "controllers/ControllerMessages.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
 #include "core/CameraState.h"
