@@ -73,18 +73,18 @@ void CCameraState::SetCaptureActive(int32_t value) {
 bool CCameraState::IsActionAllowed(int type) {
     platform::MutexLock hold(*lock_);
     const uint16_t mode = values_.mode;
-    const bool quickStart = values_.operationState == 2;
+    const bool quickStart = values_.operationState == kStateQuickStartStandby;
     switch (type) {
         case ActionGps:
-            return (mode == 0 || mode == 2) && !quickStart;
+            return (mode == kModeVideoRecord || mode == kModeStillRecord) && !quickStart;
         case ActionCommand:
             return !quickStart;
         case ActionAlways:
             return true;
         case ActionCapture:
-            return (mode == 1 || mode == 3) && !quickStart;
+            return IsPlaybackMode(mode) && !quickStart;
         case ActionMonitor:
-            return values_.captureActive == 0 && mode == 0 && !quickStart;
+            return values_.captureActive == 0 && mode == kModeVideoRecord && !quickStart;
         default:
             return false;
     }
@@ -94,7 +94,10 @@ bool CCameraState::IsPanelLocked() {
     platform::MutexLock hold(*lock_);
     const uint16_t mode = values_.mode;
     const uint16_t state = values_.operationState;
-    return (mode == 0 && state == 2) || ((mode == 1 || mode == 2 || mode == 3) && state == 1);
+    return (mode == kModeVideoRecord && state == kStateQuickStartStandby) ||
+           ((mode == kModeVideoPlayback || mode == kModeStillRecord ||
+             mode == kModeStillPlayback) &&
+            state == kStateShooting);
 }
 
 bool CCameraState::IsRecordingModeNotBusy() {
@@ -102,5 +105,5 @@ bool CCameraState::IsRecordingModeNotBusy() {
         return false;
     }
     platform::MutexLock hold(*lock_);
-    return values_.mode != 1 && values_.mode != 3;
+    return !IsPlaybackMode(values_.mode);
 }
