@@ -78,10 +78,10 @@ public:
     void QueueGpsSentenceStatuses(const std::vector<uint16_t>& statuses);
     bool GpsFeedOn() const { return gpsFeedOn_; }
 
-    void set_jpegQuality(int quality) { jpegQuality_ = quality; }
-    void set_stillFormat(const StillFormat& format) { stillFormat_ = format; }
+    void SetJpegQuality(int quality) { jpegQuality_ = quality; }
+    void SetStillFormat(const StillFormat& format) { stillFormat_ = format; }
     // The time the pictures show; empty: the wall clock.
-    void set_clockText(std::string text) { clockText_ = std::move(text); }
+    void SetClockText(std::string text) { clockText_ = std::move(text); }
 
     // What the camera was told, in arrival order.
     const std::vector<uint16_t>& Keys() const { return keys_; }

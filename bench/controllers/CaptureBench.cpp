@@ -2,7 +2,7 @@
 // by a plain request/response loop.
 #include <algorithm>
 
-#include "bench/controllers/ControllersBench.h"
+#include "bench/controllers/ControllersBenchSupport.h"
 #include "controllers/CaptureContller.h"
 #include "controllers/CaptureScreens.h"
 #include "platform/ui/Dialog.h"

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <new>
 
-#include "bench/controllers/ControllersBench.h"
+#include "bench/controllers/ControllersBenchSupport.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
 #include "controllers/MonitorController.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "bench/controllers/ControllersBench.h"
+#include "bench/controllers/ControllersBenchSupport.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
 #include "controllers/MonitorController.h"

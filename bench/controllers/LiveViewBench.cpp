@@ -2,7 +2,7 @@
 // plain request/response loop.
 #include <cstdlib>
 
-#include "bench/controllers/ControllersBench.h"
+#include "bench/controllers/ControllersBenchSupport.h"
 #include "controllers/MonitorController.h"
 #include "platform/ui/WindowMessages.h"
 #include "resources/ResourceIds.h"

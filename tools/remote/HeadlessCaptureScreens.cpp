@@ -1,4 +1,4 @@
-#include "tools/remote/CaptureScreens.h"
+#include "tools/remote/HeadlessCaptureScreens.h"
 
 #include <cstdio>
 #include <string>
