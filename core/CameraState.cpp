@@ -8,15 +8,14 @@ CCameraState* CCameraState::GetInstance() {
     return instance;
 }
 
-CCameraState::CCameraState() : lock_(platform::Mutex::Create()) {
-    if (!lock_) {
+CCameraState::CCameraState() {
+    if (!values_.Create()) {
         throw std::runtime_error("Camera State Lock Error.");
     }
 }
 
 void CCameraState::GetSnapshot(CameraStateSnapshot* snapshot) {
-    platform::MutexLock hold(*lock_);
-    *snapshot = values_;
+    *snapshot = values_.Get();
 }
 
 void CCameraState::SetBounded(uint16_t CameraStateSnapshot::*field, uint32_t value,
@@ -25,13 +24,13 @@ void CCameraState::SetBounded(uint16_t CameraStateSnapshot::*field, uint32_t val
     if (value >= bound) {
         return;
     }
-    platform::MutexLock hold(*lock_);
-    values_.*field = static_cast<uint16_t>(value);
+    values_.With([&](CameraStateSnapshot& v) { v.*field = static_cast<uint16_t>(value); });
 }
 
 void CCameraState::SetLow16(uint16_t CameraStateSnapshot::*field, int32_t value) {
-    platform::MutexLock hold(*lock_);
-    values_.*field = static_cast<uint16_t>(static_cast<uint32_t>(value));
+    values_.With([&](CameraStateSnapshot& v) {
+        v.*field = static_cast<uint16_t>(static_cast<uint32_t>(value));
+    });
 }
 
 void CCameraState::SetMode(uint32_t value) {
@@ -71,9 +70,9 @@ void CCameraState::SetCaptureActive(int32_t value) {
 }
 
 bool CCameraState::IsActionAllowed(int type) {
-    platform::MutexLock hold(*lock_);
-    const uint16_t mode = values_.mode;
-    const bool quickStart = values_.operationState == kStateQuickStartStandby;
+    const CameraStateSnapshot values = values_.Get();
+    const uint16_t mode = values.mode;
+    const bool quickStart = values.operationState == kStateQuickStartStandby;
     switch (type) {
         case ActionGps:
             return (mode == kModeVideoRecord || mode == kModeStillRecord) && !quickStart;
@@ -84,16 +83,16 @@ bool CCameraState::IsActionAllowed(int type) {
         case ActionCapture:
             return IsPlaybackMode(mode) && !quickStart;
         case ActionMonitor:
-            return values_.captureActive == 0 && mode == kModeVideoRecord && !quickStart;
+            return values.captureActive == 0 && mode == kModeVideoRecord && !quickStart;
         default:
             return false;
     }
 }
 
 bool CCameraState::IsPanelLocked() {
-    platform::MutexLock hold(*lock_);
-    const uint16_t mode = values_.mode;
-    const uint16_t state = values_.operationState;
+    const CameraStateSnapshot values = values_.Get();
+    const uint16_t mode = values.mode;
+    const uint16_t state = values.operationState;
     return (mode == kModeVideoRecord && state == kStateQuickStartStandby) ||
            ((mode == kModeVideoPlayback || mode == kModeStillRecord ||
              mode == kModeStillPlayback) &&
@@ -104,6 +103,5 @@ bool CCameraState::IsRecordingModeNotBusy() {
     if (IsPanelLocked()) {
         return false;
     }
-    platform::MutexLock hold(*lock_);
-    return !IsPlaybackMode(values_.mode);
+    return !IsPlaybackMode(values_.Get().mode);
 }

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/kernel/Kernel.h"
+#include "platform/kernel/Protected.h"
 
 // Kinds of request asked about with CCameraState::IsActionAllowed.
 enum CameraAction : int {
@@ -83,6 +83,5 @@ private:
     void SetBounded(uint16_t CameraStateSnapshot::*field, uint32_t value, uint32_t bound);
     void SetLow16(uint16_t CameraStateSnapshot::*field, int32_t value);
 
-    std::unique_ptr<platform::Mutex> lock_;  // guards values_
-    CameraStateSnapshot values_{};
+    platform::Protected<CameraStateSnapshot> values_;
 };
