@@ -2,17 +2,18 @@
 
 #include <new>
 
-#include "app/AppRegistry.h"
-#include "app/CameraState.h"
-#include "app/ConfigStore.h"
 #include "app/LinkLost.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
 #include "controllers/CaptureContller.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
+#include "core/AppRegistry.h"
+#include "core/CameraState.h"
+#include "core/ConfigStore.h"
 #include "ctp/CtpEngine.h"
 #include "link/Bluetooth.h"
+#include "link/DeviceSource.h"
 #include "link/LinkLoader.h"
 #include "platform/kernel/Kernel.h"
 #include "ui/BackgroundDialog.h"
@@ -97,11 +98,12 @@ int CApplication::ConnectLoop() {
     AppRegistry.connectScreen->Init(instance, &DeviceConnectProcedure);
     for (;;) {
         // Each pass lists the devices afresh, so pairings made meanwhile show.
-        if (AppRegistry.linkLoader != nullptr) {
-            AppRegistry.linkLoader->EnumerateDevices();
-        } else if (AppRegistry.bluetooth != nullptr) {
-            AppRegistry.bluetooth->EnumerateDevices();
-        }
+        WithDeviceSource(
+            [](auto& source) {
+                source.EnumerateDevices();
+                return 0;
+            },
+            0);
         if (AppRegistry.selectScreen->DoModal() == 1 && AppRegistry.connectScreen->DoModal() == 1) {
             return 1;
         }

@@ -6,7 +6,7 @@
 #include "platform/fs/InstanceLock.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/MessageBox.h"
-#include "ui/resources/ResourceIds.h"
+#include "resources/ResourceIds.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 #include "app/LinkLost.h"
 
-#include "app/AppRegistry.h"
+#include "core/AppRegistry.h"
 #include "ctp/CtpEngine.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/ui/MessageBox.h"
-#include "ui/resources/ResourceIds.h"
-#include "ui/resources/Strings.h"
+#include "resources/ResourceIds.h"
+#include "resources/Strings.h"
 
 namespace app {
 

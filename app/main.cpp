@@ -3,7 +3,7 @@
 // program's entry with its resource module; the program takes no arguments.
 #include "app/EntryPoint.h"
 #include "platform/ui/Application.h"
-#include "ui/resources/Dialogs.h"
+#include "resources/Dialogs.h"
 
 int main(int argc, char** argv) {
     return platform::RunApplication(argc, argv, ui::ProgramModule(), &AppEntryPoint);

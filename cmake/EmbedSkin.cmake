@@ -1,5 +1,5 @@
 # Writes OUTPUT, a C++ source holding every PNG of SKIN_DIR (named <id>.png) as
-# a byte array, with the lookup that ui/resources/SkinBitmaps.h declares. Run at
+# a byte array, with the lookup that resources/SkinBitmaps.h declares. Run at
 # build time so that a regenerated skin is picked up without editing CMake.
 file(GLOB pngs RELATIVE "${SKIN_DIR}" "${SKIN_DIR}/*.png")
 set(ids "")
@@ -12,8 +12,8 @@ foreach(png ${pngs})
 endforeach()
 list(SORT ids COMPARE NATURAL)
 
-set(body "// Generated from ui/resources/skin by cmake/EmbedSkin.cmake; do not edit.\n")
-string(APPEND body "#include \"ui/resources/SkinBitmaps.h\"\n\n#include <array>\n\n")
+set(body "// Generated from resources/skin by cmake/EmbedSkin.cmake; do not edit.\n")
+string(APPEND body "#include \"resources/SkinBitmaps.h\"\n\n#include <array>\n\n")
 string(APPEND body "namespace ui {\nnamespace {\n\n")
 set(table "")
 set(idlist "")

@@ -60,9 +60,9 @@ endif()
 set(CAMORA_RELEASE_DATE ${year}-${month}-${day})
 
 # The version screen shows the version from the string table; it must agree.
-file(STRINGS ${PROJECT_SOURCE_DIR}/ui/resources/Strings.cpp version_string REGEX "\\{135, u\"")
+file(STRINGS ${PROJECT_SOURCE_DIR}/resources/Strings.cpp version_string REGEX "\\{135, u\"")
 if(version_string AND NOT version_string MATCHES "u\"${PROJECT_VERSION}\"")
-    message(FATAL_ERROR "ui/resources/Strings.cpp: string 135 is not the version ${PROJECT_VERSION}")
+    message(FATAL_ERROR "resources/Strings.cpp: string 135 is not the version ${PROJECT_VERSION}")
 endif()
 
 # Generated files: the metainfo and manual pages with version and date, and the
@@ -122,7 +122,7 @@ install(FILES ${CAMORA_PACKAGING_DIR}/${CAMORA_APP_ID}.desktop DESTINATION share
         COMPONENT controller)
 install(FILES ${CAMORA_STAGE_DIR}/${CAMORA_APP_ID}.metainfo.xml DESTINATION share/metainfo
         COMPONENT controller)
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/ui/resources/icons/hicolor DESTINATION share/icons
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/icons/hicolor DESTINATION share/icons
         COMPONENT controller)
 
 # The simulator runs from /usr/bin and shares the program's platform library.

@@ -1,7 +1,7 @@
 #include "controllers/BaseController.h"
 
-#include "app/CameraState.h"
-#include "app/ConfigStore.h"
+#include "core/CameraState.h"
+#include "core/ConfigStore.h"
 #include "ctp/CtpDataFactory.h"
 #include "ctp/CtpEngine.h"
 

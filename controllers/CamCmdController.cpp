@@ -1,10 +1,10 @@
 #include "controllers/CamCmdController.h"
 
-#include "app/AppRegistry.h"
-#include "app/CameraState.h"
-#include "app/ConfigStore.h"
+#include "core/AppRegistry.h"
+#include "core/CameraState.h"
+#include "core/ConfigStore.h"
 #include "ctp/CtpDataFactory.h"
-#include "ui/resources/ResourceIds.h"
+#include "resources/ResourceIds.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 #include "controllers/CamModeController.h"
 
-#include "app/AppRegistry.h"
-#include "app/CameraState.h"
-#include "app/ConfigStore.h"
-#include "controllers/ControllerMessages.h"
+#include "core/AppRegistry.h"
+#include "core/CameraState.h"
+#include "core/ConfigStore.h"
 #include "ctp/CtpDataFactory.h"
 #include "platform/ui/WindowMessages.h"
+#include "resources/ResourceIds.h"
 
 namespace {
 

@@ -3,13 +3,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/AppRegistry.h"
-#include "app/CameraState.h"
 #include "controllers/CaptureScreens.h"
-#include "controllers/ControllerMessages.h"
+#include "core/AppRegistry.h"
+#include "core/CameraState.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/Graphics.h"
 #include "platform/ui/WindowMessages.h"
+#include "resources/ResourceIds.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "app/ConfigStore.h"
 #include "controllers/CaptureContller.h"
 #include "controllers/CaptureSaveDialog.h"
+#include "core/ConfigStore.h"
 #include "platform/fs/FileSystem.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/text/Text.h"
@@ -15,7 +15,7 @@
 #include "platform/ui/LiveWait.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/Resources.h"
-#include "ui/resources/ResourceIds.h"
+#include "resources/ResourceIds.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/CameraState.h"
-#include "app/ConfigStore.h"
+#include "core/CameraState.h"
+#include "core/ConfigStore.h"
 #include "ctp/CtpDataFactory.h"
 #include "platform/ui/WindowMessages.h"
 

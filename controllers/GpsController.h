@@ -11,11 +11,11 @@
 #include <string>
 
 #include "controllers/BaseController.h"
-#include "controllers/ControllerMessages.h"
 #include "platform/gps/Gps.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/kernel/Protected.h"
 #include "platform/ui/Window.h"
+#include "resources/ResourceIds.h"
 
 class CCtpDataCamCmd;
 class CCtpDataGps;

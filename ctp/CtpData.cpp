@@ -210,33 +210,28 @@ bool GetReplyParam(const CCtpData* reply, uint16_t* param) {
 }
 
 bool CtpFrameLengthFits(uint16_t opcode, uint32_t length) {
-    switch (opcode) {
-        case CTP_IMAGE_DATA:
-            return length >= kCtpHeaderSize + 2 && length <= kCtpMaxFrameSize;
-        case CTP_GPS:
-            return length > kCtpHeaderSize && length <= kCtpHeaderSize + kCtpGpsTextMax;
-        case CTP_CAMCMD:
-        case CTP_IMAGE_CMD:
-        case CTP_GPS_CMD:
-        case CTP_2005:
-            return length == kCtpEnvelopeSize + 6;
-        case CTP_1005:
-        case CTP_GET_IMAGE_DATA:
-        case CTP_2001:
-        case CTP_2002:
-        case CTP_ERROR_REPORT:
-            return length == kCtpEnvelopeSize + 4;
-        case CTP_GET_MODE:
-        case CTP_MODE_POLL:
-        case CTP_GET_DATA_INFO:
-            return length == kCtpHeaderSize;
-        case CTP_DATA_INFO:
-            return length == kCtpEnvelopeSize + 8;
-        case CTP_CAM_MODE:
-            return length == kCtpEnvelopeSize + 10;
-        default:
-            return false;
+    const CtpOpcodeEntry* entry = FindCtpOpcode(opcode);
+    if (entry == nullptr) {
+        return false;
     }
+    switch (entry->shape) {
+        case CtpShape::Block:
+            return length >= kCtpHeaderSize + 2 && length <= kCtpMaxFrameSize;
+        case CtpShape::Gps:
+            return length > kCtpHeaderSize && length <= kCtpHeaderSize + kCtpGpsTextMax;
+        case CtpShape::CamCmd:
+        case CtpShape::Para2:
+            return length == kCtpEnvelopeSize + 6;
+        case CtpShape::Para1:
+            return length == kCtpEnvelopeSize + 4;
+        case CtpShape::Bare:
+            return length == kCtpHeaderSize;
+        case CtpShape::Info:
+            return length == kCtpEnvelopeSize + 8;
+        case CtpShape::CamMode:
+            return length == kCtpEnvelopeSize + 10;
+    }
+    return false;
 }
 
 bool CtpFrameCanStart(const uint8_t* data, size_t n) {

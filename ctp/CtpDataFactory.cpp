@@ -17,42 +17,36 @@ CCtpDataFactory* CCtpDataFactory::GetInstance() {
 }
 
 CCtpData* CCtpDataFactory::Create(uint16_t opcode) {
+    const CtpOpcodeEntry* entry = FindCtpOpcode(opcode);
+    if (entry == nullptr) {
+        return nullptr;
+    }
     CCtpData* packet = nullptr;
-    switch (opcode) {
-        case CTP_CAMCMD:
-        case CTP_IMAGE_CMD:
-        case CTP_GPS_CMD:
+    switch (entry->shape) {
+        case CtpShape::CamCmd:
             packet = Make<CCtpDataCamCmd>();
             break;
-        case CTP_GPS:
+        case CtpShape::Gps:
             packet = Make<CCtpDataGps>();
             break;
-        case CTP_1005:
-        case CTP_GET_IMAGE_DATA:
-        case CTP_2001:
-        case CTP_2002:
-        case CTP_ERROR_REPORT:
+        case CtpShape::Para1:
             packet = Make<CCtpDataPara1>();
             break;
-        case CTP_GET_MODE:
-        case CTP_MODE_POLL:
-        case CTP_GET_DATA_INFO:
+        case CtpShape::Bare:
             packet = Make<CCtpData>();
             break;
-        case CTP_2005:
+        case CtpShape::Para2:
             packet = Make<CCtpDataPara2>();
             break;
-        case CTP_CAM_MODE:
+        case CtpShape::CamMode:
             packet = Make<CCtpDataCamMode>();
             break;
-        case CTP_IMAGE_DATA:
+        case CtpShape::Block:
             packet = Make<CCtpDataBlock>();
             break;
-        case CTP_DATA_INFO:
+        case CtpShape::Info:
             packet = Make<CCtpDataInfo>();
             break;
-        default:
-            return nullptr;
     }
     if (packet != nullptr) {
         packet->SetOpcode(opcode);

@@ -1,3 +1,16 @@
+// What the camera's byte stream may do, and how the receiver recovers:
+// - stray bytes, or a frame whose channel, opcode or length makes no sense:
+//   its first byte is dropped and reading goes on from the next offset at
+//   which a frame can start (Resynchronise, CtpFrameCanStart);
+// - a lying length: each opcode's frame length is checked against the one
+//   table of ctp/CtpOpcodes.h before a byte of the body is read;
+// - a cut frame: when its bytes stop coming after a caller gave up on an
+//   answer, what came is searched for the start of the next frame;
+// - a new port (Start): bytes kept from the old one are dropped;
+// - stale replies: a late answer to an earlier request is dropped with its
+//   signal by the Send of the next request, so Receive waits for its own.
+// A frame that fails any check is dropped whole; a failed port read once
+// connected reports the link lost.
 #include "ctp/CtpEngine.h"
 
 #include <algorithm>
@@ -6,7 +19,7 @@
 #include <string_view>
 #include <utility>
 
-#include "app/AppRegistry.h"
+#include "core/AppRegistry.h"
 #include "ctp/ByteOrder.h"
 #include "ctp/CtpDataFactory.h"
 
@@ -15,15 +28,9 @@ using platform::MutexLock;
 
 namespace {
 
-// Ends a receive step; the text says why and is dropped where it is caught.
-class CtpError {
-public:
-    explicit CtpError(const char* text) : text_(text) {}
-    const char* Text() const { return text_; }
-
-private:
-    const char* text_;
-};
+// Ends a receive step; the frame is dropped where it is caught. Each throw
+// names the design's text for its cause, which nothing reads.
+struct CtpError {};
 
 constexpr uint32_t kStartPauseMs = 100;
 constexpr uint32_t kReadRetryMs = 10;
@@ -316,41 +323,41 @@ bool CCtpEngine::ReceiveOneFrame() {
         int result = ReadExact(receiveBuffer, kCtpHeaderSize, &progress);
         if (result == 0) {
             Resynchronise(receiveBuffer, progress.bytes);
-            throw CtpError("Recv Error.");
+            throw CtpError{};  // Recv Error.
         }
         if (result != 1) {
             proceed = result != -2;
-            throw CtpError("Recv Error.");
+            throw CtpError{};  // Recv Error.
         }
         const uint16_t channel = GetBe16(receiveBuffer);
         if (!IsCtpChannel(channel)) {
             Resynchronise(receiveBuffer, kCtpHeaderSize);
-            throw CtpError("Port Check Error.");
+            throw CtpError{};  // Port Check Error.
         }
         const uint16_t opcode = GetBe16(receiveBuffer + 4);
         if (!IsAcceptedOpcode(opcode)) {
             Resynchronise(receiveBuffer, kCtpHeaderSize);
-            throw CtpError("OpeCode Check Error.");
+            throw CtpError{};  // OpeCode Check Error.
         }
         const uint16_t length = GetBe16(receiveBuffer + 2);
         if (length <= kCtpHeaderSize || length > sizeof receiveBuffer ||
             !CtpFrameLengthFits(opcode, length)) {
             Resynchronise(receiveBuffer, kCtpHeaderSize);
-            throw CtpError("Read size Error.");
+            throw CtpError{};  // Read size Error.
         }
         result = ReadExact(receiveBuffer + kCtpHeaderSize, length - kCtpHeaderSize, &progress);
         if (result == 0) {
             // Cut short: what came may hold the start of the next frame.
             Resynchronise(receiveBuffer, progress.bytes);
-            throw CtpError("Recv Error.");
+            throw CtpError{};  // Recv Error.
         }
         if (result != 1) {
             proceed = result != -2;
-            throw CtpError("Recv Error.");
+            throw CtpError{};  // Recv Error.
         }
         CCtpData* packet = CCtpDataFactory::Create(opcode);
         if (packet == nullptr) {
-            throw CtpError("Data Create Error.");
+            throw CtpError{};  // Data Create Error.
         }
         packet->Parse(receiveBuffer + kCtpEnvelopeSize, length - kCtpEnvelopeSize);
         StoreReply(channel, packet);

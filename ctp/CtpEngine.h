@@ -125,9 +125,12 @@ private:
     void StoreReply(int channel, CCtpData* packet);
     void Disconnect();
 
+    // Not a Protected: the receiver holds portMutex across each blocking read
+    // of the port by design, so the handle is reached under either lock.
     platform::PortHandle port;
     // Guards the handle itself: the receiver reads it under portMutex, the
-    // sender takes a copy under this lock, Start exchanges it under both.
+    // sender takes a copy under this lock, Start exchanges it under both. A
+    // std::mutex, as startLock: Start needs it before any platform lock exists.
     std::mutex portHandleLock;
     std::unique_ptr<platform::Thread> senderThread;
     std::unique_ptr<platform::Thread> receiverThread;
@@ -152,7 +155,9 @@ private:
     std::function<void()> linkLost;
     // Set once every event and mutex exists; Send and Receive refuse before.
     std::atomic<bool> ready{false};
-    std::mutex startLock;  // one Start at a time
+    // One Start at a time; a std::mutex because it cannot fail to exist, and
+    // Start takes it before the engine's platform locks are made.
+    std::mutex startLock;
     uint8_t sendBuffer[kCtpMaxFrameSize] = {};
     // Bytes read but not yet used: what followed a frame that made no sense.
     // The receiver thread's alone; empty on a stream that never slips.

@@ -6,7 +6,8 @@ namespace {
 
 // Guards discoveryEvent_ against a notification that arrives while the object
 // is being destroyed (the SDK stops notifying only in its own destructor,
-// which runs after ours). A library-wide lock outlives every object.
+// which runs after ours). A library-wide lock outlives every object, which a
+// Protected member of the object would not; a std::mutex cannot fail to exist.
 std::mutex g_eventLock;
 
 }  // namespace

@@ -34,7 +34,7 @@ std::chrono::nanoseconds TimeOnLink(size_t bytes, uint32_t bytesPerSecond) {
 
 Camcorder::Camcorder(Options options)
     : options_(std::move(options)), model_(options_.status, options_.jpegQuality) {
-    model_.set_clockText(options_.clockText);
+    model_.SetClockText(options_.clockText);
 }
 
 Camcorder::~Camcorder() {
@@ -310,12 +310,12 @@ void Camcorder::SetModePollInterval(uint32_t ms) {
 
 void Camcorder::SetJpegQuality(int quality) {
     std::lock_guard lock(mu_);
-    model_.set_jpegQuality(quality);
+    model_.SetJpegQuality(quality);
 }
 
 void Camcorder::SetStillFormat(const StillFormat& format) {
     std::lock_guard lock(mu_);
-    model_.set_stillFormat(format);
+    model_.SetStillFormat(format);
 }
 
 void Camcorder::SetGpsCommandStatus(uint16_t status) {

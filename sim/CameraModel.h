@@ -87,10 +87,10 @@ public:
     void QueueGpsSentenceStatuses(const std::vector<uint16_t>& statuses);
     bool GpsFeedOn() const { return gpsFeedOn_; }
 
-    void set_jpegQuality(int quality) { jpegQuality_ = quality; }
-    void set_stillFormat(const StillFormat& format) { stillFormat_ = format; }
+    void SetJpegQuality(int quality) { jpegQuality_ = quality; }
+    void SetStillFormat(const StillFormat& format) { stillFormat_ = format; }
     // The time the pictures show; empty: the wall clock.
-    void set_clockText(std::string text) { clockText_ = std::move(text); }
+    void SetClockText(std::string text) { clockText_ = std::move(text); }
 
     // 0: every key command is a press of its own.
     void set_pressGapMs(uint32_t ms) { pressGapMs_ = ms; }

@@ -28,16 +28,15 @@
 #include <string>
 #include <vector>
 
-#include "app/AppRegistry.h"
-#include "app/CameraState.h"
-#include "app/ConfigStore.h"
-#include "app/ConnectProcedure.h"
 #include "app/LinkLost.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
-#include "controllers/ControllerMessages.h"
+#include "controllers/ConnectProcedure.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
+#include "core/AppRegistry.h"
+#include "core/CameraState.h"
+#include "core/ConfigStore.h"
 #include "ctp/CtpOpcodes.h"
 #include "link/Bluetooth.h"
 #include "link/LinkLoader.h"
@@ -46,13 +45,13 @@
 #include "platform/text/Text.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/WindowMessages.h"
+#include "resources/ResourceIds.h"
+#include "resources/Strings.h"
 #include "sim/TestPicture.h"
 #include "tests/support/PumpUntil.h"
 #include "tools/CamsimControl.h"
 #include "tools/TappedEngine.h"
 #include "tools/WireListing.h"
-#include "ui/resources/ResourceIds.h"
-#include "ui/resources/Strings.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "ui/BackgroundDialog.h"
 
-#include "app/AppRegistry.h"
-#include "ui/resources/ResourceIds.h"
+#include "core/AppRegistry.h"
+#include "resources/ResourceIds.h"
 
 int CBackgroundDialog::DoModal() {
     return DoModalTemplate(ui::res::kDlgBackdrop, dialogProc);

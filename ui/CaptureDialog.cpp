@@ -1,9 +1,9 @@
 #include "ui/CaptureDialog.h"
 
-#include "app/AppRegistry.h"
 #include "controllers/CaptureContller.h"
 #include "controllers/CaptureScreens.h"
-#include "ui/resources/ResourceIds.h"
+#include "core/AppRegistry.h"
+#include "resources/ResourceIds.h"
 
 namespace r = ui::res;
 

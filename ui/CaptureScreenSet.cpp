@@ -1,6 +1,6 @@
 #include "ui/CaptureScreenSet.h"
 
-#include "app/AppRegistry.h"
+#include "core/AppRegistry.h"
 
 CCaptureScreenSet::CCaptureScreenSet(platform::InstanceHandle instance) : instance_(instance) {}
 

@@ -1,11 +1,11 @@
 #include "ui/DeviceConnectDialog.h"
 
-#include "app/AppRegistry.h"
-#include "app/ConnectWorker.h"
+#include "core/AppRegistry.h"
 #include "platform/kernel/Kernel.h"
+#include "resources/ResourceIds.h"
 #include "ui/BoxStyles.h"
+#include "ui/ConnectWorker.h"
 #include "ui/DeviceSource.h"
-#include "ui/resources/ResourceIds.h"
 
 using namespace ui::res;
 

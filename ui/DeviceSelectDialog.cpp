@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "app/AppRegistry.h"
+#include "core/AppRegistry.h"
 #include "platform/kernel/Kernel.h"
+#include "resources/ResourceIds.h"
 #include "ui/BoxStyles.h"
 #include "ui/DeviceSource.h"
-#include "ui/resources/ResourceIds.h"
 
 using namespace ui::res;
 

@@ -2,7 +2,7 @@
 
 #include "platform/ui/Display.h"
 #include "platform/ui/MessageBox.h"
-#include "ui/resources/ResourceIds.h"
+#include "resources/ResourceIds.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <new>
 #include <span>
 
-#include "app/AppRegistry.h"
+#include "core/AppRegistry.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/ui/WindowMessages.h"
 #include "ui/MainScreenLayout.h"
@@ -29,10 +29,6 @@ bool IsKeyButton(int id) {
         default:
             return false;
     }
-}
-
-bool IsPlaybackMode(int mode) {
-    return mode == 1 || mode == 3;
 }
 
 // The title-bar Done button minimises; 1003 ends the screen and the program.
@@ -112,8 +108,9 @@ int CEstablishDialog::HitTestPanel(const CameraStateSnapshot& snapshot, int x, i
         }
         pressedRow_ = row;
         *id = part.bitmapId;
-        const bool refused = (snapshot.mode == 0 && *id == ui::panel::kSnapshotButton) ||
-                             (IsPlaybackMode(snapshot.mode) && *id == ui::panel::kGpsButton);
+        const bool refused =
+            (snapshot.mode == kModeVideoRecord && *id == ui::panel::kSnapshotButton) ||
+            (IsPlaybackMode(snapshot.mode) && *id == ui::panel::kGpsButton);
         if (refused) {
             pressedRow_ = kNoPressedRow;
             *id = 0;
@@ -127,7 +124,7 @@ int CEstablishDialog::HitTestPanel(const CameraStateSnapshot& snapshot, int x, i
 int CEstablishDialog::HitTestPreview(const CameraStateSnapshot& snapshot, int x, int y, int* id) {
     int row = 0;
     int pressedState = 0;
-    if (snapshot.mode == 0) {
+    if (snapshot.mode == kModeVideoRecord) {
         row = ui::kPanelRowLiveView;
         pressedState = kPreviewLiveViewPressed;
     } else if (IsPlaybackMode(snapshot.mode)) {
@@ -210,7 +207,7 @@ void CEstablishDialog::OnFocusLost() {
 
 void CEstablishDialog::UpdateFromState(const CameraStateSnapshot& snapshot) {
     modeIndicator_ = snapshot.mode;
-    if (snapshot.mode == 0) {
+    if (snapshot.mode == kModeVideoRecord) {
         recordIndicator_ = snapshot.operationState;
     }
     if (snapshot.acPower == 1) {
@@ -219,7 +216,7 @@ void CEstablishDialog::UpdateFromState(const CameraStateSnapshot& snapshot) {
         batteryIndicator_ = snapshot.batteryLevel + 1 > 6 ? 6 : snapshot.batteryLevel + 1;
     }
     gpsIndicator_ = snapshot.gpsStatus;
-    if (snapshot.mode == 0) {
+    if (snapshot.mode == kModeVideoRecord) {
         if (previewState_ < kPreviewStarting || previewState_ == kPreviewNothing) {
             previewState_ = snapshot.monitorActive != 0 ? kPreviewImage : kPreviewLiveView;
         }
@@ -414,10 +411,10 @@ void CEstablishDialog::ComposePanel(platform::DrawingContext& source,
         return;
     }
     DrawPreview(source, canvas);
-    if (snapshot.mode == 0) {
-        DrawCover(source, canvas, 0);  // the snapshot button
+    if (snapshot.mode == kModeVideoRecord) {
+        DrawCover(source, canvas, ui::kOverlayRowCoverSnapshot);
     } else if (IsPlaybackMode(snapshot.mode)) {
-        DrawCover(source, canvas, 9);  // the GPS button
+        DrawCover(source, canvas, ui::kOverlayRowCoverGps);
     }
 }
 
@@ -439,10 +436,11 @@ void CEstablishDialog::DrawIndicators(platform::DrawingContext& source,
             DrawRow(source, canvas, ui::OverlayLayout[row], overlayBitmaps_[row].get());
         }
     };
-    if (modeIndicator_ >= 0 && modeIndicator_ <= 3) {
+    if (modeIndicator_ >= kModeVideoRecord && modeIndicator_ <= kModeStillPlayback) {
         overlay(ui::kOverlayRowMode + modeIndicator_);
     }
-    if (modeIndicator_ == 0 && (recordIndicator_ == 0 || recordIndicator_ == 1)) {
+    if (modeIndicator_ == kModeVideoRecord &&
+        (recordIndicator_ == kStateStandby || recordIndicator_ == kStateShooting)) {
         overlay(ui::kOverlayRowRecord + recordIndicator_);
     }
     if (batteryIndicator_ >= 0 && batteryIndicator_ <= 6) {

@@ -10,17 +10,17 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/CameraState.h"
+#include "core/CameraState.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/kernel/Protected.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/Graphics.h"
 #include "platform/ui/Window.h"
+#include "resources/ResourceIds.h"
 #include "ui/DialogBase.h"
 #include "ui/MainScreenLayout.h"
 #include "ui/PanelRequests.h"
 #include "ui/ScreenFitter.h"
-#include "ui/resources/ResourceIds.h"
 
 class CEstablishDialog : public CDialogBase {
 public:

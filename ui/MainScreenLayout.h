@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "ui/resources/ResourceIds.h"
+#include "resources/ResourceIds.h"
 
 namespace ui {
 
@@ -82,6 +82,8 @@ inline constexpr SkinPart PanelLayout[18] = {
 // mode), the recording state (14 + state), the battery (16 + indicator)
 // and the GPS state (23 + status; 23 itself is empty).
 inline constexpr int kOverlayCoverRows = 10;
+inline constexpr int kOverlayRowCoverSnapshot = 0;  // covers the snapshot button
+inline constexpr int kOverlayRowCoverGps = 9;       // covers the GPS button
 inline constexpr int kOverlayRowMode = 10;
 inline constexpr int kOverlayRowRecord = 14;
 inline constexpr int kOverlayRowBattery = 16;

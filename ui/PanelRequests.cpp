@@ -1,17 +1,17 @@
 #include "ui/PanelRequests.h"
 
-#include "app/AppRegistry.h"
-#include "app/CloseConfirmWorker.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
 #include "controllers/CaptureContller.h"
 #include "controllers/CaptureSaveDialog.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
+#include "core/AppRegistry.h"
 #include "platform/ui/LiveWait.h"
+#include "resources/ResourceIds.h"
+#include "resources/Strings.h"
 #include "ui/BackgroundDialog.h"
-#include "ui/resources/ResourceIds.h"
-#include "ui/resources/Strings.h"
+#include "ui/CloseConfirmWorker.h"
 
 namespace {
 

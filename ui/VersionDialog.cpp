@@ -1,8 +1,8 @@
 #include "ui/VersionDialog.h"
 
-#include "app/AppRegistry.h"
+#include "core/AppRegistry.h"
 #include "platform/ui/Dialog.h"
-#include "ui/resources/ResourceIds.h"
+#include "resources/ResourceIds.h"
 
 namespace {
 

@@ -2,12 +2,12 @@
 // by a plain request/response loop.
 #include <algorithm>
 
-#include "bench/controllers/ControllersBench.h"
+#include "bench/controllers/ControllersBenchSupport.h"
 #include "controllers/CaptureContller.h"
 #include "controllers/CaptureScreens.h"
-#include "controllers/ControllerMessages.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/WindowMessages.h"
+#include "resources/ResourceIds.h"
 
 namespace controllersbench {
 namespace {

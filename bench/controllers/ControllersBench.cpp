@@ -28,7 +28,7 @@
 //
 // This file reads the options, runs the scenarios and prints; each scenario is
 // a file of its own beside it (LiveViewBench, CaptureBench, KeyBench,
-// CpuBench), with what they share in ControllersBench.h.
+// CpuBench), with what they share in ControllersBenchSupport.h.
 #include <signal.h>
 
 #include <algorithm>
@@ -38,7 +38,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
-#include "bench/controllers/ControllersBench.h"
+#include "bench/controllers/ControllersBenchSupport.h"
 
 using namespace controllersbench;
 

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "bench/controllers/ControllersBench.h"
+#include "bench/controllers/ControllersBenchSupport.h"
 #include "platform/serial/SerialPort.h"
 #include "platform/sys/Syscall.h"
 #include "platform/ui/WindowMessages.h"

@@ -12,14 +12,14 @@
 #include <filesystem>
 #include <new>
 
-#include "bench/controllers/ControllersBench.h"
+#include "bench/controllers/ControllersBenchSupport.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
-#include "controllers/ControllerMessages.h"
 #include "controllers/MonitorController.h"
 #include "platform/serial/SerialPort.h"
 #include "platform/sys/Syscall.h"
 #include "platform/ui/WindowMessages.h"
+#include "resources/ResourceIds.h"
 
 namespace controllersbench {
 

@@ -5,15 +5,14 @@
 #include <cstdlib>
 #include <thread>
 
-#include "bench/controllers/ControllersBench.h"
+#include "bench/controllers/ControllersBenchSupport.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
-#include "controllers/ControllerMessages.h"
 #include "controllers/MonitorController.h"
 #include "ctp/CtpDataFactory.h"
 #include "platform/sys/Syscall.h"
 #include "platform/ui/WindowMessages.h"
-#include "ui/resources/ResourceIds.h"
+#include "resources/ResourceIds.h"
 
 namespace controllersbench {
 namespace {

@@ -2,10 +2,10 @@
 // plain request/response loop.
 #include <cstdlib>
 
-#include "bench/controllers/ControllersBench.h"
-#include "controllers/ControllerMessages.h"
+#include "bench/controllers/ControllersBenchSupport.h"
 #include "controllers/MonitorController.h"
 #include "platform/ui/WindowMessages.h"
+#include "resources/ResourceIds.h"
 
 namespace controllersbench {
 

@@ -33,13 +33,13 @@
 #include <string>
 #include <vector>
 
-#include "app/AppRegistry.h"
 #include "app/EntryPoint.h"
+#include "core/AppRegistry.h"
 #include "ctp/CtpOpcodes.h"
 #include "platform/ui/Application.h"
+#include "resources/Dialogs.h"
 #include "sim/Camcorder.h"
 #include "tests/program/ProgramDriver.h"
-#include "ui/resources/Dialogs.h"
 
 extern char** environ;
 

@@ -17,11 +17,11 @@
 
 #include "platform/ui/Application.h"
 #include "platform/ui/Graphics.h"
+#include "resources/Dialogs.h"
+#include "resources/ResourceIds.h"
 #include "sim/TestPicture.h"
 #include "ui/MainScreenLayout.h"
 #include "ui/ScreenFitter.h"
-#include "ui/resources/Dialogs.h"
-#include "ui/resources/ResourceIds.h"
 
 using platform::Bitmap;
 using platform::DrawingContext;

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/sys/Syscall.h"
+
 namespace platform::bluez {
 namespace {
 
@@ -21,6 +23,7 @@ constexpr const char* kAdapterInterface = "org.bluez.Adapter1";
 constexpr const char* kProfilePath = "/org/camora/serial_port";
 
 using Clock = std::chrono::steady_clock;
+namespace sys = platform::sys;
 
 uint64_t Usec(uint32_t ms) {
     return uint64_t{ms} * 1000u;
@@ -316,7 +319,7 @@ void BluezClient::DisconnectSerialPort(const std::string& devicePath) {
 void BluezClient::DropConnection(const std::string& devicePath) {
     std::lock_guard lock(connectionsLock_);
     if (auto it = connections_.find(devicePath); it != connections_.end()) {
-        ::close(it->second);
+        sys::Close(it->second, "closing a Bluetooth connection");
         connections_.erase(it);
     }
 }
@@ -341,7 +344,7 @@ bool BluezClient::EnsureProfile(std::string* error) {
         server_.join();
     }
     if (wake_ >= 0) {
-        ::close(wake_);
+        sys::Close(wake_, "closing the Bluetooth server's wake-up descriptor");
         wake_ = -1;
     }
     sd_bus_slot_unref(slot_);
@@ -402,7 +405,7 @@ void BluezClient::StopServing() {
         server_.join();
     }
     if (wake_ >= 0) {
-        ::close(wake_);
+        sys::Close(wake_, "closing the Bluetooth server's wake-up descriptor");
         wake_ = -1;
     }
     sd_bus_slot_unref(slot_);
@@ -412,7 +415,7 @@ void BluezClient::StopServing() {
     std::lock_guard c(connectionsLock_);
     registered_ = false;
     for (auto& [path, fd] : connections_) {
-        ::close(fd);
+        sys::Close(fd, "closing a Bluetooth connection");
     }
     connections_.clear();
 }
@@ -444,6 +447,8 @@ void BluezClient::Serve() {
             const uint64_t nowUs = uint64_t(now.tv_sec) * 1000000u + uint64_t(now.tv_nsec) / 1000u;
             timeoutMs = until <= nowUs ? 0 : static_cast<int>((until - nowUs + 999) / 1000);
         }
+        // Not sys::Call: an interrupted poll goes round this loop, so that the
+        // bus's time-out is worked out afresh.
         if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR) {
             break;
         }
@@ -458,8 +463,7 @@ void BluezClient::Serve() {
     // The bus is gone; the thread waits to be joined by whoever starts the
     // next one or ends the client, so that no finished thread is left behind.
     pollfd wake{wake_, POLLIN, 0};
-    while (::poll(&wake, 1, -1) < 0 && errno == EINTR) {
-    }
+    sys::Call("poll", [&] { return ::poll(&wake, 1, -1); });
 }
 
 bool BluezClient::FromDaemon(sd_bus_message* m) {
@@ -487,7 +491,7 @@ int BluezClient::OnNewConnection(sd_bus_message* m, void* self, sd_bus_error* er
         std::lock_guard lock(client->connectionsLock_);
         auto [it, added] = client->connections_.emplace(device, own);
         if (!added) {
-            ::close(it->second);
+            sys::Close(it->second, "closing a Bluetooth connection");
             it->second = own;
         }
     }

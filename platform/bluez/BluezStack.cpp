@@ -7,6 +7,7 @@
 #include "platform/bluez/Backend.h"
 #include "platform/bluez/PortNames.h"
 #include "platform/serial/PortBindings.h"
+#include "platform/sys/Syscall.h"
 #include "platform/text/Text.h"
 
 namespace platform::bluez {
@@ -29,7 +30,7 @@ public:
     explicit OneShotSocket(int fd) : fd_(fd) {}
     ~OneShotSocket() {
         if (fd_ >= 0) {
-            ::close(fd_);
+            platform::sys::Close(fd_, "closing a Bluetooth socket");
         }
     }
     OneShotSocket(const OneShotSocket&) = delete;
@@ -149,7 +150,7 @@ int BluezStack::CreateConnection(btsdk::ClientId client, const btsdk::Address& a
             report.comPort = number;
             report.state = kStateConnected;
         } else if (fd >= 0) {
-            ::close(fd);
+            platform::sys::Close(fd, "closing a Bluetooth connection");
         }
         notify(report);
     });

@@ -40,6 +40,12 @@ void Report(const char* what, const Outcome& outcome) {
     std::fprintf(stderr, "camora: %s: %s\n", what, outcome.Describe().c_str());
 }
 
+void Close(int fd, const char* what) {
+    if (::close(fd) < 0 && errno != EINTR) {
+        Report(what, Outcome{"close", -1, errno});
+    }
+}
+
 std::vector<std::string> FolderEntries(const std::string& folder) {
     // The iterator keeps its own stream of the folder, unlike readdir's
     // shared state, and leaves out "." and "..".

@@ -72,4 +72,8 @@ std::string Environment(const char* name);
 // failures that change no result but must not pass unseen.
 void Report(const char* what, const Outcome& outcome);
 
+// Closes `fd`, reporting a failure as Report does. Never made again: Linux
+// frees the descriptor even when close fails with EINTR.
+void Close(int fd, const char* what);
+
 }  // namespace platform::sys

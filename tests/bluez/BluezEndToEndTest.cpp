@@ -6,15 +6,15 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "app/CameraState.h"
-#include "app/ConfigStore.h"
 #include "controllers/CamModeController.h"
-#include "controllers/ControllerMessages.h"
 #include "controllers/MonitorController.h"
+#include "core/CameraState.h"
+#include "core/ConfigStore.h"
 #include "ctp/CtpEngine.h"
 #include "link/LinkLoader.h"
 #include "platform/library/Library.h"
 #include "platform/ui/WindowMessages.h"
+#include "resources/ResourceIds.h"
 #include "sim/Camcorder.h"
 #include "tests/bluez/BluezFixture.h"
 #include "tests/support/PumpUntil.h"

@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "app/CameraState.h"
-#include "app/ConfigStore.h"
 #include "controllers/BaseController.h"
+#include "core/CameraState.h"
+#include "core/ConfigStore.h"
 #include "ctp/CtpDataFactory.h"
 #include "ctp/CtpEngine.h"
 #include "platform/serial/SerialPort.h"

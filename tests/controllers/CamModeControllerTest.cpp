@@ -6,9 +6,9 @@
 #include <thread>
 
 #include "controllers/CamModeController.h"
-#include "controllers/ControllerMessages.h"
 #include "ctp/CtpOpcodes.h"
 #include "platform/kernel/Kernel.h"
+#include "resources/ResourceIds.h"
 #include "tests/controllers/ControllerFixture.h"
 
 namespace controllertest {

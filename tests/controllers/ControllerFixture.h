@@ -13,9 +13,9 @@
 #include <functional>
 #include <vector>
 
-#include "app/CameraState.h"
-#include "app/ConfigStore.h"
 #include "controllers/BaseController.h"
+#include "core/CameraState.h"
+#include "core/ConfigStore.h"
 #include "ctp/CtpEngine.h"
 #include "platform/ui/Window.h"
 #include "sim/Camcorder.h"

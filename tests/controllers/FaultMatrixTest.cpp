@@ -11,18 +11,18 @@
 #include <string>
 #include <vector>
 
-#include "app/AppRegistry.h"
 #include "app/LinkLost.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
-#include "controllers/ControllerMessages.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
+#include "core/AppRegistry.h"
 #include "ctp/CtpOpcodes.h"
 #include "platform/gps/Gps.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/text/Text.h"
 #include "platform/ui/MessageBox.h"
+#include "resources/ResourceIds.h"
 #include "tests/controllers/ControllerFixture.h"
 
 namespace controllertest {

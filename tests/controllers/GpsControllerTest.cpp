@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/CameraState.h"
-#include "app/ConfigStore.h"
+#include "core/CameraState.h"
+#include "core/ConfigStore.h"
 #include "ctp/CtpData.h"
 #include "ctp/CtpEngine.h"
 #include "platform/gps/Gps.h"

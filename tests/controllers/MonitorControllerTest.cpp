@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "controllers/ControllerMessages.h"
 #include "controllers/MonitorController.h"
 #include "ctp/CtpOpcodes.h"
 #include "platform/kernel/Kernel.h"
+#include "resources/ResourceIds.h"
 #include "tests/controllers/ControllerFixture.h"
 
 namespace controllertest {

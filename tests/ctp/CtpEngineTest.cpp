@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/AppRegistry.h"
 #include "app/LinkLost.h"
+#include "core/AppRegistry.h"
 #include "ctp/CtpDataFactory.h"
 #include "ctp/CtpEngine.h"
 #include "platform/kernel/Kernel.h"

@@ -17,23 +17,22 @@
 #include <string>
 #include <vector>
 
-#include "app/CameraState.h"
-#include "app/ConfigStore.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
-#include "controllers/ControllerMessages.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
+#include "core/CameraState.h"
+#include "core/ConfigStore.h"
 #include "platform/gps/Gps.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/serial/SerialPort.h"
 #include "platform/ui/WindowMessages.h"
+#include "resources/ResourceIds.h"
 #include "sim/Camcorder.h"
 #include "tests/support/PumpUntil.h"
 #include "tests/support/SourceDir.h"
 #include "tests/support/TempDeviceRoot.h"
 #include "tools/TappedEngine.h"
-#include "ui/resources/ResourceIds.h"
 
 namespace {
 

@@ -2,14 +2,19 @@
 # - a file of the program's own code includes a POSIX, Linux, Qt or other system
 #   header for something that the platform layer provides (the program reaches
 #   its operating system only through platform/);
-# - ctp/ or controllers/ include anything of ui/ but the header of resource
-#   numbers (the protocol and the controllers know nothing of the screens);
-# - platform/ includes any of the program's folders (it serves them, not they it);
+# - ctp/ or controllers/ include anything of ui/ (the protocol and the
+#   controllers know nothing of the screens);
+# - ctp/, controllers/ or ui/ include anything of app/ (the wiring sits on top:
+#   what they share lives in core/ and resources/);
+# - core/ or resources/ include anything of the program but platform/ (the
+#   shared state and the resources sit right above the platform layer);
+# - platform/ includes any of the program's folders, or the simulator, tools
+#   and tests (it serves them, not they it);
 # - Qt appears in platform/ outside platform/ui, or in a platform/ui header that
 #   the program includes (only the window layer's private QtSupport.h may).
 # ROOT is the source tree. The folders searched are fixed: the program's
 # folders below, and platform/; every offence is listed before the check fails.
-set(program_dirs app link linklib ctp controllers ui)
+set(program_dirs app core resources link linklib ctp controllers ui)
 set(forbidden
     "unistd\\.h" "pthread\\.h" "dlfcn\\.h" "fcntl\\.h" "termios\\.h" "poll\\.h" "dirent\\.h"
     "iconv\\.h" "signal\\.h" "sys/[a-z_]+\\.h" "linux/[a-z_]+\\.h" "Q[A-Za-z]+" "gps\\.h"
@@ -38,24 +43,37 @@ foreach(dir ${program_dirs})
     endforeach()
 endforeach()
 
-foreach(dir ctp controllers)
+# Folders that a folder may not include.
+set(forbidden_ctp ui app)
+set(forbidden_controllers ui app)
+set(forbidden_ui app)
+set(forbidden_platform ${program_dirs} sim tools bench tests)
+set(why_ctp "ctp/ knows nothing of the screens or the wiring")
+set(why_controllers "controllers/ know nothing of the screens or the wiring")
+set(why_ui "ui/ knows nothing of the wiring")
+set(why_platform "platform/ includes no program folder")
+foreach(dir ctp controllers ui platform)
+    list(JOIN forbidden_${dir} "|" folders_re)
     sources_of(${dir} sources)
     foreach(source ${sources})
-        file(STRINGS "${source}" lines REGEX "${include_re}[\"<]ui/")
+        file(STRINGS "${source}" lines REGEX "${include_re}[\"<](${folders_re})/")
         foreach(line ${lines})
-            if(NOT line MATCHES "[\"<]ui/resources/ResourceIds\\.h[\">]")
-                report("${source}" "${line}" "${dir}/ knows nothing of the screens")
-            endif()
+            report("${source}" "${line}" "${why_${dir}}")
         endforeach()
     endforeach()
 endforeach()
 
-list(JOIN program_dirs "|" program_re)
-sources_of(platform sources)
-foreach(source ${sources})
-    file(STRINGS "${source}" lines REGEX "${include_re}[\"<](${program_re})/")
-    foreach(line ${lines})
-        report("${source}" "${line}" "platform/ includes no program folder")
+# The floor right above the platform layer: any folder of the tree but its own
+# and platform/ is an offence, so that a folder added later is one too.
+foreach(dir core resources)
+    sources_of(${dir} sources)
+    foreach(source ${sources})
+        file(STRINGS "${source}" lines REGEX "${include_re}\"[A-Za-z_]+/")
+        foreach(line ${lines})
+            if(NOT line MATCHES "\"(platform|${dir})/")
+                report("${source}" "${line}" "${dir}/ includes only platform/")
+            endif()
+        endforeach()
     endforeach()
 endforeach()
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/CameraState.h"
-#include "app/ConfigStore.h"
 #include "controllers/CamModeController.h"
+#include "core/CameraState.h"
+#include "core/ConfigStore.h"
 #include "ctp/CtpEngine.h"
 #include "link/Bluetooth.h"
 #include "link/LinkLoader.h"

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -79,4 +80,23 @@ TEST(SyscallTest, ReadAllAndWriteAllCrossAPipe) {
     char more = 0;
     EXPECT_TRUE(platform::sys::ReadAll(fds[0], &more, 1).Failed());  // end of file
     ::close(fds[0]);
+}
+
+// A close that fails is told on standard error; one that succeeds says nothing,
+// and the descriptor is gone either way.
+TEST(SyscallTest, CloseReportsAFailureAndNothingElse) {
+    int fds[2] = {-1, -1};
+    ASSERT_EQ(::pipe(fds), 0);
+    ::close(fds[1]);
+
+    testing::internal::CaptureStderr();
+    platform::sys::Close(fds[0], "closing the test pipe");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(::fcntl(fds[0], F_GETFD), -1);
+
+    // Not fds[0] again: the capture's own file may have taken its number.
+    testing::internal::CaptureStderr();
+    platform::sys::Close(-1, "closing the test pipe again");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "camora: closing the test pipe again: close: Bad file descriptor\n");
 }

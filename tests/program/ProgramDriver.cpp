@@ -13,10 +13,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/AppRegistry.h"
 #include "app/EntryPoint.h"
+#include "core/AppRegistry.h"
+#include "resources/Dialogs.h"
 #include "ui/ScreenFitter.h"
-#include "ui/resources/Dialogs.h"
 
 namespace e2e {
 

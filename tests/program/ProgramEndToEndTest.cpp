@@ -17,7 +17,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/AppRegistry.h"
+#include "core/AppRegistry.h"
 #include "ctp/CtpEngine.h"
 #include "ctp/CtpOpcodes.h"
 #include "link/Bluetooth.h"
@@ -28,10 +28,10 @@
 #include "platform/serial/SerialPort.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/WindowMessages.h"
+#include "resources/ResourceIds.h"
 #include "sim/Camcorder.h"
 #include "tests/program/ProgramDriver.h"
 #include "tests/support/TempDeviceRoot.h"
-#include "ui/resources/ResourceIds.h"
 
 using e2e::ProgramDriver;
 using ::testing::ExitedWithCode;

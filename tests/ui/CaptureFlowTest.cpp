@@ -32,10 +32,10 @@
 #include "platform/text/Text.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
+#include "resources/Dialogs.h"
 #include "tests/controllers/ControllerFixture.h"
 #include "tests/support/PumpUntil.h"
 #include "ui/CaptureScreenSet.h"
-#include "ui/resources/Dialogs.h"
 
 namespace controllertest {
 namespace {

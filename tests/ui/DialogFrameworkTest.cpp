@@ -16,19 +16,19 @@
 #include <thread>
 #include <vector>
 
-#include "app/AppRegistry.h"
+#include "core/AppRegistry.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/Display.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/QtSupport.h"
+#include "resources/Dialogs.h"
+#include "resources/ResourceIds.h"
 #include "tests/support/PumpUntil.h"
 #include "tests/support/TempDeviceRoot.h"
 #include "ui/BackgroundDialog.h"
 #include "ui/DialogBase.h"
-#include "ui/resources/Dialogs.h"
-#include "ui/resources/ResourceIds.h"
 
 using namespace platform;
 using namespace std::chrono_literals;

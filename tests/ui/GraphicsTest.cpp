@@ -9,8 +9,8 @@
 #include "platform/ui/Dialog.h"
 #include "platform/ui/Graphics.h"
 #include "platform/ui/QtSupport.h"
+#include "resources/Dialogs.h"
 #include "ui/DialogBase.h"
-#include "ui/resources/Dialogs.h"
 
 using namespace platform;
 

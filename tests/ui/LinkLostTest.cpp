@@ -8,14 +8,14 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "app/AppRegistry.h"
 #include "app/LinkLost.h"
+#include "core/AppRegistry.h"
 #include "ctp/CtpEngine.h"
 #include "platform/serial/SerialPort.h"
 #include "platform/ui/Dialog.h"
+#include "resources/Dialogs.h"
+#include "resources/ResourceIds.h"
 #include "tests/support/PtyPair.h"
-#include "ui/resources/Dialogs.h"
-#include "ui/resources/ResourceIds.h"
 
 namespace {
 

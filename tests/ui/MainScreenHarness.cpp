@@ -7,14 +7,14 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "app/AppRegistry.h"
+#include "core/AppRegistry.h"
 #include "platform/gps/Gps.h"
 #include "platform/serial/SerialPort.h"
 #include "platform/ui/Dialog.h"
+#include "resources/Dialogs.h"
+#include "resources/ResourceIds.h"
+#include "resources/SkinBitmaps.h"
 #include "sim/Wire.h"
-#include "ui/resources/Dialogs.h"
-#include "ui/resources/ResourceIds.h"
-#include "ui/resources/SkinBitmaps.h"
 
 namespace uitest {
 

@@ -23,12 +23,12 @@
 #include <memory>
 #include <string>
 
-#include "app/CameraState.h"
-#include "app/ConfigStore.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
+#include "core/CameraState.h"
+#include "core/ConfigStore.h"
 #include "ctp/CtpEngine.h"
 #include "platform/ui/Window.h"
 #include "sim/Camcorder.h"

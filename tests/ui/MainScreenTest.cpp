@@ -14,15 +14,15 @@
 #include <thread>
 #include <vector>
 
-#include "app/AppRegistry.h"
+#include "core/AppRegistry.h"
 #include "platform/gps/Gps.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/WindowMessages.h"
+#include "resources/ResourceIds.h"
 #include "sim/TestPicture.h"
 #include "sim/Wire.h"
 #include "tests/ui/MainScreenHarness.h"
 #include "ui/VersionDialog.h"
-#include "ui/resources/ResourceIds.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/CameraState.h"
+#include "core/CameraState.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/ui/WindowMessages.h"
 #include "tests/ui/PanelTestSupport.h"

@@ -18,13 +18,13 @@
 
 #include "platform/ui/Dialog.h"
 #include "platform/ui/Graphics.h"
+#include "resources/Dialogs.h"
+#include "resources/ResourceIds.h"
+#include "resources/SkinBitmaps.h"
 #include "tests/support/SourceDir.h"
 #include "tools/skinpainter/ContactSheet.h"
 #include "tools/skinpainter/SkinPainter.h"
 #include "ui/DialogBase.h"
-#include "ui/resources/Dialogs.h"
-#include "ui/resources/ResourceIds.h"
-#include "ui/resources/SkinBitmaps.h"
 
 using namespace platform;
 namespace r = ui::res;

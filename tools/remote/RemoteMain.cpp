@@ -15,26 +15,26 @@
 #include <string>
 #include <vector>
 
-#include "app/CameraState.h"
-#include "app/ConfigStore.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
 #include "controllers/CaptureContller.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
+#include "core/CameraState.h"
+#include "core/ConfigStore.h"
 #include "ctp/CtpData.h"
 #include "platform/fs/FileSystem.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/sys/Syscall.h"
 #include "platform/ui/WindowMessages.h"
+#include "resources/ResourceIds.h"
 #include "tools/TappedEngine.h"
-#include "tools/remote/CaptureScreens.h"
 #include "tools/remote/ExitCode.h"
+#include "tools/remote/HeadlessCaptureScreens.h"
 #include "tools/remote/Mjpeg.h"
 #include "tools/remote/RemoteOptions.h"
 #include "tools/remote/RemoteSession.h"
 #include "tools/remote/StatusReport.h"
-#include "ui/resources/ResourceIds.h"
 
 namespace remote {
 namespace {

@@ -14,15 +14,15 @@
 #include <mutex>
 #include <thread>
 
-#include "app/AppRegistry.h"
-#include "app/CameraState.h"
-#include "app/ConfigStore.h"
-#include "app/ConnectProcedure.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
 #include "controllers/CaptureContller.h"
+#include "controllers/ConnectProcedure.h"
 #include "controllers/GpsController.h"
 #include "controllers/MonitorController.h"
+#include "core/AppRegistry.h"
+#include "core/CameraState.h"
+#include "core/ConfigStore.h"
 #include "ctp/CtpDataFactory.h"
 #include "ctp/CtpOpcodes.h"
 #include "link/Bluetooth.h"
@@ -30,10 +30,10 @@
 #include "platform/sys/Syscall.h"
 #include "platform/text/Text.h"
 #include "platform/ui/WindowMessages.h"
+#include "resources/Dialogs.h"
+#include "resources/ResourceIds.h"
+#include "resources/Strings.h"
 #include "tools/TappedEngine.h"
-#include "ui/resources/Dialogs.h"
-#include "ui/resources/ResourceIds.h"
-#include "ui/resources/Strings.h"
 
 namespace remote {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/CameraState.h"
+#include "core/CameraState.h"
 
 namespace remote {
 

@@ -1,5 +1,5 @@
-// camora-skinpainter ROOT: draws the skin into ROOT/ui/resources/skin, the
-// program icons into ROOT/ui/resources/icons and the contact sheet and example
+// camora-skinpainter ROOT: draws the skin into ROOT/resources/skin, the
+// program icons into ROOT/resources/icons and the contact sheet and example
 // screens into ROOT/docs/screenshots.
 #include <QDir>
 #include <QFile>
@@ -104,19 +104,18 @@ int main(int argc, char** argv) {
     const auto skin = skinpainter::DrawSkin();
     bool ok = true;
     for (const auto& b : skin) {
-        ok &= Save(b.image, QStringLiteral("%1/ui/resources/skin/%2.png").arg(root).arg(b.id));
+        ok &= Save(b.image, QStringLiteral("%1/resources/skin/%2.png").arg(root).arg(b.id));
     }
     for (int size : {16, 24, 32, 48, 64, 128, 256}) {
         ok &= Save(skinpainter::DrawIcon(size),
-                   QStringLiteral("%1/ui/resources/icons/hicolor/%2x%2/apps/camora-controller.png")
+                   QStringLiteral("%1/resources/icons/hicolor/%2x%2/apps/camora-controller.png")
                        .arg(root)
                        .arg(size));
     }
     ok &= CheckSeams(skin);
     {
         const QString path =
-            root +
-            QStringLiteral("/ui/resources/icons/hicolor/scalable/apps/camora-controller.svg");
+            root + QStringLiteral("/resources/icons/hicolor/scalable/apps/camora-controller.svg");
         QDir().mkpath(QFileInfo(path).path());
         QFile svg(path);
         if (!svg.open(QIODevice::WriteOnly | QIODevice::Truncate) ||

@@ -1,4 +1,4 @@
-#include "app/ConfigStore.h"
+#include "core/ConfigStore.h"
 
 #include <memory>
 #include <stdexcept>

@@ -1,11 +1,11 @@
-#include "app/CloseConfirmWorker.h"
+#include "ui/CloseConfirmWorker.h"
 
-#include "app/AppRegistry.h"
+#include "core/AppRegistry.h"
 #include "link/LinkLoader.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/ui/MessageBox.h"
-#include "ui/resources/ResourceIds.h"
-#include "ui/resources/Strings.h"
+#include "resources/ResourceIds.h"
+#include "resources/Strings.h"
 
 uint32_t CloseConfirmWorker(void* /*unused*/) {
     const platform::MessageBoxResult answer = platform::ShowMessageBox(

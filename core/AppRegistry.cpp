@@ -1,3 +1,3 @@
-#include "app/AppRegistry.h"
+#include "core/AppRegistry.h"
 
 AppRegistryTable AppRegistry;

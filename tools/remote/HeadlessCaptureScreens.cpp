@@ -1,4 +1,4 @@
-#include "tools/remote/CaptureScreens.h"
+#include "tools/remote/HeadlessCaptureScreens.h"
 
 #include <cstdio>
 #include <string>
@@ -6,8 +6,8 @@
 #include "controllers/CaptureContller.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/WindowMessages.h"
+#include "resources/ResourceIds.h"
 #include "tools/remote/RemoteSession.h"
-#include "ui/resources/ResourceIds.h"
 
 namespace remote {
 

@@ -1,4 +1,4 @@
-#include "app/CameraState.h"
+#include "core/CameraState.h"
 
 #include <stdexcept>
 
@@ -8,15 +8,14 @@ CCameraState* CCameraState::GetInstance() {
     return instance;
 }
 
-CCameraState::CCameraState() : lock_(platform::Mutex::Create()) {
-    if (!lock_) {
+CCameraState::CCameraState() {
+    if (!values_.Create()) {
         throw std::runtime_error("Camera State Lock Error.");
     }
 }
 
 void CCameraState::GetSnapshot(CameraStateSnapshot* snapshot) {
-    platform::MutexLock hold(*lock_);
-    *snapshot = values_;
+    *snapshot = values_.Get();
 }
 
 void CCameraState::SetBounded(uint16_t CameraStateSnapshot::*field, uint32_t value,
@@ -25,13 +24,13 @@ void CCameraState::SetBounded(uint16_t CameraStateSnapshot::*field, uint32_t val
     if (value >= bound) {
         return;
     }
-    platform::MutexLock hold(*lock_);
-    values_.*field = static_cast<uint16_t>(value);
+    values_.With([&](CameraStateSnapshot& v) { v.*field = static_cast<uint16_t>(value); });
 }
 
 void CCameraState::SetLow16(uint16_t CameraStateSnapshot::*field, int32_t value) {
-    platform::MutexLock hold(*lock_);
-    values_.*field = static_cast<uint16_t>(static_cast<uint32_t>(value));
+    values_.With([&](CameraStateSnapshot& v) {
+        v.*field = static_cast<uint16_t>(static_cast<uint32_t>(value));
+    });
 }
 
 void CCameraState::SetMode(uint32_t value) {
@@ -71,36 +70,38 @@ void CCameraState::SetCaptureActive(int32_t value) {
 }
 
 bool CCameraState::IsActionAllowed(int type) {
-    platform::MutexLock hold(*lock_);
-    const uint16_t mode = values_.mode;
-    const bool quickStart = values_.operationState == 2;
+    const CameraStateSnapshot values = values_.Get();
+    const uint16_t mode = values.mode;
+    const bool quickStart = values.operationState == kStateQuickStartStandby;
     switch (type) {
         case ActionGps:
-            return (mode == 0 || mode == 2) && !quickStart;
+            return (mode == kModeVideoRecord || mode == kModeStillRecord) && !quickStart;
         case ActionCommand:
             return !quickStart;
         case ActionAlways:
             return true;
         case ActionCapture:
-            return (mode == 1 || mode == 3) && !quickStart;
+            return IsPlaybackMode(mode) && !quickStart;
         case ActionMonitor:
-            return values_.captureActive == 0 && mode == 0 && !quickStart;
+            return values.captureActive == 0 && mode == kModeVideoRecord && !quickStart;
         default:
             return false;
     }
 }
 
 bool CCameraState::IsPanelLocked() {
-    platform::MutexLock hold(*lock_);
-    const uint16_t mode = values_.mode;
-    const uint16_t state = values_.operationState;
-    return (mode == 0 && state == 2) || ((mode == 1 || mode == 2 || mode == 3) && state == 1);
+    const CameraStateSnapshot values = values_.Get();
+    const uint16_t mode = values.mode;
+    const uint16_t state = values.operationState;
+    return (mode == kModeVideoRecord && state == kStateQuickStartStandby) ||
+           ((mode == kModeVideoPlayback || mode == kModeStillRecord ||
+             mode == kModeStillPlayback) &&
+            state == kStateShooting);
 }
 
 bool CCameraState::IsRecordingModeNotBusy() {
     if (IsPanelLocked()) {
         return false;
     }
-    platform::MutexLock hold(*lock_);
-    return values_.mode != 1 && values_.mode != 3;
+    return !IsPlaybackMode(values_.Get().mode);
 }

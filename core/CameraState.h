@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/kernel/Kernel.h"
+#include "platform/kernel/Protected.h"
 
 // Kinds of request asked about with CCameraState::IsActionAllowed.
 enum CameraAction : int {
@@ -18,9 +18,23 @@ enum CameraAction : int {
 };
 
 // A plain copy of the state's nine values, in the record's order.
+// The camera's modes, as CameraStateSnapshot::mode holds them.
+inline constexpr uint16_t kModeVideoRecord = 0;
+inline constexpr uint16_t kModeVideoPlayback = 1;
+inline constexpr uint16_t kModeStillRecord = 2;
+inline constexpr uint16_t kModeStillPlayback = 3;
+// Its operating states, as CameraStateSnapshot::operationState holds them.
+inline constexpr uint16_t kStateStandby = 0;
+inline constexpr uint16_t kStateShooting = 1;
+inline constexpr uint16_t kStateQuickStartStandby = 2;
+
+constexpr bool IsPlaybackMode(int mode) {
+    return mode == kModeVideoPlayback || mode == kModeStillPlayback;
+}
+
 struct CameraStateSnapshot {
-    uint16_t mode;             // 0 video rec, 1 video playback, 2 still rec, 3 still playback
-    uint16_t operationState;   // 0 standby, 1 shooting, 2 quick-start standby
+    uint16_t mode;             // kModeVideoRecord to kModeStillPlayback
+    uint16_t operationState;   // kStateStandby to kStateQuickStartStandby
     uint16_t acPower;          // 1: on mains
     uint16_t batteryAttached;  // 1: a battery is connected
     uint16_t responseWord;     // as the camera sent it, not interpreted
@@ -69,6 +83,5 @@ private:
     void SetBounded(uint16_t CameraStateSnapshot::*field, uint32_t value, uint32_t bound);
     void SetLow16(uint16_t CameraStateSnapshot::*field, int32_t value);
 
-    std::unique_ptr<platform::Mutex> lock_;  // guards values_
-    CameraStateSnapshot values_{};
+    platform::Protected<CameraStateSnapshot> values_;
 };

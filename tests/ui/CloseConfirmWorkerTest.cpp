@@ -1,7 +1,7 @@
 // The Exit bar's close question: its texts and owner, one question per
 // press with each on its own thread, NO changing nothing, and YES removing
 // the link library's connection before the process ends with 0.
-#include "app/CloseConfirmWorker.h"
+#include "ui/CloseConfirmWorker.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/AppRegistry.h"
+#include "core/AppRegistry.h"
 #include "link/LinkLoader.h"
 #include "platform/btsdk/SimulatedStack.h"
 #include "platform/ui/MessageBox.h"

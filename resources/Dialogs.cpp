@@ -1,8 +1,8 @@
-#include "ui/resources/Dialogs.h"
+#include "resources/Dialogs.h"
 
-#include "ui/resources/ResourceIds.h"
-#include "ui/resources/SkinBitmaps.h"
-#include "ui/resources/Strings.h"
+#include "resources/ResourceIds.h"
+#include "resources/SkinBitmaps.h"
+#include "resources/Strings.h"
 
 namespace ui {
 namespace {

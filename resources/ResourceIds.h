@@ -7,7 +7,7 @@
 
 namespace ui::res {
 
-// Strings (ui/resources/Strings.cpp holds their texts).
+// Strings (resources/Strings.cpp holds their texts).
 inline constexpr uint32_t kStrOk = 104;
 inline constexpr uint32_t kStrCancel = 105;
 inline constexpr uint32_t kStrAppTitle = 106;

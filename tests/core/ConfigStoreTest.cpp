@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ConfigStore.h"
+#include "core/ConfigStore.h"
 #include "platform/fs/FileSystem.h"
 #include "platform/kernel/Kernel.h"
 #include "tests/support/TempDeviceRoot.h"

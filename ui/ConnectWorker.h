@@ -5,7 +5,7 @@
 #include <cstdint>
 
 // Thread procedure (its argument is ignored): reads the connect screen's
-// window once, connects the selected device (app/ConnectProcedure.h) and
+// window once, connects the selected device (controllers/ConnectProcedure.h) and
 // reports WM_CONNECTED, WM_CONNECT_TIMEOUT or WM_CONNECT_FAILED to that
 // window synchronously. A window that has ended meanwhile gets nothing.
 uint32_t ConnectWorker(void* unused);

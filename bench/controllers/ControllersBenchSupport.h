@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "app/CameraState.h"
-#include "app/ConfigStore.h"
 #include "bench/BenchSupport.h"
 #include "controllers/BaseController.h"
+#include "core/CameraState.h"
+#include "core/ConfigStore.h"
 #include "ctp/CtpEngine.h"
 #include "sim/Camcorder.h"
 #include "tests/support/PumpUntil.h"

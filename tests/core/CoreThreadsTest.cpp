@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/CameraState.h"
-#include "app/ConfigStore.h"
+#include "core/CameraState.h"
+#include "core/ConfigStore.h"
 #include "tests/support/TempDeviceRoot.h"
 
 namespace {

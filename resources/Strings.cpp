@@ -1,4 +1,4 @@
-#include "ui/resources/Strings.h"
+#include "resources/Strings.h"
 
 #include <algorithm>
 #include <utility>

@@ -8,20 +8,20 @@
 #include <string>
 #include <vector>
 
-#include "app/AppRegistry.h"
-#include "app/CameraState.h"
-#include "app/ConfigStore.h"
-#include "app/ConnectProcedure.h"
 #include "controllers/CamModeController.h"
+#include "controllers/ConnectProcedure.h"
+#include "core/AppRegistry.h"
+#include "core/CameraState.h"
+#include "core/ConfigStore.h"
 #include "ctp/CtpEngine.h"
 #include "link/Bluetooth.h"
 #include "link/LinkLoader.h"
 #include "platform/btsdk/SimulatedStack.h"
 #include "platform/kernel/Kernel.h"
+#include "resources/ResourceIds.h"
 #include "sim/Camcorder.h"
 #include "tests/support/PumpUntil.h"
 #include "tests/support/TempDeviceRoot.h"
-#include "ui/resources/ResourceIds.h"
 
 namespace {
 

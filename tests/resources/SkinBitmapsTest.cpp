@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ui/resources/SkinBitmaps.h"
+#include "resources/SkinBitmaps.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "app/ConnectWorker.h"
+#include "ui/ConnectWorker.h"
 
-#include "app/AppRegistry.h"
-#include "app/ConnectProcedure.h"
+#include "controllers/ConnectProcedure.h"
+#include "core/AppRegistry.h"
 #include "platform/ui/WindowMessages.h"
 #include "ui/DeviceConnectDialog.h"
 

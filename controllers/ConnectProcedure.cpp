@@ -1,11 +1,10 @@
-#include "app/ConnectProcedure.h"
+#include "controllers/ConnectProcedure.h"
 
-#include "app/AppRegistry.h"
 #include "controllers/CamModeController.h"
+#include "core/AppRegistry.h"
 #include "ctp/CtpEngine.h"
-#include "link/Bluetooth.h"
-#include "link/LinkLoader.h"
-#include "ui/resources/ResourceIds.h"
+#include "link/DeviceSource.h"
+#include "resources/ResourceIds.h"
 
 namespace app {
 
@@ -13,18 +12,14 @@ namespace {
 
 // The port of the selected device, or null when none could be opened.
 platform::PortHandle OpenSelectedPort() {
-    platform::PortHandle port;
-    if (CLinkLoader* loader = AppRegistry.linkLoader) {
-        if (loader->OpenPort() != 1) {
-            return nullptr;
-        }
-        port = loader->GetPortHandle();
-    } else if (CBluetooth* bluetooth = AppRegistry.bluetooth) {
-        if (bluetooth->OpenPort() != 1) {
-            return nullptr;
-        }
-        port = bluetooth->GetPortHandle();
-    }
+    const platform::PortHandle port = WithDeviceSource(
+        [](auto& source) -> platform::PortHandle {
+            if (source.OpenPort() != 1) {
+                return nullptr;
+            }
+            return source.GetPortHandle();
+        },
+        platform::PortHandle{});
     // Both sources keep the port of an earlier attempt when this open fails;
     // that one was closed after its failed handshake and is no link at all.
     if (port == nullptr || !port->IsOpen()) {

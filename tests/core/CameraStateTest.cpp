@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/CameraState.h"
+#include "core/CameraState.h"
 #include "platform/kernel/Kernel.h"
 
 namespace {
