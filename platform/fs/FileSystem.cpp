@@ -240,7 +240,8 @@ std::unique_ptr<File> File::Open(std::u16string_view handsetPath, FileAccess acc
             flags |= O_CREAT | O_TRUNC;
             break;
     }
-    const int fd = ::open(HostPathFor(handsetPath).c_str(), flags, 0644);
+    // The user's own files: the umask decides who else may read them.
+    const int fd = ::open(HostPathFor(handsetPath).c_str(), flags, 0666);
     if (fd < 0) {
         SetError(error, FromErrno(errno));
         return nullptr;
@@ -384,7 +385,11 @@ bool CreateFolder(std::u16string_view handsetPath, FileError* error) {
     const auto parts = SplitHandsetPath(handsetPath);
     const Base base = BaseFor(parts, parts.size());
     std::string host = base.host.empty() ? "/" : base.host;
-    ::mkdir(host.c_str(), 0755);
+    if (host == DeviceRoot()) {
+        EnsureDeviceRoot();
+    } else {
+        ::mkdir(host.c_str(), 0755);
+    }
     for (size_t i = base.consumed; i < parts.size(); ++i) {
         const std::u16string& part = parts[i];
         const std::string entry = ResolveEntry(host, part);

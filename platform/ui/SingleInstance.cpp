@@ -39,7 +39,7 @@ QString ServerName() {
         return QString::fromStdString(runtime) + QLatin1Char('/') + leaf;
     }
     const std::string folder = DeviceRootPath("run");
-    ::mkdir(DeviceRoot().c_str(), 0700);
+    EnsureDeviceRoot();
     ::mkdir(folder.c_str(), 0700);
     // A folder left wider by an older start is narrowed; one of another user is not used.
     if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
