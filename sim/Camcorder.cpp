@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -218,7 +219,19 @@ bool Camcorder::LinkAs(const std::string& path) {
     if (link.has_parent_path()) {
         std::filesystem::create_directories(link.parent_path(), ec);
     }
-    std::filesystem::remove(link, ec);
+    // Only a link this simulator made, or a dangling link of this user (its
+    // line is gone), is replaced; anything else at the path is left alone.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        const bool ours = std::filesystem::read_symlink(link, ec) == slavePath_ && !ec;
+        struct stat target {};
+        const bool stale =
+            S_ISLNK(st.st_mode) && st.st_uid == ::geteuid() && ::stat(path.c_str(), &target) != 0;
+        if (!(S_ISLNK(st.st_mode) && (ours || stale))) {
+            return false;
+        }
+        std::filesystem::remove(link, ec);
+    }
     std::filesystem::create_symlink(slavePath_, link, ec);
     if (ec) {
         return false;

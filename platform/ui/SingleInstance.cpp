@@ -7,6 +7,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
 #include <future>
 #include <memory>
@@ -23,6 +24,12 @@ namespace {
 // A second start that gets no answer within this long runs as the only
 // instance: a socket that accepts and never answers must not hold it up.
 constexpr int kAnswerMs = 300;
+
+// What the listening side allows one question: its size, its time, and how
+// many may be open at once.
+constexpr qint64 kMaxQuestion = 1024;
+constexpr int kQuestionMs = 2000;
+constexpr int kMaxConnections = 8;
 
 // One socket per device root, in a folder only its user can create entries
 // in: the session's runtime folder, else a private folder of the device root.
@@ -127,10 +134,24 @@ protected:
                 return;
             }
         }
-        QObject::connect(&server, &QLocalServer::newConnection, &server, [&server] {
+        // A question is one short line asked at once; a stranger's socket,
+        // one that sends more, or keeps its connection idle, is closed.
+        auto open = std::make_shared<int>(0);
+        QObject::connect(&server, &QLocalServer::newConnection, &server, [&server, open] {
             while (QLocalSocket* socket = server.nextPendingConnection()) {
+                if (*open >= kMaxConnections || !PeerIsThisUser(*socket)) {
+                    socket->abort();
+                    socket->deleteLater();
+                    continue;
+                }
+                ++*open;
+                socket->setReadBufferSize(kMaxQuestion);
+                QTimer::singleShot(kQuestionMs, socket, [socket] { socket->abort(); });
                 QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket] {
                     if (!socket->canReadLine()) {
+                        if (socket->bytesAvailable() >= kMaxQuestion) {
+                            socket->abort();
+                        }
                         return;
                     }
                     const QString line = QString::fromUtf8(socket->readLine()).trimmed();
@@ -140,8 +161,10 @@ protected:
                     socket->flush();
                     socket->disconnectFromServer();
                 });
-                QObject::connect(socket, &QLocalSocket::disconnected, socket,
-                                 &QObject::deleteLater);
+                QObject::connect(socket, &QLocalSocket::disconnected, socket, [socket, open] {
+                    --*open;
+                    socket->deleteLater();
+                });
             }
         });
         listening_.set_value(true);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -175,6 +176,88 @@ TEST(SingleInstanceSocketTest, APeerThatNeverAnswersHoldsTheStartUpOnlyBriefly) 
     EXPECT_LT(waited.count(), 1500)
         << "a silent socket held the start for " << waited.count() << " ms";
     ::close(fd);
+}
+
+// A raw client of the listening side; -1 when it cannot connect.
+int ConnectRaw(const std::string& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// True once the listening side has closed `fd` (running the GUI meanwhile).
+bool ClosedByServer(int fd) {
+    return testsupport::PumpGuiUntil([&] {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 0) <= 0) {
+            return false;
+        }
+        char c[4096];
+        return ::recv(fd, c, sizeof c, MSG_DONTWAIT) <= 0;
+    });
+}
+
+// The listening side bounds each question's size and time and the number of
+// questions open at once, and still answers the next one.
+TEST(SingleInstanceSocketTest, TheListeningSideBoundsWhatAClientMayHoldAndAnswersAfterwards) {
+    testsupport::TempDeviceRoot root;
+    const std::string runtime = root.Host("runtime");
+    ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
+    const ScopedEnv env("XDG_RUNTIME_DIR", runtime);
+    ASSERT_TRUE(platform::ListenForOtherInstances());
+    const std::string path = platform::InstanceSocketPath();
+    if (!Exists(path)) {
+        GTEST_SKIP() << "this process listens for another device root already (an earlier test "
+                        "in the same run); ctest runs each test in a process of its own";
+    }
+    // A line that never ends.
+    const int flood = ConnectRaw(path);
+    ASSERT_GE(flood, 0);
+    const std::string chunk(64 * 1024, 'x');
+    for (int i = 0; i < 8; ++i) {
+        if (::send(flood, chunk.data(), chunk.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0) {
+            break;
+        }
+        platform::ProcessGuiEvents();
+    }
+    EXPECT_TRUE(ClosedByServer(flood)) << "a question without end was kept";
+    ::close(flood);
+
+    // Idle connections: the ones beyond the bound are closed at once, and
+    // all of them after the question's time.
+    std::vector<int> idle;
+    for (int i = 0; i < 20; ++i) {
+        idle.push_back(ConnectRaw(path));
+        ASSERT_GE(idle.back(), 0);
+    }
+    EXPECT_TRUE(ClosedByServer(idle.back())) << "20 idle connections were all held";
+    EXPECT_TRUE(ClosedByServer(idle.front())) << "an idle connection was held without limit";
+    for (int fd : idle) {
+        ::close(fd);
+    }
+    // The bounds leave the real question answered.
+    const std::string question = "F Camora Controller\n";
+    const int asker = ConnectRaw(path);
+    ASSERT_GE(asker, 0);
+    ASSERT_EQ(::send(asker, question.data(), question.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(question.size()));
+    std::string answer;
+    EXPECT_TRUE(testsupport::PumpGuiUntil([&] {
+        char c[16];
+        const ssize_t n = ::recv(asker, c, sizeof c, MSG_DONTWAIT);
+        if (n > 0) {
+            answer.append(c, static_cast<size_t>(n));
+        }
+        return answer.find('\n') != std::string::npos;
+    }));
+    EXPECT_EQ(answer, "0\n");  // no such window in this test
+    ::close(asker);
 }
 
 }  // namespace
