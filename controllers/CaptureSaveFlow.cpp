@@ -149,7 +149,8 @@ void CCaptureContller::SaveImage(platform::WindowHandle owner, const uint8_t* im
 bool CCaptureContller::SavePass(platform::SaveFileRequest& request, const uint8_t* image,
                                 uint32_t size) {
     std::u16string path;
-    if (!platform::ShowSaveFileDialog(request, &path) || path.size() >= kPathUnits) {
+    bool unnamable = false;
+    if (!platform::ShowSaveFileDialog(request, &path, &unnamable) || path.size() >= kPathUnits) {
         return false;  // cancelled (a path beyond the name buffer counts as cancelled)
     }
     // Shown again, the dialog starts from the file chosen now.
@@ -165,6 +166,11 @@ bool CCaptureContller::SavePass(platform::SaveFileRequest& request, const uint8_
     }
     configStore()->Save();
 
+    // A backslash in the name typed would make a folder of its first part;
+    // the handset refuses such a name as it refuses any it cannot create.
+    if (unnamable) {
+        return Ask(request.owner, ui::res::kStrFileSaveFailed);
+    }
     std::unique_ptr<platform::ReplacingFile> file;
     switch (CreateImageFile(path, &file)) {
         case CreateResult::Created:

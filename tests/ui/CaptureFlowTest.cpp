@@ -814,6 +814,25 @@ TEST_F(SaveFlowTest, WhileAnOverwriteIsWrittenTheOldPictureStaysWholeUnderItsNam
     EXPECT_FALSE(std::filesystem::exists(g_watchedFile + ".part"));
 }
 
+// "a\b.jpg" typed as a name is refused with the failure question rather
+// than saved as b.jpg in a folder a; YES shows the dialog again.
+TEST_F(SaveFlowTest, ANameWithABackslashIsRefusedAndTheDialogComesBack) {
+    const std::string folder = root_.Host("My Documents/Other");
+    std::filesystem::create_directories(folder + "/a");
+    const std::u16string typed = platform::Utf8ToUtf16(folder + "/a\\b.jpg");
+    AnswerSaveDialog([&](platform::SaveFileDialogView& v) { v.Save(typed); });
+    AnswerSaveDialog([&](platform::SaveFileDialogView& v) { v.Cancel(); });
+    Driver driver;
+    driver.AnswerBox(QMessageBox::Yes);
+    Save();
+    EXPECT_TRUE(driver.Done());
+    EXPECT_EQ(driver.BoxesOnceShown(1),
+              (std::vector<Box>{{"CAPTURE", "FILE SAVE FAILED.\nTRY AGAIN?"}}));
+    EXPECT_EQ(shown_.size(), 2u);
+    EXPECT_FALSE(std::filesystem::exists(folder + "/a/b.jpg"));
+    EXPECT_FALSE(std::filesystem::exists(folder + "/a\\b.jpg"));
+}
+
 TEST_F(SaveFlowTest, AFolderTheSettingsCannotNameIsUsedButNotRemembered) {
     // "é" has no place in the settings file's code page.
     const std::string folder = root_.Host("My Documents/Caf\xC3\xA9");
