@@ -84,7 +84,8 @@ public:
     void MakeFileName(std::u16string* name, std::u16string* initialFolder);
     // Creates `path` for writing, new only; when it exists asks whether to
     // overwrite. On Created, *file is open.
-    CreateResult CreateImageFile(const std::u16string& path, std::unique_ptr<platform::File>* file);
+    CreateResult CreateImageFile(const std::u16string& path,
+                                 std::unique_ptr<platform::ReplacingFile>* file);
 
     // Test support: the waits of the save flow's timed boxes, in milliseconds
     // of the scaled clock.

@@ -116,10 +116,11 @@ CCaptureContller::CreateResult FromFileError(platform::FileError error) {
 }  // namespace
 
 CCaptureContller::CreateResult CCaptureContller::CreateImageFile(
-    const std::u16string& path, std::unique_ptr<platform::File>* file) {
+    const std::u16string& path, std::unique_ptr<platform::ReplacingFile>* file) {
+    // Written beside its final name and renamed over it once whole: a save
+    // cut short leaves the old picture (or none), never a part of one.
     platform::FileError error = platform::FileError::None;
-    *file = platform::File::Open(path, platform::FileAccess::Write,
-                                 platform::FileDisposition::CreateNew, &error);
+    *file = platform::ReplacingFile::Create(path, false, &error);
     if (*file != nullptr) {
         return CreateResult::Created;
     }
@@ -129,8 +130,7 @@ CCaptureContller::CreateResult CCaptureContller::CreateImageFile(
     if (!Ask(saveOwner_, ui::res::kStrFileExists)) {
         return CreateResult::Declined;
     }
-    *file = platform::File::Open(path, platform::FileAccess::Write,
-                                 platform::FileDisposition::CreateAlways, &error);
+    *file = platform::ReplacingFile::Create(path, true, &error);
     return *file != nullptr ? CreateResult::Created : FromFileError(error);
 }
 
@@ -149,7 +149,8 @@ void CCaptureContller::SaveImage(platform::WindowHandle owner, const uint8_t* im
 bool CCaptureContller::SavePass(platform::SaveFileRequest& request, const uint8_t* image,
                                 uint32_t size) {
     std::u16string path;
-    if (!platform::ShowSaveFileDialog(request, &path) || path.size() >= kPathUnits) {
+    bool unnamable = false;
+    if (!platform::ShowSaveFileDialog(request, &path, &unnamable) || path.size() >= kPathUnits) {
         return false;  // cancelled (a path beyond the name buffer counts as cancelled)
     }
     // Shown again, the dialog starts from the file chosen now.
@@ -165,7 +166,12 @@ bool CCaptureContller::SavePass(platform::SaveFileRequest& request, const uint8_
     }
     configStore()->Save();
 
-    std::unique_ptr<platform::File> file;
+    // A backslash in the name typed would make a folder of its first part;
+    // the handset refuses such a name as it refuses any it cannot create.
+    if (unnamable) {
+        return Ask(request.owner, ui::res::kStrFileSaveFailed);
+    }
+    std::unique_ptr<platform::ReplacingFile> file;
     switch (CreateImageFile(path, &file)) {
         case CreateResult::Created:
             break;
@@ -181,18 +187,23 @@ bool CCaptureContller::SavePass(platform::SaveFileRequest& request, const uint8_
 
     const std::u16string caption = Text(ui::res::kStrCapture);
     bool saved = false;
+    platform::FileError failure = platform::FileError::None;
     {
         const std::u16string text = Text(ui::res::kStrSavingFile);
         CCaptureSaveDialog saving(caption.c_str(), text.c_str(), kBoxSeconds);
         saving.Start();
         uint32_t written = 0;
-        const bool wrote = file->Write(image, size, &written);
-        // A file that could not be flushed and closed is not saved either.
-        saved = file->Close() && wrote;
+        // A file that could not be flushed and put in place is not saved either.
+        saved = file->Write(image, size, &written) && file->Commit();
+        failure = file->LastError();
+        file.reset();  // an unfinished file goes now
         platform::WaitKeepingWindowsLive(kSavingWaitMs);
     }
     if (!saved) {
-        return Ask(request.owner, ui::res::kStrFileSaveFailed);  // the partly written file stays
+        // Nothing is left under the name: the old picture, if any, is whole.
+        return Ask(request.owner, failure == platform::FileError::DiskFull
+                                      ? ui::res::kStrInsufficientSpace
+                                      : ui::res::kStrFileSaveFailed);
     }
     // Where the file is on this computer: the folder the user picked in the
     // dialog, not the handset path the settings file keeps.

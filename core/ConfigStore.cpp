@@ -27,6 +27,12 @@ static_assert(kDefaultPath.size() == 28);
 // stays whole until the new one is complete.
 constexpr std::u16string_view kTempSuffix = u".new";
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// A TimeOut that holds no number must not read as 0, which means "no limit":
+// one lost answer would then hold its request for good. Only a written 0 does.
+constexpr uint16_t kDefaultTimeOut = 10;
+
 bool FitsOneLine(std::string_view key, std::string_view value) {
     return key.size() + value.size() <= CConfigStore::kMaxPairBytes;
 }
@@ -37,8 +43,9 @@ bool IsBlank(char c) {
 
 // Decimal text read the way the handset's C library reads it into its 32-bit
 // integer: leading blanks, an optional sign, digits up to the first
-// non-digit, 0 when there are none, clamped at the range ends.
-int32_t ToInt32(std::string_view text) {
+// non-digit, 0 when there are none, clamped at the range ends. *digits says
+// whether any digit was read.
+int32_t ToInt32(std::string_view text, bool* digits) {
     size_t i = 0;
     while (i < text.size() && IsBlank(text[i])) {
         ++i;
@@ -50,6 +57,7 @@ int32_t ToInt32(std::string_view text) {
     }
     constexpr int64_t kLimit = int64_t{1} << 31;
     int64_t magnitude = 0;
+    *digits = i < text.size() && text[i] >= '0' && text[i] <= '9';
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
         magnitude = magnitude * 10 + (text[i] - '0');
         if (magnitude > kLimit) {
@@ -83,6 +91,8 @@ CConfigStore::CConfigStore()
 }
 
 void CConfigStore::Load() {
+    // What a save killed before its rename left behind; the file itself is whole.
+    platform::DeleteFile(std::u16string(kFilePath) + std::u16string(kTempSuffix));
     auto file = platform::File::Open(kFilePath, platform::FileAccess::Read,
                                      platform::FileDisposition::OpenExisting);
     if (!file) {
@@ -111,7 +121,9 @@ void CConfigStore::SetDefaults() {
 void CConfigStore::Parse(const char* bytes, uint32_t count) {
     const std::string_view text(bytes, count);
     platform::MutexLock hold(*lock_);
-    size_t pos = 0;
+    // An editor's UTF-8 byte-order mark is not part of the first line.
+    size_t pos =
+        text.substr(0, kByteOrderMark.size()) == kByteOrderMark ? kByteOrderMark.size() : 0;
     while (pos < text.size()) {
         if (text[pos] == '#') {
             const size_t lf = text.find('\n', pos);
@@ -130,10 +142,10 @@ void CConfigStore::Parse(const char* bytes, uint32_t count) {
         if (lf == std::string_view::npos) {
             return;
         }
-        // The byte before the LF is taken to be the writer's CR. "key=\n" has
-        // no byte to spare and gives an empty value.
+        // The writer's CR before the LF is not part of the value; a line an
+        // editor ended with a bare LF keeps all its bytes.
         const size_t valueBegin = eq + 1;
-        const size_t valueEnd = lf > valueBegin ? lf - 1 : valueBegin;
+        const size_t valueEnd = lf > valueBegin && text[lf - 1] == '\r' ? lf - 1 : lf;
         const std::string_view key = text.substr(pos, eq - pos);
         const std::string_view value = text.substr(valueBegin, valueEnd - valueBegin);
         if (FitsOneLine(key, value)) {
@@ -156,17 +168,19 @@ std::string& CConfigStore::LookupLocked(const std::string& key) {
     return map_[key];
 }
 
-uint16_t CConfigStore::GetNumber(const std::string& key) {
+uint16_t CConfigStore::GetNumber(const std::string& key, uint16_t noDigits) {
     std::string text;
     {
         platform::MutexLock hold(*lock_);
         text = LookupLocked(key);
     }
-    return static_cast<uint16_t>(static_cast<uint32_t>(ToInt32(text)));
+    bool digits = false;
+    const int32_t value = ToInt32(text, &digits);
+    return digits ? static_cast<uint16_t>(static_cast<uint32_t>(value)) : noDigits;
 }
 
 uint16_t CConfigStore::GetTimeOut() {
-    return GetNumber(kTimeOutKey);
+    return GetNumber(kTimeOutKey, kDefaultTimeOut);
 }
 
 uint16_t CConfigStore::GetGpsInterval() {

@@ -64,7 +64,8 @@ private:
 
     // The value of `key`, added empty when missing. Caller holds lock_.
     std::string& LookupLocked(const std::string& key);
-    uint16_t GetNumber(const std::string& key);
+    // The low 16 bits of the value; `noDigits` when its text has no number.
+    uint16_t GetNumber(const std::string& key, uint16_t noDigits = 0);
     void SetDefaults();
     void Parse(const char* bytes, uint32_t count);
     std::string Contents();

@@ -458,8 +458,11 @@ uint32_t CCtpEngine::ExtractTrailingFrames(const uint8_t* data, uint32_t n) {
         uint32_t found = 0;
         for (uint32_t w = kCtpHeaderSize; w <= largest && found == 0; w += 2) {
             std::memcpy(scratch, data + n - w, w);
+            // A window shorter than its opcode's body (a header-only mode
+            // answer) is no frame, as for the resynchroniser.
             if (IsCtpChannel(GetBe16(scratch)) && GetBe16(scratch + 2) == w &&
-                IsAcceptedOpcode(GetBe16(scratch + 4))) {
+                IsAcceptedOpcode(GetBe16(scratch + 4)) &&
+                CtpFrameLengthFits(GetBe16(scratch + 4), w)) {
                 found = w;
             }
         }

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -215,6 +216,21 @@ bool Camcorder::RestoreLink() {
     return linked;
 }
 
+namespace {
+
+// True when "<link>.peer" exists and no simulator holds it locked any more.
+bool PeerGone(const std::string& link) {
+    const int fd = ::open((link + ".peer").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool gone = ::flock(fd, LOCK_SH | LOCK_NB) == 0;
+    ::close(fd);
+    return gone;
+}
+
+}  // namespace
+
 bool Camcorder::LinkAs(const std::string& path) {
     std::lock_guard lock(mu_);
     if (slavePath_.empty()) {
@@ -225,7 +241,20 @@ bool Camcorder::LinkAs(const std::string& path) {
     if (link.has_parent_path()) {
         std::filesystem::create_directories(link.parent_path(), ec);
     }
-    std::filesystem::remove(link, ec);
+    // Only a link this simulator made, or a stale link of this user (its line
+    // is gone, or the simulator that made it no longer holds its ".peer"), is
+    // replaced; anything else at the path is left alone.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        const bool ours = std::filesystem::read_symlink(link, ec) == slavePath_ && !ec;
+        struct stat target {};
+        const bool stale = S_ISLNK(st.st_mode) && st.st_uid == ::geteuid() &&
+                           (::stat(path.c_str(), &target) != 0 || PeerGone(path));
+        if (!(S_ISLNK(st.st_mode) && (ours || stale))) {
+            return false;
+        }
+        std::filesystem::remove(link, ec);
+    }
     std::filesystem::create_symlink(slavePath_, link, ec);
     if (ec) {
         return false;

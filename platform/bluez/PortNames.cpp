@@ -70,6 +70,7 @@ int StablePortNumber(const std::string& address) {
     }
     assigned[key] = number;
     std::error_code ec;
+    EnsureDeviceRoot();
     std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ec);
     std::ofstream out(file, std::ios::trunc);
     for (const auto& [a, n] : assigned) {

@@ -1,6 +1,9 @@
 #include "platform/fs/DeviceRoot.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -143,6 +146,18 @@ void OverridePicturesFolder(std::string hostPath) {
     g_roots->push_back(std::make_unique<std::string>(hostPath.empty() ? UserPicturesFolder()
                                                                       : std::move(hostPath)));
     g_pictures = g_roots->back().get();
+}
+
+void EnsureDeviceRoot() {
+    const std::filesystem::path root(DeviceRoot());
+    std::error_code ec;
+    if (root.has_parent_path()) {
+        std::filesystem::create_directories(root.parent_path(), ec);
+    }
+    const sys::Outcome made = sys::Call("mkdir", [&] { return ::mkdir(root.c_str(), 0700); });
+    if (made.Failed() && made.error != EEXIST) {
+        sys::Report("creating the device root", made);
+    }
 }
 
 std::string DeviceRootPath(std::string_view relative) {

@@ -28,6 +28,10 @@ void OverridePicturesFolder(std::string hostPath);
 // missing, relative or disabled ("$HOME", "$HOME/") entry gives home/Pictures.
 std::string PicturesFolderFromUserDirs(std::string_view userDirs, std::string_view home);
 
+// Creates the device root when it is missing (its parents as usual), open
+// to its user alone: it holds the link lock and the private sockets.
+void EnsureDeviceRoot();
+
 // Joins a relative host path (forward slashes) below the device root.
 std::string DeviceRootPath(std::string_view relative);
 

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <mutex>
 #include <optional>
 
@@ -240,7 +242,8 @@ std::unique_ptr<File> File::Open(std::u16string_view handsetPath, FileAccess acc
             flags |= O_CREAT | O_TRUNC;
             break;
     }
-    const int fd = ::open(HostPathFor(handsetPath).c_str(), flags, 0644);
+    // The user's own files: the umask decides who else may read them.
+    const int fd = ::open(HostPathFor(handsetPath).c_str(), flags, 0666);
     if (fd < 0) {
         SetError(error, FromErrno(errno));
         return nullptr;
@@ -321,6 +324,147 @@ bool File::Close() {
     return ok;
 }
 
+namespace {
+
+std::atomic<void (*)(uint64_t)> g_writeHook{nullptr};
+constexpr uint32_t kHookedPiece = 4096;
+
+std::string FolderOf(const std::string& host) {
+    const size_t slash = host.rfind('/');
+    return slash == std::string::npos ? std::string(".")
+           : slash == 0               ? std::string("/")
+                                      : host.substr(0, slash);
+}
+
+}  // namespace
+
+void SetReplacingWriteHook(void (*hook)(uint64_t written)) {
+    g_writeHook.store(hook);
+}
+
+std::unique_ptr<ReplacingFile> ReplacingFile::Create(std::u16string_view handsetPath, bool replace,
+                                                     FileError* error) {
+    SetError(error, FileError::None);
+    if (const FileError fault = TakeFault(FileOp::Open, handsetPath); fault != FileError::None) {
+        SetError(error, fault);
+        return nullptr;
+    }
+    std::string host = HostPathFor(handsetPath);
+    struct stat st {};
+    if (::stat(host.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            SetError(error, FileError::Other);
+            return nullptr;
+        }
+        if (!replace) {
+            SetError(error, FileError::Exists);
+            return nullptr;
+        }
+    }
+    // One temporary name per final name: what a killed writer left is
+    // truncated and used again by the next save of that name.
+    std::string temp = host + ".part";
+    const sys::Outcome opened = sys::Call("open", [&] {
+        return ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+    });
+    if (opened.Failed()) {
+        SetError(error, FromErrno(opened.error));
+        return nullptr;
+    }
+    return std::unique_ptr<ReplacingFile>(new ReplacingFile(
+        static_cast<int>(opened.result), handsetPath, std::move(host), std::move(temp), replace));
+}
+
+ReplacingFile::ReplacingFile(int fd, std::u16string_view path, std::string host, std::string temp,
+                             bool replace)
+    : fd_(fd), path_(path), host_(std::move(host)), temp_(std::move(temp)), replace_(replace) {}
+
+ReplacingFile::~ReplacingFile() {
+    Discard();
+}
+
+void ReplacingFile::Discard() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!temp_.empty()) {
+        ::unlink(temp_.c_str());
+        temp_.clear();
+    }
+}
+
+bool ReplacingFile::Write(const void* buffer, uint32_t count, uint32_t* written) {
+    *written = 0;
+    if (fd_ < 0) {
+        lastError_ = FileError::Other;
+        return false;
+    }
+    if (const FileError fault = TakeFault(FileOp::Write, path_); fault != FileError::None) {
+        lastError_ = fault;
+        return false;
+    }
+    const auto* bytes = static_cast<const char*>(buffer);
+    void (*const hook)(uint64_t) = g_writeHook.load();
+    while (*written < count) {
+        const uint32_t piece =
+            hook != nullptr ? std::min(kHookedPiece, count - *written) : count - *written;
+        const sys::Outcome o =
+            sys::Call("write", [&] { return ::write(fd_, bytes + *written, piece); });
+        if (o.result <= 0) {
+            lastError_ = o.Failed() ? FromErrno(o.error) : FileError::Other;
+            return false;
+        }
+        *written += static_cast<uint32_t>(o.result);
+        if (hook != nullptr) {
+            hook(*written);
+        }
+    }
+    return true;
+}
+
+bool ReplacingFile::Commit() {
+    if (fd_ < 0 || temp_.empty()) {
+        lastError_ = FileError::Other;
+        return false;
+    }
+    const auto fail = [&](FileError e) {
+        lastError_ = e;
+        Discard();
+        return false;
+    };
+    if (const FileError fault = TakeFault(FileOp::Close, path_); fault != FileError::None) {
+        return fail(fault);
+    }
+    // A full disk may show itself only when the data goes out.
+    if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) {
+        return fail(FromErrno(errno));
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) {
+        return fail(FromErrno(errno));
+    }
+    if (const FileError fault = TakeFault(FileOp::Replace, path_); fault != FileError::None) {
+        return fail(fault);
+    }
+    // Without replace, a file that took the name meanwhile is kept.
+    const unsigned flags = replace_ ? 0u : RENAME_NOREPLACE;
+    if (::renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, host_.c_str(), flags) != 0) {
+        return fail(FromErrno(errno));
+    }
+    temp_.clear();
+    // The new name itself is on the medium only once its folder is.
+    const int folder = ::open(FolderOf(host_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        if (::fsync(folder) != 0 && errno != EINVAL) {
+            sys::Report("flushing a saved file's folder", sys::Outcome{"fsync", -1, errno});
+        }
+        ::close(folder);
+    }
+    return true;
+}
+
 bool MatchesPattern(std::u16string_view name, std::u16string_view pattern) {
     // Iterative wildcard match with one back-tracking point for the last `*`.
     size_t n = 0, p = 0, starP = std::u16string_view::npos, starN = 0;
@@ -384,7 +528,11 @@ bool CreateFolder(std::u16string_view handsetPath, FileError* error) {
     const auto parts = SplitHandsetPath(handsetPath);
     const Base base = BaseFor(parts, parts.size());
     std::string host = base.host.empty() ? "/" : base.host;
-    ::mkdir(host.c_str(), 0755);
+    if (host == DeviceRoot()) {
+        EnsureDeviceRoot();
+    } else {
+        ::mkdir(host.c_str(), 0755);
+    }
     for (size_t i = base.consumed; i < parts.size(); ++i) {
         const std::u16string& part = parts[i];
         const std::string entry = ResolveEntry(host, part);

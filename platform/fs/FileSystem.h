@@ -48,6 +48,43 @@ private:
     FileError lastError_ = FileError::None;
 };
 
+// A file written under a temporary name in its folder and renamed over its
+// final name once whole and on the medium, so that a writer killed or
+// failing midway leaves the old file (or none) under that name, never a part.
+class ReplacingFile {
+public:
+    // Starts the file `handsetPath`. Unless `replace`, fails with Exists when
+    // the final name is taken (now or at Commit). Null on failure, with the
+    // reason in *error.
+    static std::unique_ptr<ReplacingFile> Create(std::u16string_view handsetPath, bool replace,
+                                                 FileError* error = nullptr);
+    ~ReplacingFile();  // removes the temporary file unless committed
+    ReplacingFile(const ReplacingFile&) = delete;
+    ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+    // Appends all `count` bytes or fails; *written says how many went out.
+    bool Write(const void* buffer, uint32_t count, uint32_t* written);
+    // Flushes, closes, renames over the final name and flushes the folder.
+    // On failure the temporary file is removed and LastError says why.
+    bool Commit();
+    FileError LastError() const { return lastError_; }
+
+private:
+    ReplacingFile(int fd, std::u16string_view path, std::string host, std::string temp,
+                  bool replace);
+    void Discard();
+    int fd_;
+    std::u16string path_;  // the final name as given, for injected faults
+    std::string host_;     // the final name on the host
+    std::string temp_;
+    bool replace_;
+    FileError lastError_ = FileError::None;
+};
+
+// Test support: called after each piece of a ReplacingFile's write with the
+// bytes written so far; while set, writes go out in 4 KiB pieces (null: off).
+void SetReplacingWriteHook(void (*hook)(uint64_t written));
+
 // Where handset folders live on the host. Most are inside the device root;
 // the handset's picture folder is the user's pictures folder (PicturesFolder),
 // and every other host folder appears below kHostFolder with its host path,

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -29,16 +30,27 @@ InstanceLock::Result InstanceLock::TryTake(std::string_view holder) {
     error_.clear();
     std::error_code ec;
     const std::filesystem::path file(path_);
-    if (file.has_parent_path()) {
+    if (path_ == LinkLockPath()) {
+        EnsureDeviceRoot();
+    } else if (file.has_parent_path()) {
         std::filesystem::create_directories(file.parent_path(), ec);
     }
+    // flock needs no write access: a lock another user can open is one they can hold.
     const sys::Outcome opened = sys::Call(
-        "open", [&] { return ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644); });
+        "open", [&] { return ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); });
     if (opened.Failed()) {
         error_ = path_ + ": " + opened.Describe();
         return Result::Failed;
     }
     const int fd = static_cast<int>(opened.result);
+    // A lock made wider by an older start is narrowed.
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && (st.st_mode & 077) != 0 && st.st_uid == ::geteuid()) {
+        const sys::Outcome narrowed = sys::Call("fchmod", [&] { return ::fchmod(fd, 0600); });
+        if (narrowed.Failed()) {
+            sys::Report("narrowing the link lock", narrowed);
+        }
+    }
     const sys::Outcome locked = sys::Call("flock", [&] { return ::flock(fd, LOCK_EX | LOCK_NB); });
     if (locked.Failed()) {
         if (locked.error == EWOULDBLOCK) {

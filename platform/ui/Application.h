@@ -7,6 +7,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "platform/ui/Resources.h"
@@ -44,6 +45,9 @@ bool IsGuiThread();
 // `bringToFront`. Not to be called on the GUI thread of the listening process.
 bool ListenForOtherInstances();
 bool FindOtherInstanceWindow(std::u16string_view title, bool bringToFront);
+// The socket's path for the current device root (empty when there is no
+// private place for it); tests stand in for a running instance there.
+std::string InstanceSocketPath();
 
 // Runs the GUI's pending events once (tests and tools).
 void ProcessGuiEvents();

@@ -115,7 +115,7 @@ private:
     QFileDialog& dialog_;
 };
 
-bool ShowOnGui(const SaveFileRequest& request, std::u16string* path) {
+bool ShowOnGui(const SaveFileRequest& request, std::u16string* path, bool* unnamable) {
     QFileDialog dialog(qt::WidgetOf(request.owner));
     // Qt's own dialog everywhere, so that it looks and behaves the same on
     // every desktop and tests can drive it; the program asks its own
@@ -143,18 +143,22 @@ bool ShowOnGui(const SaveFileRequest& request, std::u16string* path) {
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return false;
     }
-    *path = HandsetPathFor(dialog.selectedFiles().constFirst().toStdString());
+    const std::string chosen = dialog.selectedFiles().constFirst().toStdString();
+    if (unnamable != nullptr) {
+        *unnamable = chosen.substr(chosen.rfind('/') + 1).find('\\') != std::string::npos;
+    }
+    *path = HandsetPathFor(chosen);
     return true;
 }
 
 }  // namespace
 
-bool ShowSaveFileDialog(const SaveFileRequest& request, std::u16string* path) {
+bool ShowSaveFileDialog(const SaveFileRequest& request, std::u16string* path, bool* unnamable) {
     bool chosen = false;
     if (IsGuiThread()) {
-        return ShowOnGui(request, path);
+        return ShowOnGui(request, path, unnamable);
     }
-    qt::RunOnGui([&] { chosen = ShowOnGui(request, path); });
+    qt::RunOnGui([&] { chosen = ShowOnGui(request, path, unnamable); });
     return chosen;
 }
 

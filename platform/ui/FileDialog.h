@@ -25,8 +25,11 @@ struct SaveFileRequest {
 };
 
 // Shows the dialog modally; true with the chosen file's handset path in
-// *path, false when the user cancelled. GUI thread only.
-bool ShowSaveFileDialog(const SaveFileRequest& request, std::u16string* path);
+// *path, false when the user cancelled. GUI thread only. A name with a
+// backslash, which a handset path cannot hold (it would name a folder), sets
+// *unnamable when given.
+bool ShowSaveFileDialog(const SaveFileRequest& request, std::u16string* path,
+                        bool* unnamable = nullptr);
 
 // What a test sees of the shown dialog and how it answers it.
 class SaveFileDialogView {

@@ -1,31 +1,79 @@
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
 #include <future>
 #include <memory>
 #include <mutex>
 
 #include "platform/fs/DeviceRoot.h"
+#include "platform/sys/Syscall.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/QtSupport.h"
 
 namespace platform {
 namespace {
 
-constexpr int kConnectMs = 1000;
-constexpr int kAnswerMs = 3000;
+// A second start that gets no answer within this long runs as the only
+// instance: a socket that accepts and never answers must not hold it up.
+constexpr int kAnswerMs = 300;
 
-// One name per user and device root, so test runs and users never meet.
+// What the listening side allows one question: its size, its time, and how
+// many may be open at once.
+constexpr qint64 kMaxQuestion = 1024;
+constexpr int kQuestionMs = 2000;
+constexpr int kMaxConnections = 8;
+
+// One socket per device root, in a folder only its user can create entries
+// in: the session's runtime folder, else a private folder of the device root.
+// A name under /tmp could be taken first by anyone.
 QString ServerName() {
     const QByteArray root = QByteArray::fromStdString(DeviceRoot());
     const QByteArray hash = QCryptographicHash::hash(root, QCryptographicHash::Sha1).toHex();
-    return QStringLiteral("camora-controller-%1-%2")
-        .arg(static_cast<qulonglong>(::getuid()))
-        .arg(QString::fromLatin1(hash.left(16)));
+    const QString leaf =
+        QStringLiteral("camora-controller-%1").arg(QString::fromLatin1(hash.left(16)));
+    const std::string runtime = sys::Environment("XDG_RUNTIME_DIR");
+    struct stat st {};
+    if (!runtime.empty() && runtime.front() == '/' && ::stat(runtime.c_str(), &st) == 0 &&
+        S_ISDIR(st.st_mode) && st.st_uid == ::getuid()) {
+        return QString::fromStdString(runtime) + QLatin1Char('/') + leaf;
+    }
+    const std::string folder = DeviceRootPath("run");
+    EnsureDeviceRoot();
+    ::mkdir(folder.c_str(), 0700);
+    // A folder left wider by an older start is narrowed; one of another user is not used.
+    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
+        ((st.st_mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0)) {
+        return {};
+    }
+    return QString::fromStdString(folder) + QLatin1Char('/') + leaf;
+}
+
+// True when the process at the other end of a connected local socket runs as
+// this user: only such an answer is believed, only such a question answered.
+bool PeerIsThisUser(const QLocalSocket& socket) {
+    struct ucred cred {};
+    socklen_t size = sizeof cred;
+    const int fd = static_cast<int>(socket.socketDescriptor());
+    const sys::Outcome got = sys::Call(
+        "getsockopt", [&] { return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size); });
+    return !got.Failed() && size == sizeof cred && cred.uid == ::getuid();
+}
+
+// Connects to a running instance of this user, within the answer time.
+bool ConnectToInstance(QLocalSocket* socket, const QString& name) {
+    if (name.isEmpty()) {
+        return false;
+    }
+    socket->connectToServer(name);
+    return socket->waitForConnected(kAnswerMs) && PeerIsThisUser(*socket);
 }
 
 // Answers on the GUI thread: is a window of that title shown, and raise it.
@@ -67,25 +115,43 @@ protected:
     void run() override {
         QLocalServer server;
         server.setSocketOptions(QLocalServer::UserAccessOption);
-        if (!server.listen(ServerName())) {
+        const QString name = ServerName();
+        if (name.isEmpty()) {
+            listening_.set_value(false);
+            return;
+        }
+        if (!server.listen(name)) {
             // A running instance keeps its socket; only one left by an
             // instance that ended without closing it is taken over.
             QLocalSocket probe;
-            probe.connectToServer(ServerName());
-            if (probe.waitForConnected(kConnectMs)) {
+            if (ConnectToInstance(&probe, name)) {
                 listening_.set_value(false);
                 return;
             }
-            QLocalServer::removeServer(ServerName());
-            if (!server.listen(ServerName())) {
+            QLocalServer::removeServer(name);
+            if (!server.listen(name)) {
                 listening_.set_value(false);
                 return;
             }
         }
-        QObject::connect(&server, &QLocalServer::newConnection, &server, [&server] {
+        // A question is one short line asked at once; a stranger's socket,
+        // one that sends more, or keeps its connection idle, is closed.
+        auto open = std::make_shared<int>(0);
+        QObject::connect(&server, &QLocalServer::newConnection, &server, [&server, open] {
             while (QLocalSocket* socket = server.nextPendingConnection()) {
+                if (*open >= kMaxConnections || !PeerIsThisUser(*socket)) {
+                    socket->abort();
+                    socket->deleteLater();
+                    continue;
+                }
+                ++*open;
+                socket->setReadBufferSize(kMaxQuestion);
+                QTimer::singleShot(kQuestionMs, socket, [socket] { socket->abort(); });
                 QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket] {
                     if (!socket->canReadLine()) {
+                        if (socket->bytesAvailable() >= kMaxQuestion) {
+                            socket->abort();
+                        }
                         return;
                     }
                     const QString line = QString::fromUtf8(socket->readLine()).trimmed();
@@ -95,8 +161,10 @@ protected:
                     socket->flush();
                     socket->disconnectFromServer();
                 });
-                QObject::connect(socket, &QLocalSocket::disconnected, socket,
-                                 &QObject::deleteLater);
+                QObject::connect(socket, &QLocalSocket::disconnected, socket, [socket, open] {
+                    --*open;
+                    socket->deleteLater();
+                });
             }
         });
         listening_.set_value(true);
@@ -120,10 +188,15 @@ bool ListenForOtherInstances() {
     return listening;
 }
 
+std::string InstanceSocketPath() {
+    return ServerName().toStdString();
+}
+
 bool FindOtherInstanceWindow(std::u16string_view title, bool bringToFront) {
     QLocalSocket socket;
-    socket.connectToServer(ServerName());
-    if (!socket.waitForConnected(kConnectMs)) {
+    QElapsedTimer clock;
+    clock.start();
+    if (!ConnectToInstance(&socket, ServerName())) {
         return false;
     }
     const QString question = QString(bringToFront ? QStringLiteral("R ") : QStringLiteral("F ")) +
@@ -131,7 +204,8 @@ bool FindOtherInstanceWindow(std::u16string_view title, bool bringToFront) {
     socket.write(question.toUtf8() + '\n');
     socket.flush();
     while (!socket.canReadLine()) {
-        if (!socket.waitForReadyRead(kAnswerMs)) {
+        const qint64 left = kAnswerMs - clock.elapsed();
+        if (left <= 0 || !socket.waitForReadyRead(static_cast<int>(left))) {
             return false;
         }
     }

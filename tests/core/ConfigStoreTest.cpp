@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -125,10 +126,10 @@ TEST_F(ConfigStoreTest, LoadTakesLinesVerbatimAndTheFirstOfARepeatedKey) {
     EXPECT_EQ(store->GetGpsInterval(), 0xFFFF);
     ASSERT_TRUE(store->Save());
     // No defaults when the file exists, comments are not kept, keys and values
-    // keep their blanks and case, a bare LF costs the value its last byte.
+    // keep their blanks and case, a bare LF keeps the value's last byte.
     EXPECT_EQ(Saved(), kHeader +
                            " Key = v \r\n"
-                           "Bare=ab\r\n"
+                           "Bare=abc\r\n"
                            "Empty=\r\n"
                            "GpsInterval=\t-1x\r\n"
                            "Short=\r\n"
@@ -176,35 +177,94 @@ TEST_F(ConfigStoreTest, OnlyTheFirst2048BytesAreRead) {
 }
 
 TEST_F(ConfigStoreTest, NumericSettingsReadAsSignedDecimalCutTo16Bits) {
-    const std::vector<std::pair<std::string, uint16_t>> cases = {
-        {"10", 10},
-        {"  +42", 42},
-        {"\t7s", 7},
-        {"-1", 0xFFFF},
-        {"abc", 0},
-        {"", 0},
-        {"0x10", 0},
-        {"65535", 65535},
-        {"65536", 0},
-        {"70000", 4464},
-        {"- 5", 0},
-        {"007", 7},
-        {"99999999999", 0xFFFF},  // clamped at the largest 32-bit value
-        {"-99999999999", 0},      // clamped at the smallest
+    struct Case {
+        std::string text;
+        uint16_t expected;
+        uint16_t timeOut;  // text without a number: the default 10, never "no limit"
+    };
+    const std::vector<Case> cases = {
+        {"10", 10, 10},
+        {"  +42", 42, 42},
+        {"\t7s", 7, 7},
+        {"-1", 0xFFFF, 0xFFFF},
+        {"abc", 0, 10},
+        {"", 0, 10},
+        {" ", 0, 10},
+        {"- 5", 0, 10},
+        {"x5", 0, 10},
+        {"0", 0, 0},  // only a written 0 means "no limit"
+        {"0x10", 0, 0},
+        {"65535", 65535, 65535},
+        {"65536", 0, 0},
+        {"70000", 4464, 4464},
+        {"007", 7, 7},
+        {"99999999999", 0xFFFF, 0xFFFF},  // clamped at the largest 32-bit value
+        {"-99999999999", 0, 0},           // clamped at the smallest
     };
     CConfigStore store;
-    for (const auto& [text, expected] : cases) {
-        SCOPED_TRACE(text);
-        ASSERT_TRUE(store.SetString("TimeOut", text));
-        ASSERT_TRUE(store.SetString("GpsInterval", text));
-        EXPECT_EQ(store.GetTimeOut(), expected);
-        EXPECT_EQ(store.GetGpsInterval(), expected);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        ASSERT_TRUE(store.SetString("TimeOut", c.text));
+        ASSERT_TRUE(store.SetString("GpsInterval", c.text));
+        EXPECT_EQ(store.GetTimeOut(), c.timeOut);
+        EXPECT_EQ(store.GetGpsInterval(), c.expected);
+    }
+}
+
+// Files a damaged save, an editor or a hand leave: none may make every
+// reply wait without limit, and a bare LF costs no value its last byte.
+TEST_F(ConfigStoreTest, DamagedOrHandEditedFilesKeepALimitedTimeOut) {
+    struct Case {
+        const char* what;
+        std::string contents;
+        uint16_t timeOut;
+        uint16_t gpsInterval;
+    };
+    const std::string bom = "\xEF\xBB\xBF";
+    const std::vector<Case> cases = {
+        {"empty file", "", 10, 0},
+        {"byte-order mark only", bom, 10, 0},
+        {"byte-order mark before the first key", bom + "TimeOut=4\r\nGpsInterval=9\r\n", 4, 9},
+        {"byte-order mark before the header", bom + kHeader + "TimeOut=4\r\n", 4, 0},
+        {"first line beyond the read", "TimeOut=" + std::string(2100, '7') + "\r\n", 10, 0},
+        {"TimeOut not a number", "TimeOut=ten\r\nGpsInterval=15\r\n", 10, 15},
+        {"TimeOut empty", "TimeOut=\r\n", 10, 0},
+        {"TimeOut written 0", "TimeOut=0\r\n", 0, 0},
+        {"bare LF lines", "TimeOut=10\nGpsInterval=15\n", 10, 15},
+        {"mixed line ends", "TimeOut=12\r\nGpsInterval=25\n", 12, 25},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto store = LoadFrom(c.contents);
+        EXPECT_EQ(store->GetTimeOut(), c.timeOut);
+        EXPECT_EQ(store->GetGpsInterval(), c.gpsInterval);
+    }
+}
+
+TEST_F(ConfigStoreTest, BareLfLinesAreWrittenBackWhole) {
+    auto store = LoadFrom("TimeOut=10\nPath=\\Pictures\\\n");
+    ASSERT_TRUE(store->Save());
+    EXPECT_EQ(Saved(), kHeader + "Path=\\Pictures\\\r\nTimeOut=10\r\n");
+}
+
+TEST_F(ConfigStoreTest, ASaveKilledBeforeItsRenameLeavesNothingAfterTheNextLoad) {
+    for (const bool fileToo : {true, false}) {
+        SCOPED_TRACE(fileToo ? "beside the file" : "without a file");
+        root_.WriteFile(kTempFile, "# CamoraController config file.\r\n#   Do no");
+        if (fileToo) {
+            root_.WriteFile(kFile, "TimeOut=3\r\n");
+        }
+        CConfigStore store;
+        store.Load();
+        EXPECT_FALSE(root_.Exists(kTempFile));
+        EXPECT_EQ(store.GetTimeOut(), fileToo ? 3 : 10);
+        ::unlink(root_.Host(kFile).c_str());
     }
 }
 
 TEST_F(ConfigStoreTest, GettersAddAMissingKeyWithAnEmptyValue) {
     auto store = LoadFrom("Other=1\r\n");
-    EXPECT_EQ(store->GetTimeOut(), 0);
+    EXPECT_EQ(store->GetTimeOut(), 10) << "a missing TimeOut reads as the default";
     EXPECT_EQ(store->GetGpsInterval(), 0);
     EXPECT_EQ(PathOf(*store), u"");
     ASSERT_TRUE(store->Save());
@@ -213,7 +273,8 @@ TEST_F(ConfigStoreTest, GettersAddAMissingKeyWithAnEmptyValue) {
 
 TEST_F(ConfigStoreTest, AnEmptyFileGivesNoDefaultsButAnUnreadableOneDoes) {
     auto store = LoadFrom("");
-    EXPECT_EQ(store->GetTimeOut(), 0);
+    EXPECT_EQ(store->GetGpsInterval(), 0);
+    EXPECT_EQ(PathOf(*store), u"");
 
     root_.WriteFile(kFile, "TimeOut=3\r\n");
     platform::InjectFileFault(FileOp::Read, FileError::Other);

@@ -33,7 +33,8 @@ TEST(ConfigStoreThreadsTest, ReadersRunWhileTheStoreSaves) {
         readers.emplace_back([&] {
             bool first = true;
             do {
-                if (store.GetTimeOut() != 0 || store.GetGpsInterval() != 15) {
+                // A missing TimeOut reads as the default, never as "no limit".
+                if (store.GetTimeOut() != 10 || store.GetGpsInterval() != 15) {
                     ++wrongReads;
                 }
                 char16_t path[CConfigStore::kPathUnits] = {};

@@ -367,6 +367,52 @@ TEST_F(CtpEngineTest, ReadBoundariesDecideWhatShortFramesBecome) {
     EXPECT_EQ(AwaitFrame(engine, 4), image);
 }
 
+// A trailing frame shorter than its opcode's body is no reply: a header-only
+// mode answer would show every field 0 until the next poll. Those of the
+// right length still are.
+TEST_F(CtpEngineTest, TrailingFramesShorterThanTheirBodyAreNoReply) {
+    platform::SetTimeScale(50);
+    Link link;
+    ObservedEngine& engine = StartedEngine(link);
+    struct Row {
+        const char* name;
+        Bytes frame;
+        int channel;
+        bool reply;
+    };
+    const Row rows[] = {
+        {"header-only mode answer", {0x00, 0x01, 0x00, 0x06, 0x21, 0x01}, 1, false},
+        {"header-only data info", {0x00, 0x02, 0x00, 0x06, 0x21, 0x04}, 2, false},
+        {"header-only camera command status", {0x00, 0x02, 0x00, 0x06, 0x10, 0x01}, 2, false},
+        {"header-only error report", {0x00, 0x04, 0x00, 0x06, 0xFF, 0x01}, 4, false},
+        {"mode poll, six bytes by design", {0x00, 0x01, 0x00, 0x06, 0x11, 0x02}, 1, true},
+        {"whole mode answer", mode1_, 1, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        DeliverAsOneRead(engine, link, row.frame);
+        DeliverAsOneRead(engine, link, report3_);
+        EXPECT_EQ(AwaitFrame(engine, 3), report3_);
+        if (row.reply) {
+            EXPECT_EQ(AwaitFrame(engine, row.channel), row.frame);
+        } else {
+            EXPECT_TRUE(NothingOn(engine, row.channel));
+        }
+    }
+
+    // Eight bytes that look like a cut status frame end a read made for an
+    // image payload: they are image bytes, and the image arrives whole.
+    Bytes image = Frame(Block(1, 0x20), 4);
+    const Bytes cut = {0x00, 0x02, 0x00, 0x08, 0x10, 0x01, 0x00, 0x00};
+    std::copy(cut.begin(), cut.end(), image.begin() + 998);
+    DeliverAsOneRead(engine, link, Bytes(image.begin(), image.begin() + 6));
+    DeliverAsOneRead(engine, link, Bytes(image.begin() + 6, image.begin() + 1006));
+    engine.OpenGate();
+    link.pty->PeerWrite(Bytes(image.begin() + 1006, image.end()));
+    EXPECT_EQ(AwaitFrame(engine, 4), image);
+    EXPECT_TRUE(NothingOn(engine, 2));
+}
+
 TEST_F(CtpEngineTest, FramesLeaveInTheOrderOfTheSendCallsAcrossThreads) {
     Link link;
     CCtpEngine& engine = StartedEngine(link);

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -144,4 +147,117 @@ TEST_F(FileSystemTest, ReplaceSwapsTheNewFileInWhole) {
     EXPECT_EQ(ReadAll(u"\\cfg.ini"), "new");
     EXPECT_TRUE(DeleteFile(u"\\cfg.ini"));
     EXPECT_FALSE(root_.Exists("cfg.ini"));
+}
+
+namespace {
+
+// A writer killed midway: the child process starts the file and is killed
+// by SIGKILL after its first 4 KiB piece, as a kill of the program would.
+void KillSelf(uint64_t) {
+    ::kill(::getpid(), SIGKILL);
+}
+
+// Runs a replacing write of `bytes` in a child process; true when the child
+// was killed by the hook (so the write was cut), false when it finished.
+bool WriteInChild(std::u16string_view path, const std::string& bytes, bool replace, bool kill) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (kill) {
+            SetReplacingWriteHook(&KillSelf);
+        }
+        auto file = ReplacingFile::Create(path, replace);
+        uint32_t written = 0;
+        const bool ok = file != nullptr &&
+                        file->Write(bytes.data(), static_cast<uint32_t>(bytes.size()), &written) &&
+                        file->Commit();
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
+
+}  // namespace
+
+TEST_F(FileSystemTest, AReplacingWriteKilledMidwayLeavesTheOldFileOrNone) {
+    const std::string picture(64 * 1024, 'N');
+    struct Case {
+        const char* what;
+        const char* old;  // null: no file before
+        bool kill;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"killed, no old file", nullptr, true, "<missing>"},
+        {"killed over an old picture", "old picture", true, "old picture"},
+        {"whole, over an old picture", "old picture", false, picture},
+        {"whole, no old file", nullptr, false, picture},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(root_.Host("J090615001.jpg"));
+        if (c.old != nullptr) {
+            root_.WriteFile("J090615001.jpg", c.old);
+        }
+        EXPECT_EQ(WriteInChild(u"\\J090615001.jpg", picture, true, c.kill), c.kill);
+        const std::string found = root_.Exists("J090615001.jpg") ? root_.ReadFile("J090615001.jpg")
+                                                                 : std::string("<missing>");
+        EXPECT_TRUE(found == c.expected)
+            << found.size() << " bytes under the final name: " << found.substr(0, 16) << "...";
+        // What the killed writer left is not a picture and is used again by the next.
+        for (const auto& entry : std::filesystem::directory_iterator(root_.path())) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name == "J090615001.jpg" || name.ends_with(".part") ||
+                        !name.starts_with("J"))
+                << name;
+        }
+    }
+    EXPECT_FALSE(WriteInChild(u"\\J090615001.jpg", "again", true, false));
+    EXPECT_EQ(ReadAll(u"\\J090615001.jpg"), "again");
+    EXPECT_FALSE(root_.Exists("J090615001.jpg.part")) << "a finished write leaves no temporary";
+}
+
+TEST_F(FileSystemTest, AReplacingWriteThatFailsLeavesNothingBehind) {
+    struct Case {
+        const char* what;
+        FileOp op;
+        FileError error;
+    };
+    const Case cases[] = {
+        {"no space while writing", FileOp::Write, FileError::DiskFull},
+        {"no space while flushing", FileOp::Close, FileError::DiskFull},
+        {"rename refused", FileOp::Replace, FileError::Other},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        root_.WriteFile("shot.jpg", "old");
+        InjectFileFault(c.op, c.error, 1, u"shot.jpg");
+        auto file = ReplacingFile::Create(u"\\shot.jpg", true);
+        ASSERT_NE(file, nullptr);
+        uint32_t written = 0;
+        const bool ok = file->Write("new picture", 11, &written) && file->Commit();
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(file->LastError(), c.error);
+        file.reset();
+        EXPECT_EQ(ReadAll(u"\\shot.jpg"), "old");
+        EXPECT_FALSE(root_.Exists("shot.jpg.part"));
+        ClearFileFaults();
+    }
+}
+
+TEST_F(FileSystemTest, AReplacingWriteWithoutReplaceKeepsAFileThatTookTheName) {
+    root_.WriteFile("shot.jpg", "theirs");
+    FileError error = FileError::None;
+    EXPECT_EQ(ReplacingFile::Create(u"\\shot.jpg", false, &error), nullptr);
+    EXPECT_EQ(error, FileError::Exists);
+    std::filesystem::remove(root_.Host("shot.jpg"));
+    auto file = ReplacingFile::Create(u"\\shot.jpg", false, &error);
+    ASSERT_NE(file, nullptr);
+    root_.WriteFile("shot.jpg", "theirs");  // made by someone else meanwhile
+    uint32_t written = 0;
+    ASSERT_TRUE(file->Write("mine", 4, &written));
+    EXPECT_FALSE(file->Commit());
+    EXPECT_EQ(file->LastError(), FileError::Exists);
+    EXPECT_EQ(ReadAll(u"\\shot.jpg"), "theirs");
+    EXPECT_FALSE(root_.Exists("shot.jpg.part"));
 }

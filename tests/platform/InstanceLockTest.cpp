@@ -2,10 +2,13 @@
 // released with the holder (also when the holder is a process that ends).
 #include "platform/fs/InstanceLock.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "platform/fs/DeviceRoot.h"
@@ -91,6 +94,80 @@ TEST_F(InstanceLockTest, AnUnusablePathFailsWithTheReason) {
     EXPECT_FALSE(lock.IsTaken());
     EXPECT_NE(lock.Error().find("plain-file/camora-link.lock: open: "), std::string::npos)
         << lock.Error();
+}
+
+}  // namespace
+
+namespace {
+
+// Another local user must not be able to hold the camcorder's lock: a
+// device root made now is its user's alone, the lock file is 0600, and a
+// lock left wider by an older start is narrowed when it is next taken.
+class LinkLockOtherUserTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // The temporary folder is the test's; what the program makes below it is under test.
+        ASSERT_EQ(::chmod(parent_.path().c_str(), 0755), 0);
+        root_ = parent_.Host("root");
+        platform::OverrideDeviceRoot(root_);
+    }
+
+    // The exit status of `flock -n FILE true` run as uid 65534, or -1 when
+    // this process cannot change uid.
+    static int OtherUserLocks(const std::string& file) {
+        if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0 ||
+            ::access("/usr/bin/flock", X_OK) != 0) {
+            return -1;
+        }
+        const std::string command =
+            "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups /usr/bin/flock -n '" +
+            file + "' true 2>/dev/null";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    }
+
+    static unsigned Mode(const std::string& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? static_cast<unsigned>(st.st_mode & 07777) : 0u;
+    }
+
+    testsupport::TempDeviceRoot parent_;
+    std::string root_;
+};
+
+TEST_F(LinkLockOtherUserTest, ANewDeviceRootAndItsLockAreTheUsersAlone) {
+    {
+        InstanceLock lock;
+        ASSERT_EQ(lock.TryTake("camora-controller"), InstanceLock::Result::Taken);
+    }
+    EXPECT_EQ(Mode(root_), 0700u);
+    EXPECT_EQ(Mode(InstanceLock::LinkLockPath()), 0600u);
+    const int other = OtherUserLocks(InstanceLock::LinkLockPath());
+    if (other < 0) {
+        GTEST_SKIP() << "cannot run as another uid (needs root and setpriv); modes checked only";
+    }
+    EXPECT_NE(other, 0) << "uid 65534 took the released link lock";
+}
+
+TEST_F(LinkLockOtherUserTest, AWiderLockOfAnOlderStartIsNarrowed) {
+    // An older start's root and lock, readable by everyone.
+    ASSERT_EQ(::mkdir(root_.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(root_.c_str(), 0755), 0);
+    const std::string file = InstanceLock::LinkLockPath();
+    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::fchmod(fd, 0644), 0);
+    ::close(fd);
+    {
+        InstanceLock lock;
+        ASSERT_EQ(lock.TryTake("camora-controller"), InstanceLock::Result::Taken);
+    }
+    EXPECT_EQ(Mode(file), 0600u);
+    const int other = OtherUserLocks(file);
+    if (other < 0) {
+        GTEST_SKIP() << "cannot run as another uid (needs root and setpriv); modes checked only";
+    }
+    EXPECT_NE(other, 0) << "uid 65534 took the released link lock of an older root";
 }
 
 }  // namespace

@@ -165,6 +165,7 @@ public:
         return exit_;
     }
     void Interrupt() const { ::kill(pid_, SIGINT); }
+    void Kill() const { ::kill(pid_, SIGKILL); }
 
     std::string Out() const { return ReadText(out_); }
     std::string Err() {
@@ -812,6 +813,36 @@ TEST_F(RemoteTool, CaptureNamesTheFileAsTheProgramDoes) {
     const Bytes saved = ReadBytes(second.Out().substr(0, second.Out().size() - 1));
     EXPECT_EQ(saved.size(), AnnouncedSize());
     EXPECT_EQ(sim::CheckJpeg(saved).height, sim::CameraModel::kStillHeight);
+}
+
+// A capture killed during the transfer: the file named leaves the old
+// picture whole (it is written only once the new one is complete); one that
+// runs to its end replaces it whole.
+TEST_F(RemoteTool, ACaptureKilledMidwayLeavesTheOldPictureAndAWholeOneReplacesIt) {
+    cam_.SetMode(3);
+    sim::Shaping slow;
+    slow.on = true;
+    slow.bytesPerSecond = 20000;  // a few blocks take seconds
+    cam_.SetShaping(slow);
+    const std::string file = root_.Host("still.jpg");
+    const std::string old = "the old picture";
+    root_.WriteFile("still.jpg", old);
+    {
+        Tool t(root_, {"capture", "--out", file});
+        ASSERT_TRUE(PumpUntil([&] { return !ReceivedWith(sim::CTP_GET_IMAGE_DATA).empty(); }))
+            << t.Diagnose();
+        const std::string during = ReadText(file);
+        EXPECT_EQ(during, old) << "during the transfer the file held " << during.size() << " bytes";
+        t.Kill();
+        EXPECT_EQ(t.Wait(), -1);
+    }
+    EXPECT_EQ(ReadText(file), old);
+    EXPECT_FALSE(root_.Exists("still.jpg.part"));
+    cam_.SetShaping({});
+    Tool whole(root_, {"capture", "--out", file});
+    ASSERT_EQ(whole.Wait(), 0) << whole.Diagnose();
+    EXPECT_EQ(ReadBytes(file).size(), AnnouncedSize());
+    EXPECT_FALSE(root_.Exists("still.jpg.part"));
 }
 
 TEST_F(RemoteTool, CaptureIsRefusedInRecordingAndForAFileItCannotWrite) {

@@ -790,6 +790,55 @@ TEST_F(SaveFlowTest, OverwriteDeclinedBringsTheDialogBackSilentlyAndYesReplaces)
     EXPECT_EQ(Settings(), SettingsWith(kPicturesSjis));
 }
 
+// What the final name holds at each piece of the new picture's write.
+std::vector<std::string>* g_seenWhileWriting = nullptr;
+std::string g_watchedFile;
+
+void RecordFinalName(uint64_t) {
+    g_seenWhileWriting->push_back(ReadHostFile(g_watchedFile));
+}
+
+TEST_F(SaveFlowTest, WhileAnOverwriteIsWrittenTheOldPictureStaysWholeUnderItsName) {
+    const std::string old(5000, 'o');
+    root_.WriteFile(std::string(testsupport::TempDeviceRoot::kPicturesRelative) + "/J090615999.jpg",
+                    old);
+    std::vector<std::string> seen;
+    g_seenWhileWriting = &seen;
+    g_watchedFile = Pictures() + "/J090615999.jpg";
+    platform::SetReplacingWriteHook(&RecordFinalName);
+    AnswerSaveDialog([&](platform::SaveFileDialogView& v) { v.Save(v.FileName()); });
+    Driver driver;
+    driver.AnswerBox(QMessageBox::Yes);
+    Save();
+    platform::SetReplacingWriteHook(nullptr);
+    EXPECT_TRUE(driver.Done());
+    ASSERT_EQ(seen.size(), 4u) << "15000 bytes in 4 KiB pieces";
+    for (const std::string& s : seen) {
+        EXPECT_TRUE(s == old) << "mid-write the final name held " << s.size() << " bytes";
+    }
+    EXPECT_EQ(Saved(g_watchedFile), Image());
+    EXPECT_FALSE(std::filesystem::exists(g_watchedFile + ".part"));
+}
+
+// "a\b.jpg" typed as a name is refused with the failure question rather
+// than saved as b.jpg in a folder a; YES shows the dialog again.
+TEST_F(SaveFlowTest, ANameWithABackslashIsRefusedAndTheDialogComesBack) {
+    const std::string folder = root_.Host("My Documents/Other");
+    std::filesystem::create_directories(folder + "/a");
+    const std::u16string typed = platform::Utf8ToUtf16(folder + "/a\\b.jpg");
+    AnswerSaveDialog([&](platform::SaveFileDialogView& v) { v.Save(typed); });
+    AnswerSaveDialog([&](platform::SaveFileDialogView& v) { v.Cancel(); });
+    Driver driver;
+    driver.AnswerBox(QMessageBox::Yes);
+    Save();
+    EXPECT_TRUE(driver.Done());
+    EXPECT_EQ(driver.BoxesOnceShown(1),
+              (std::vector<Box>{{"CAPTURE", "FILE SAVE FAILED.\nTRY AGAIN?"}}));
+    EXPECT_EQ(shown_.size(), 2u);
+    EXPECT_FALSE(std::filesystem::exists(folder + "/a/b.jpg"));
+    EXPECT_FALSE(std::filesystem::exists(folder + "/a\\b.jpg"));
+}
+
 TEST_F(SaveFlowTest, AFolderTheSettingsCannotNameIsUsedButNotRemembered) {
     // "é" has no place in the settings file's code page.
     const std::string folder = root_.Host("My Documents/Caf\xC3\xA9");
@@ -842,6 +891,8 @@ TEST_P(SaveFaultTest, AsksToTryAgainYesReturnsToTheDialogNoEnds) {
         EXPECT_TRUE(driver.Done());
         EXPECT_EQ(driver.BoxesOnceShown(expected.size()), expected);
         EXPECT_EQ(shown_.size(), tryAgain ? 2u : 1u);
+        // No part of a picture is left, under its name or beside it.
+        EXPECT_TRUE(std::filesystem::is_empty(root_.Host("My Documents/Other")));
         // The folder was remembered before the file was made.
         EXPECT_EQ(Settings(), SettingsWith(otherSjis));
         if (tryAgain) {
@@ -856,15 +907,21 @@ TEST_P(SaveFaultTest, AsksToTryAgainYesReturnsToTheDialogNoEnds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, SaveFaultTest,
-    ::testing::Values(FaultCase{"WriteProtected", platform::FileOp::Open,
-                                platform::FileError::WriteProtected,
-                                "THIS FILE IS PROTECTED.\nTRY AGAIN?", false},
-                      FaultCase{"DiskFull", platform::FileOp::Open, platform::FileError::DiskFull,
-                                "INSUFFICIENT AVAILABLE SPACE.\nTRY AGAIN?", false},
-                      FaultCase{"CreateFailed", platform::FileOp::Open, platform::FileError::Other,
-                                "FILE SAVE FAILED.\nTRY AGAIN?", false},
-                      FaultCase{"WriteFailed", platform::FileOp::Write, platform::FileError::Other,
-                                "FILE SAVE FAILED.\nTRY AGAIN?", true}),
+    ::testing::Values(
+        FaultCase{"WriteProtected", platform::FileOp::Open, platform::FileError::WriteProtected,
+                  "THIS FILE IS PROTECTED.\nTRY AGAIN?", false},
+        FaultCase{"DiskFull", platform::FileOp::Open, platform::FileError::DiskFull,
+                  "INSUFFICIENT AVAILABLE SPACE.\nTRY AGAIN?", false},
+        FaultCase{"CreateFailed", platform::FileOp::Open, platform::FileError::Other,
+                  "FILE SAVE FAILED.\nTRY AGAIN?", false},
+        FaultCase{"WriteFailed", platform::FileOp::Write, platform::FileError::Other,
+                  "FILE SAVE FAILED.\nTRY AGAIN?", true},
+        FaultCase{"WriteDiskFull", platform::FileOp::Write, platform::FileError::DiskFull,
+                  "INSUFFICIENT AVAILABLE SPACE.\nTRY AGAIN?", true},
+        FaultCase{"FlushDiskFull", platform::FileOp::Close, platform::FileError::DiskFull,
+                  "INSUFFICIENT AVAILABLE SPACE.\nTRY AGAIN?", true},
+        FaultCase{"RenameFailed", platform::FileOp::Replace, platform::FileError::Other,
+                  "FILE SAVE FAILED.\nTRY AGAIN?", true}),
     [](const ::testing::TestParamInfo<FaultCase>& row) { return row.param.name; });
 
 // On a busy handset the timed box's thread may be slow to bring its box up;

@@ -348,20 +348,25 @@ int Capture(RemoteSession& s, const RemoteOptions& o) {
         std::error_code ec;
         std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
     }
-    // The file first: a path that cannot be written fails before the transfer.
-    const platform::sys::Outcome opened = platform::sys::Call("open", [&] {
-        return ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (named ? O_TRUNC : O_EXCL),
-                      0644);
-    });
-    if (opened.Failed()) {
-        Complain("cannot write %s: %s", path.c_str(), std::strerror(opened.error));
-        return kExitNotWritable;
+    std::string absolute;
+    // A path that cannot be written fails before the transfer; the file itself
+    // is made only once the picture is whole (see below).
+    {
+        std::error_code ec;
+        absolute = std::filesystem::absolute(path, ec).string();
+        const std::string parent = std::filesystem::path(absolute).parent_path().string();
+        struct stat st {};
+        int error = 0;
+        if (::access(parent.c_str(), W_OK | X_OK) != 0) {
+            error = errno;
+        } else if (::stat(absolute.c_str(), &st) == 0) {
+            error = S_ISDIR(st.st_mode) ? EISDIR : named ? 0 : EEXIST;
+        }
+        if (error != 0) {
+            Complain("cannot write %s: %s", path.c_str(), std::strerror(error));
+            return kExitNotWritable;
+        }
     }
-    const int fd = static_cast<int>(opened.result);
-    auto discard = [&] {
-        ::close(fd);
-        ::unlink(path.c_str());
-    };
     // The controller's own job and dialog flow, with screens that need no screen.
     HeadlessCaptureScreens screens(s, ::isatty(2) == 1);
     s.Capture()->SetScreens(&screens);
@@ -372,22 +377,33 @@ int Capture(RemoteSession& s, const RemoteOptions& o) {
     s.PumpUntil([&] { return Snapshot(s).captureActive == 0; }, ReplyLimit(s),
                 RemoteSession::Interruptible::No);
     if (s.LinkLost()) {
-        discard();
         s.HandleLinkLost(false);
         return kExitLinkLost;
     }
     if (screens.Abandoned()) {
-        discard();
         return kExitOk;  // interrupted
     }
     const std::vector<uint8_t>& image = screens.Image();
     if (image.empty()) {
-        discard();  // the flow has said "IMAGE ACQUISITION FAILED"
+        // the flow has said "IMAGE ACQUISITION FAILED"
         return kExitFailed;
     }
-    if (!WriteFd(fd, image.data(), image.size()) || ::close(fd) != 0) {
-        ::unlink(path.c_str());
-        Complain("cannot write %s", path.c_str());
+    // Under a temporary name beside it, renamed over it once on the medium: a
+    // kill or a full disk leaves the old file (or none), never a part of one.
+    platform::FileError error = platform::FileError::None;
+    const std::u16string handsetPath = platform::HandsetPathFor(absolute);
+    auto file = platform::ReplacingFile::Create(handsetPath, named, &error);
+    uint32_t written = 0;
+    if (file == nullptr ||
+        !file->Write(image.data(), static_cast<uint32_t>(image.size()), &written) ||
+        !file->Commit()) {
+        if (file != nullptr) {
+            error = file->LastError();
+        }
+        Complain("cannot write %s%s", path.c_str(),
+                 error == platform::FileError::DiskFull ? ": no space left"
+                 : error == platform::FileError::Exists ? ": File exists"
+                                                        : "");
         return kExitNotWritable;
     }
     if (!named) {
