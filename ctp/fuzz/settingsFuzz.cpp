@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "app/ConfigStore.h"
+#include "core/ConfigStore.h"
 #include "platform/fs/DeviceRoot.h"
 
 namespace {
