@@ -486,19 +486,23 @@ TEST_F(RemoteTool, DoesNotRunWhileTheRealProgramHoldsTheLink) {
         }
     } reaper{program};
 
-    // Held by the program: a try of our own finds it taken (and lets go at once otherwise).
+    // Held by the program once it has written its name into the lock file. The
+    // wait only reads the file: a try of our own while the program starts
+    // would hold the lock at that moment and send the program away.
     platform::OverrideDeviceRoot(root_.path());
-    std::string holder;
-    ASSERT_TRUE(PumpUntil([&] {
-        platform::InstanceLock probe;
-        if (probe.TryTake("probe") != platform::InstanceLock::Result::Held) {
-            return false;
-        }
-        holder = probe.Holder();
-        return !holder.empty();
-    }));
     const std::string expected = "camora-controller (pid " + std::to_string(program) + ")";
-    EXPECT_EQ(holder, expected);
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            std::ifstream in(platform::InstanceLock::LinkLockPath());
+            std::string text;
+            std::getline(in, text);
+            return text.find(expected) != std::string::npos;
+        },
+        60s))
+        << "the program never took the link's lock";
+    platform::InstanceLock probe;
+    ASSERT_EQ(probe.TryTake("probe"), platform::InstanceLock::Result::Held);
+    EXPECT_EQ(probe.Holder(), expected);
 
     Tool t(root_, {"press", "record"});
     EXPECT_EQ(t.Wait(), 10) << t.Diagnose();
