@@ -94,8 +94,12 @@ std::string AddressText(const std::string& address) {
         return address;
     }
     std::string out;
-    for (size_t i = 0; i < folded.size(); i += 2) {
-        out += (i == 0 ? "" : ":") + folded.substr(i, 2);
+    out.reserve(17);
+    for (size_t i = 0; i < folded.size(); ++i) {
+        if (i > 0 && i % 2 == 0) {
+            out.push_back(':');
+        }
+        out.push_back(folded[i]);
     }
     return out;
 }
