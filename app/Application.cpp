@@ -3,6 +3,7 @@
 #include <new>
 
 #include "app/LinkLost.h"
+#include "app/MediaPlayer.h"
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
 #include "controllers/CaptureContller.h"
@@ -87,6 +88,7 @@ int CApplication::Run() {
     if (ConnectLoop() == 0) {
         return 0;
     }
+    app::OfferMediaPlayer();
     AppRegistry.mainScreen->Init(instance, &MainScreenProcedure);
     AppRegistry.mainScreen->DoModal();
     return 0;

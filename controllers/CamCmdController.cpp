@@ -52,17 +52,27 @@ int CCamCmdController::Start() {
 
 void CCamCmdController::Request(const CamCmdRecord* record) {
     if (record == nullptr) {
-        command_.With([](HeldCommand& held) { held.pending = false; });
+        // Only a held key goes up; a tap waiting for the worker still goes out.
+        command_.With([](HeldCommand& held) { held.pending = held.once; });
         return;
     }
+    Hold(*record, false);
+}
+
+void CCamCmdController::Tap(const CamCmdRecord& record) {
+    Hold(record, true);
+}
+
+void CCamCmdController::Hold(const CamCmdRecord& record, bool once) {
     // An opcode wider than the wire's 16 bits is kept as 0, which no packet
     // class has: the key is held but nothing is sent for it.
-    const uint16_t opcode = record->opcode <= 0xFFFF ? static_cast<uint16_t>(record->opcode) : 0;
+    const uint16_t opcode = record.opcode <= 0xFFFF ? static_cast<uint16_t>(record.opcode) : 0;
     command_.With([&](HeldCommand& held) {
         held.pending = true;
+        held.once = once;
         held.opcode = opcode;
-        held.keyCode = record->keyCode;
-        held.channel = record->channel;
+        held.keyCode = record.keyCode;
+        held.channel = record.channel;
     });
     commandEvent_->Set();
 }
@@ -90,7 +100,15 @@ void CCamCmdController::SendPending() {
     if (!command_.With([](const HeldCommand& held) { return held.pending; })) {
         commandEvent_->Wait(platform::kWaitForever);
     }
-    const HeldCommand held = command_.Get();
+    // A tap is taken as it is read, so that it goes out once at most.
+    const HeldCommand held = command_.With([](HeldCommand& pending) {
+        const HeldCommand copy = pending;
+        if (pending.once) {
+            pending.pending = false;
+            pending.once = false;
+        }
+        return copy;
+    });
     // No pause while the camera refuses commands: the test repeats at once
     // for as long as the key is held.
     if (!held.pending || !cameraState()->IsActionAllowed(ActionCommand)) {

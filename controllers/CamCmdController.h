@@ -32,12 +32,18 @@ public:
     // Key down (a record: the worker sends it until the key is released) or
     // key up (null). Must follow Start.
     void Request(const CamCmdRecord* record);
+    // One press of a key that nobody holds (a media key, a headset button):
+    // sent once, in the next exchange, unless the camera refuses commands
+    // then, in which case it is dropped. A key up does not cancel it; a key
+    // down replaces it. Must follow Start.
+    void Tap(const CamCmdRecord& record);
 
     // The command of one of the nine key buttons; an id of no key button
     // gives an all-zero record, which the worker never sends.
     static CamCmdRecord MakeCommand(int buttonId);
 
 private:
+    void Hold(const CamCmdRecord& record, bool once);
     static uint32_t WorkerProc(void* controller);
     [[noreturn]] void Work();
     // One pass of the worker: waits for a held key and runs one exchange for it.
@@ -46,7 +52,8 @@ private:
     // The held command: written by Request on the window thread, read by the
     // worker.
     struct HeldCommand {
-        bool pending = false;  // true while a key is held
+        bool pending = false;  // true while a key is held, or a tap waits
+        bool once = false;     // the pending command is a tap
         uint16_t opcode = 0;
         uint16_t keyCode = 0;
         uint32_t channel = 0;

@@ -39,6 +39,10 @@ void CCamModeController::SetWindow(platform::WindowHandle window) {
     }
 }
 
+void CCamModeController::SetStateListener(CameraStateListener* listener) {
+    listener_.store(listener);
+}
+
 int CCamModeController::QueryMode() {
     return GetCamMode(CTP_GET_MODE, kHandshakeTimeoutSeconds);
 }
@@ -74,6 +78,10 @@ int CCamModeController::GetCamMode(uint16_t opcode, uint16_t timeoutSeconds) {
     state->SetBatteryAttached(value(3));
     state->SetResponseWord(value(4));
     state->SetBatteryLevel(value(5));
+    // Before the window, whose message waits for the main thread.
+    if (CameraStateListener* listener = listener_.load()) {
+        listener->CameraStateChanged();
+    }
     if (const platform::WindowHandle window = window_.load()) {
         platform::SendWindowMessage(window, WM_CAMERA_STATUS);
     }

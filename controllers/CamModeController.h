@@ -10,6 +10,13 @@
 #include "controllers/BaseController.h"
 #include "platform/ui/Window.h"
 
+// Told after each stored answer, on the thread that asked.
+class CameraStateListener {
+public:
+    virtual ~CameraStateListener() = default;
+    virtual void CameraStateChanged() = 0;
+};
+
 class CCamModeController : public CBaseController {
 public:
     // The program's controller, created on first use and recorded in AppRegistry.
@@ -22,6 +29,10 @@ public:
 
     // Stores the window to notify and lets the worker run.
     void SetWindow(platform::WindowHandle window);
+
+    // Another party to tell of each stored answer besides the window (null:
+    // none); it must outlive the controller's use of it.
+    void SetStateListener(CameraStateListener* listener);
 
     // The handshake: one CTP_GET_MODE exchange with a 3-second time-out.
     int QueryMode();
@@ -36,4 +47,5 @@ private:
 
     // Read by the worker and the connecting thread, written by the main screen.
     std::atomic<platform::WindowHandle> window_{};
+    std::atomic<CameraStateListener*> listener_{nullptr};
 };
