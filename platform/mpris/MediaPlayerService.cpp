@@ -109,8 +109,8 @@ struct MediaPlayerService::Impl {
             bool PlayerState::*field;
             const char* name;
         } flags[] = {
-            {&PlayerState::canControl, "CanControl"}, {&PlayerState::canPlay, "CanPlay"},
-            {&PlayerState::canPause, "CanPause"},     {&PlayerState::canGoNext, "CanGoNext"},
+            {&PlayerState::canControl, "CanControl"},       {&PlayerState::canPlay, "CanPlay"},
+            {&PlayerState::canPause, "CanPause"},           {&PlayerState::canGoNext, "CanGoNext"},
             {&PlayerState::canGoPrevious, "CanGoPrevious"},
         };
         for (const auto& flag : flags) {
@@ -171,12 +171,12 @@ struct MediaPlayerService::Impl {
             return sd_bus_message_append(reply, "s", s.playbackStatus.c_str());
         }
         if (Is(property, "Metadata")) {
-            return sd_bus_message_append(reply, "a{sv}", 3, "mpris:trackid", "o",
-                                         s.trackId.c_str(), "xesam:title", "s", s.title.c_str(),
-                                         "xesam:artist", "as", 1, s.artist.c_str());
+            return sd_bus_message_append(reply, "a{sv}", 3, "mpris:trackid", "o", s.trackId.c_str(),
+                                         "xesam:title", "s", s.title.c_str(), "xesam:artist", "as",
+                                         1, s.artist.c_str());
         }
-        if (Is(property, "Rate") || Is(property, "MinimumRate") ||
-            Is(property, "MaximumRate") || Is(property, "Volume")) {
+        if (Is(property, "Rate") || Is(property, "MinimumRate") || Is(property, "MaximumRate") ||
+            Is(property, "Volume")) {
             return sd_bus_message_append(reply, "d", 1.0);
         }
         if (Is(property, "Position")) {
@@ -186,8 +186,8 @@ struct MediaPlayerService::Impl {
             const char* name;
             bool value;
         } flags[] = {
-            {"CanControl", s.canControl}, {"CanPlay", s.canPlay},
-            {"CanPause", s.canPause},     {"CanGoNext", s.canGoNext},
+            {"CanControl", s.canControl},       {"CanPlay", s.canPlay},
+            {"CanPause", s.canPause},           {"CanGoNext", s.canGoNext},
             {"CanGoPrevious", s.canGoPrevious},
         };
         for (const auto& flag : flags) {
@@ -256,8 +256,8 @@ struct MediaPlayerService::Impl {
 };
 
 std::unique_ptr<MediaPlayerService> MediaPlayerService::Start(const PlayerIdentity& identity,
-                                                               PlayerHandler& handler,
-                                                               std::string* error) {
+                                                              PlayerHandler& handler,
+                                                              std::string* error) {
     auto impl = std::make_unique<Impl>();
     impl->identity = identity;
     impl->busName = "org.mpris.MediaPlayer2." + identity.busNameSuffix;
@@ -277,8 +277,8 @@ std::unique_ptr<MediaPlayerService> MediaPlayerService::Start(const PlayerIdenti
     r = sd_bus_add_object_vtable(impl->bus, &impl->rootSlot, kObjectPath, kRootInterface,
                                  Impl::RootVtable(), impl.get());
     if (r >= 0) {
-        r = sd_bus_add_object_vtable(impl->bus, &impl->playerSlot, kObjectPath,
-                                     kPlayerInterface, Impl::PlayerVtable(), impl.get());
+        r = sd_bus_add_object_vtable(impl->bus, &impl->playerSlot, kObjectPath, kPlayerInterface,
+                                     Impl::PlayerVtable(), impl.get());
     }
     if (r < 0) {
         return fail("the player object could not be exported", r);

@@ -203,6 +203,44 @@ TEST_F(CamCmdControllerTest, SecondKeyPressedWhileAnExchangeWaitsGoesOutNext) {
     EXPECT_EQ(keys[1], KeyFrame(6, 0, 0));
 }
 
+TEST_F(CamCmdControllerTest, TapGoesOutOnceAndAKeyUpAfterItDoesNotCancelIt) {
+    // The worker is held in an exchange without a time limit while the tap
+    // comes and a held key goes up; slow answers afterwards, so that a repeat
+    // of the tap would show.
+    config_->SetString("TimeOut", "0");
+    cam_.AddFault({.kind = sim::FaultKind::Silence, .opcode = sim::CTP_CAMCMD, .times = 1});
+    Press(kPause);
+    ASSERT_TRUE(WaitForKeys(1));
+    Release();
+    controller_->Tap(CCamCmdController::MakeCommand(kRecord));
+    Release();
+    cam_.AddFault({.kind = sim::FaultKind::Late, .opcode = sim::CTP_CAMCMD, .delayMs = 150});
+    const uint8_t ok[] = {0x00, 0x00};
+    cam_.SendFrame(3, sim::CTP_2001, ok);
+    ASSERT_TRUE(WaitForKeys(2));
+    // Its answer has come and the worker rests: the next key out is the next pressed.
+    ASSERT_TRUE(PumpUntil([&] { return SentOn(3).size() >= 2; }));
+    Press(kIndex);
+    ASSERT_TRUE(WaitForKeys(3));
+    Release();
+    const std::vector<Bytes> keys = ReceivedWith(CTP_CAMCMD);
+    EXPECT_EQ(keys[0], KeyFrame(1, 0, 0));
+    EXPECT_EQ(keys[1], KeyFrame(0, 0, 0));
+    EXPECT_EQ(keys[2], KeyFrame(7, 0, 0)) << "the tap went out more than once";
+}
+
+TEST_F(CamCmdControllerTest, TapInQuickStartStandbyIsDroppedNotKeptForLater) {
+    state_->SetOperationState(2);
+    controller_->Tap(CCamCmdController::MakeCommand(kRecord));
+    // As for a released key: the worker wakes in microseconds, so this is
+    // ample for it to look at the tap while the camera refuses it.
+    PumpFor(300ms);
+    state_->SetOperationState(0);
+    controller_->Tap(CCamCmdController::MakeCommand(kZoomW));
+    ASSERT_TRUE(WaitForKeys(1));
+    EXPECT_EQ(ReceivedWith(CTP_CAMCMD)[0], KeyFrame(6, 0, 0));
+}
+
 TEST_F(CamCmdControllerTest, StartKeepsWhatItMadeWhenTheNextObjectCannotBeCreated) {
     auto* controller = KeepForever(new CCamCmdController(Services()));
     // The event, then the lock, then the thread cannot be had; each Start
