@@ -203,10 +203,20 @@ TEST_F(CamCmdControllerTest, SecondKeyPressedWhileAnExchangeWaitsGoesOutNext) {
     EXPECT_EQ(keys[1], KeyFrame(6, 0, 0));
 }
 
-TEST_F(CamCmdControllerTest, TapGoesOutOnceAndAKeyUpAfterItDoesNotCancelIt) {
+TEST_F(CamCmdControllerTest, TapGoesOutOnce) {
+    controller_->Tap(CCamCmdController::MakeCommand(kRecord));
+    ASSERT_TRUE(WaitForKeys(1));
+    // A held key goes again the moment its answer comes, every few
+    // milliseconds here; a tap never does. (A repeat later than this would
+    // pass unseen; the test never fails for a slow machine.)
+    ASSERT_TRUE(PumpUntil([&] { return SentOn(3).size() >= 1; }));
+    PumpFor(300ms);
+    EXPECT_EQ(ReceivedWith(CTP_CAMCMD), std::vector<Bytes>{KeyFrame(0, 0, 0)});
+}
+
+TEST_F(CamCmdControllerTest, KeyUpAfterATapDoesNotCancelIt) {
     // The worker is held in an exchange without a time limit while the tap
-    // comes and a held key goes up; slow answers afterwards, so that a repeat
-    // of the tap would show.
+    // comes and a held key goes up (the panel's pen, or its focus lost).
     config_->SetString("TimeOut", "0");
     cam_.AddFault({.kind = sim::FaultKind::Silence, .opcode = sim::CTP_CAMCMD, .times = 1});
     Press(kPause);
@@ -214,28 +224,24 @@ TEST_F(CamCmdControllerTest, TapGoesOutOnceAndAKeyUpAfterItDoesNotCancelIt) {
     Release();
     controller_->Tap(CCamCmdController::MakeCommand(kRecord));
     Release();
-    cam_.AddFault({.kind = sim::FaultKind::Late, .opcode = sim::CTP_CAMCMD, .delayMs = 150});
     const uint8_t ok[] = {0x00, 0x00};
     cam_.SendFrame(3, sim::CTP_2001, ok);
-    ASSERT_TRUE(WaitForKeys(2));
-    // Its answer has come and the worker rests: the next key out is the next pressed.
-    ASSERT_TRUE(PumpUntil([&] { return SentOn(3).size() >= 2; }));
-    Press(kIndex);
-    ASSERT_TRUE(WaitForKeys(3));
-    Release();
+    ASSERT_TRUE(WaitForKeys(2)) << "the key up cancelled the tap";
     const std::vector<Bytes> keys = ReceivedWith(CTP_CAMCMD);
     EXPECT_EQ(keys[0], KeyFrame(1, 0, 0));
     EXPECT_EQ(keys[1], KeyFrame(0, 0, 0));
-    EXPECT_EQ(keys[2], KeyFrame(7, 0, 0)) << "the tap went out more than once";
 }
 
 TEST_F(CamCmdControllerTest, TapInQuickStartStandbyIsDroppedNotKeptForLater) {
     state_->SetOperationState(2);
     controller_->Tap(CCamCmdController::MakeCommand(kRecord));
     // As for a released key: the worker wakes in microseconds, so this is
-    // ample for it to look at the tap while the camera refuses it.
+    // ample for it to look at the tap while the camera refuses it, and then
+    // for a tap kept for later to go out once the camera allows it.
     PumpFor(300ms);
     state_->SetOperationState(0);
+    PumpFor(300ms);
+    EXPECT_EQ(KeysReceived(), 0u);
     controller_->Tap(CCamCmdController::MakeCommand(kZoomW));
     ASSERT_TRUE(WaitForKeys(1));
     EXPECT_EQ(ReceivedWith(CTP_CAMCMD)[0], KeyFrame(6, 0, 0));

@@ -117,7 +117,8 @@ TEST_F(MediaPlayerServiceTest, EachPlayerMethodReachesTheHandlerAndSeekingDoesNo
     // player's with arguments, which a client may call whatever CanSeek says.
     EXPECT_EQ(client_.Call(kName, kPath, kRoot, "Raise"), "");
     EXPECT_EQ(client_.Call(kName, kPath, kRoot, "Quit"), "");
-    EXPECT_EQ(client_.Call(kName, kPath, kPlayer, "Seek"), "org.freedesktop.DBus.Error.InvalidArgs");
+    EXPECT_EQ(client_.Call(kName, kPath, kPlayer, "Seek"),
+              "org.freedesktop.DBus.Error.InvalidArgs");
     EXPECT_EQ(handler_.Methods(), expected);
 }
 
@@ -162,8 +163,9 @@ TEST_F(MediaPlayerServiceTest, AChangeIsSignalledWithWhatChangedAndNothingElse) 
     EXPECT_EQ(c.interface, kPlayer);
     EXPECT_EQ(c.values, (std::map<std::string, std::string>{
                             {"PlaybackStatus", "Playing"},
-                            {"Metadata", "{mpris:trackid=/camora_test/mode0;xesam:title=VIDEO REC "
-                                         "MODE;xesam:artist=[REC]}"}}));
+                            {"Metadata",
+                             "{mpris:trackid=/camora_test/mode0;xesam:title=VIDEO REC "
+                             "MODE;xesam:artist=[REC]}"}}));
 
     // No difference, no signal: the next one to come is the next change's.
     service_->StateChanged();

@@ -25,8 +25,8 @@
 #include "tests/support/TempDeviceRoot.h"
 
 using e2e::ProgramDriver;
-using testsupport::BusClient;
 using ::testing::ExitedWithCode;
+using testsupport::BusClient;
 using namespace std::chrono_literals;
 
 namespace {

@@ -164,8 +164,8 @@ bool BusClient::HasOwner(const std::string& name) {
     sd_bus_message* reply = nullptr;
     int owned = 0;
     const bool ok = sd_bus_call_method(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                       "org.freedesktop.DBus", "NameHasOwner", nullptr, &reply,
-                                       "s", name.c_str()) >= 0 &&
+                                       "org.freedesktop.DBus", "NameHasOwner", nullptr, &reply, "s",
+                                       name.c_str()) >= 0 &&
                     sd_bus_message_read(reply, "b", &owned) >= 0;
     sd_bus_message_unref(reply);
     return ok && owned != 0;
@@ -202,7 +202,8 @@ std::optional<std::string> BusClient::Get(const std::string& service, const std:
 void BusClient::WatchProperties(const std::string& path) {
     const std::string rule =
         "type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged',"
-        "path='" + path + "'";
+        "path='" +
+        path + "'";
     sd_bus_add_match(bus_, &watch_, rule.c_str(), &BusClient::OnPropertiesChanged, this);
 }
 
@@ -225,8 +226,7 @@ int BusClient::OnPropertiesChanged(sd_bus_message* m, void* self, sd_bus_error* 
     while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
         std::string name;
         std::string value;
-        if (!ReadValue(m, &name) || !ReadValue(m, &value) ||
-            sd_bus_message_exit_container(m) < 0) {
+        if (!ReadValue(m, &name) || !ReadValue(m, &value) || sd_bus_message_exit_container(m) < 0) {
             return 0;
         }
         change.values[name] = value;
