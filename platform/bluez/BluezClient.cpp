@@ -12,6 +12,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/dbus/BusLoop.h"
 #include "platform/sys/Syscall.h"
 
 namespace platform::bluez {
@@ -421,40 +422,8 @@ void BluezClient::StopServing() {
 }
 
 void BluezClient::Serve() {
-    for (;;) {
-        const int r = sd_bus_process(serve_, nullptr);
-        if (r < 0) {
-            break;  // the bus is gone
-        }
-        if (r > 0) {
-            continue;
-        }
-        const int fd = sd_bus_get_fd(serve_);
-        const int events = sd_bus_get_events(serve_);
-        if (fd < 0 || events < 0) {
-            break;
-        }
-        pollfd fds[2] = {};
-        fds[0].fd = fd;
-        fds[0].events = static_cast<short>(events);
-        fds[1].fd = wake_;
-        fds[1].events = POLLIN;
-        uint64_t until = 0;
-        int timeoutMs = -1;
-        if (sd_bus_get_timeout(serve_, &until) >= 0 && until != UINT64_MAX) {
-            timespec now{};
-            ::clock_gettime(CLOCK_MONOTONIC, &now);
-            const uint64_t nowUs = uint64_t(now.tv_sec) * 1000000u + uint64_t(now.tv_nsec) / 1000u;
-            timeoutMs = until <= nowUs ? 0 : static_cast<int>((until - nowUs + 999) / 1000);
-        }
-        // Not sys::Call: an interrupted poll goes round this loop, so that the
-        // bus's time-out is worked out afresh.
-        if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR) {
-            break;
-        }
-        if ((fds[1].revents & POLLIN) != 0) {
-            return;  // asked to stop: StopServing cleans up
-        }
+    if (dbus::ServeUntilWoken(serve_, wake_) == dbus::BusWake::Woken) {
+        return;  // asked to stop: StopServing cleans up
     }
     {
         std::lock_guard c(connectionsLock_);

@@ -18,7 +18,7 @@ set(program_dirs app core resources link linklib ctp controllers ui)
 set(forbidden
     "unistd\\.h" "pthread\\.h" "dlfcn\\.h" "fcntl\\.h" "termios\\.h" "poll\\.h" "dirent\\.h"
     "iconv\\.h" "signal\\.h" "sys/[a-z_]+\\.h" "linux/[a-z_]+\\.h" "Q[A-Za-z]+" "gps\\.h"
-    "jpeglib\\.h" "dbus/[a-z_-]+\\.h" "bluetooth/[a-z_]+\\.h" "windows\\.h")
+    "jpeglib\\.h" "dbus/[a-z_-]+\\.h" "systemd/[a-z_-]+\\.h" "bluetooth/[a-z_]+\\.h" "windows\\.h")
 list(JOIN forbidden "|" pattern)
 set(include_re "^[ \t]*#[ \t]*include[ \t]*")
 
