@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "platform/sys/Syscall.h"
-#include "tests/support/PumpUntil.h"
+#include "testkit/PumpUntil.h"
 
 extern char** environ;
 

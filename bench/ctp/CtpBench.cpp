@@ -29,7 +29,7 @@
 #include "ctp/CtpEngine.h"
 #include "platform/serial/SerialPort.h"
 #include "platform/sys/Syscall.h"
-#include "tests/support/PtyPair.h"
+#include "testkit/PtyPair.h"
 
 namespace {
 

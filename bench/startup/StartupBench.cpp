@@ -39,7 +39,7 @@
 #include "platform/ui/Application.h"
 #include "resources/Dialogs.h"
 #include "sim/Camcorder.h"
-#include "tests/program/ProgramDriver.h"
+#include "testkit/ui/ProgramDriver.h"
 
 extern char** environ;
 

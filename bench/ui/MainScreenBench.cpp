@@ -35,7 +35,7 @@
 #include "platform/ui/Application.h"
 #include "sim/TestPicture.h"
 #include "sim/Wire.h"
-#include "tests/ui/MainScreenHarness.h"
+#include "testkit/ui/MainScreenHarness.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "tests/support/PumpUntil.h"
-#include "tests/support/SourceDir.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/SourceDir.h"
 
 extern char** environ;
 

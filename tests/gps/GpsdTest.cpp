@@ -24,9 +24,9 @@
 #include "platform/gps/Gps.h"
 #include "platform/gps/GpsdSource.h"
 #include "platform/kernel/Kernel.h"
+#include "testkit/PtyPair.h"
+#include "testkit/TempDeviceRoot.h"
 #include "tests/gps/GpsFixture.h"
-#include "tests/support/PtyPair.h"
-#include "tests/support/TempDeviceRoot.h"
 
 extern char** environ;
 

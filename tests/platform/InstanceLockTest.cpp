@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/fs/DeviceRoot.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/TempDeviceRoot.h"
 
 namespace {
 

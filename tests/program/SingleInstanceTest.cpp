@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/PumpUntil.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/TempDeviceRoot.h"
 
 extern char** environ;
 

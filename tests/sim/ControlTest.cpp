@@ -24,9 +24,9 @@
 #include "sim/Camcorder.h"
 #include "sim/CommandLine.h"
 #include "sim/Control.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/TempDeviceRoot.h"
 #include "tests/sim/SimClient.h"
-#include "tests/support/PumpUntil.h"
-#include "tests/support/TempDeviceRoot.h"
 
 extern char** environ;
 

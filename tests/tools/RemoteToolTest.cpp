@@ -26,8 +26,8 @@
 #include "platform/fs/InstanceLock.h"
 #include "sim/Camcorder.h"
 #include "sim/TestPicture.h"
-#include "tests/support/PumpUntil.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/TempDeviceRoot.h"
 
 extern char** environ;
 

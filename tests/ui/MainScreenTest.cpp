@@ -21,7 +21,7 @@
 #include "resources/ResourceIds.h"
 #include "sim/TestPicture.h"
 #include "sim/Wire.h"
-#include "tests/ui/MainScreenHarness.h"
+#include "testkit/ui/MainScreenHarness.h"
 #include "ui/VersionDialog.h"
 
 namespace {

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "platform/ui/Application.h"
-#include "tests/support/PumpUntil.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/TempDeviceRoot.h"
 
 extern char** environ;
 
