@@ -29,6 +29,7 @@
 #include "ctp/CtpEngine.h"
 #include "platform/serial/SerialPort.h"
 #include "platform/sys/Syscall.h"
+#include "testkit/ChildProcess.h"
 #include "testkit/PtyPair.h"
 
 namespace {
@@ -181,13 +182,12 @@ int main(int argc, char** argv) {
     }
     testsupport::PtyPair pty;
     testsupport::PtyPair spare;
-    const pid_t camera = ::fork();
-    if (camera < 0) {
-        Die("cannot start the camera process");
-    }
-    if (camera == 0) {
+    testsupport::ChildProcess camera = testsupport::ChildProcess::Fork([&] {
         ServeCamera(pty.master());
-        ::_exit(0);
+        return 0;
+    });
+    if (!camera.Started()) {
+        Die("cannot start the camera process");
     }
     const int plainFd = pty.OpenSlave();
     const platform::PortHandle enginePort = platform::SerialPort::Adopt(pty.OpenSlave());
@@ -230,7 +230,7 @@ int main(int argc, char** argv) {
                     viaEngine.medianUs);
         std::fflush(stdout);
     }
-    ::kill(camera, SIGKILL);
+    camera.Kill();
     busy.Stop();
 
     std::printf(

@@ -206,7 +206,7 @@ CpuFigures MeasureCpu(const Settings& s) {
         std::filesystem::temp_directory_path() / ("camora-bench-ui-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     // A Bluetooth serial link's rate and latency.
-    const bench::CameraProcess cam = bench::SpawnCamera(folder, 100000, 15);
+    bench::CameraProcess cam = bench::SpawnCamera(folder, 100000, 15);
     uitest::HarnessOptions options;
     options.externalLine = cam.line;
     options.timeOutSeconds = 5;
