@@ -36,6 +36,7 @@
 #include "platform/ui/Application.h"
 #include "resources/Dialogs.h"
 #include "sim/Camcorder.h"
+#include "testkit/BenchOptions.h"
 #include "testkit/ChildProcess.h"
 #include "testkit/ui/ProgramDriver.h"
 
@@ -223,10 +224,12 @@ int main(int argc, char** argv) {
         int qtArgc = 1;
         return RunProgram(qtArgc, argv);
     }
-    const int runs = argc > 1 ? std::atoi(argv[1]) : 10;
+    int runs = 10;
+    const testsupport::BenchOptions options =
+        testsupport::BenchOptions("usage: camora-startup-bench [RUNS]").Positional(&runs);
+    options.ParseOrExit(argc, argv);
     if (runs < 1) {
-        std::fprintf(stderr, "usage: camora-startup-bench [RUNS]\n");
-        return 2;
+        options.Usage();
     }
     const std::string self = std::filesystem::canonical("/proc/self/exe").string();
     std::vector<double> instruction;

@@ -35,6 +35,7 @@
 #include "platform/ui/Application.h"
 #include "sim/TestPicture.h"
 #include "sim/Wire.h"
+#include "testkit/BenchOptions.h"
 #include "testkit/ui/MainScreenHarness.h"
 
 namespace {
@@ -242,23 +243,6 @@ CpuFigures MeasureCpu(const Settings& s) {
     return out;
 }
 
-bool ParseArgs(int argc, char** argv, Settings* s) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (a == "--seconds" && hasValue) {
-            s->seconds = std::atof(argv[++i]);
-        } else if (a == "--presses" && hasValue) {
-            s->presses = std::atoi(argv[++i]);
-        } else if (a == "--repaints" && hasValue) {
-            s->repaints = std::atoi(argv[++i]);
-        } else {
-            return false;
-        }
-    }
-    return s->seconds > 0 && s->presses > 0 && s->repaints > 0;
-}
-
 bool Target(const char* what, bool met) {
     std::printf("  %-64s %s\n", what, met ? "met" : "MISSED");
     return met;
@@ -268,10 +252,15 @@ bool Target(const char* what, bool met) {
 
 int main(int argc, char** argv) {
     Settings s;
-    if (!ParseArgs(argc, argv, &s)) {
-        std::fprintf(stderr,
-                     "usage: camora-bench-mainscreen [--seconds N] [--presses N] [--repaints N]\n");
-        return 2;
+    const testsupport::BenchOptions options =
+        testsupport::BenchOptions(
+            "usage: camora-bench-mainscreen [--seconds N] [--presses N] [--repaints N]")
+            .Number("--seconds", &s.seconds)
+            .Number("--presses", &s.presses)
+            .Number("--repaints", &s.repaints);
+    options.ParseOrExit(argc, argv);
+    if (!(s.seconds > 0 && s.presses > 0 && s.repaints > 0)) {
+        options.Usage();
     }
     ::signal(SIGPIPE, SIG_IGN);
     // Qt's offscreen platform with the handset's screen.
