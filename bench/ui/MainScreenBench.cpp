@@ -16,7 +16,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <QEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
@@ -37,12 +36,14 @@
 #include "sim/Wire.h"
 #include "testkit/BenchOptions.h"
 #include "testkit/ui/MainScreenHarness.h"
+#include "testkit/ui/PaintCounter.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 using uitest::MainScreenHarness;
+using uitest::PaintCounter;
 
 struct Settings {
     double seconds = 10;
@@ -131,23 +132,6 @@ Spread MeasureKeyPress(int presses) {
 }
 
 // ---- repaint ---------------------------------------------------------------------
-
-// Counts the paints a widget receives.
-class PaintCounter : public QObject {
-public:
-    explicit PaintCounter(QWidget* widget) : widget_(widget) { widget_->installEventFilter(this); }
-    ~PaintCounter() override { widget_->removeEventFilter(this); }
-    int count = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        count += event->type() == QEvent::Paint ? 1 : 0;
-        return false;
-    }
-
-private:
-    QWidget* widget_;
-};
 
 Spread MeasureRepaint(int repaints) {
     MainScreenHarness h;
