@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "platform/fs/DeviceRoot.h"
@@ -118,11 +117,12 @@ protected:
             ::access("/usr/bin/flock", X_OK) != 0) {
             return -1;
         }
-        const std::string command =
-            "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups /usr/bin/flock -n '" +
-            file + "' true 2>/dev/null";
-        const int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+        testsupport::ChildProcess flock = testsupport::ChildProcess::Spawn(
+            {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+             "/usr/bin/flock", "-n", file, "true"},
+            testsupport::SpawnOptions().Err(testsupport::Stream::Null()));
+        const auto status = flock.Wait(testsupport::kPatience);
+        return status && status->Exited() ? status->code : 128;
     }
 
     static unsigned Mode(const std::string& path) {
