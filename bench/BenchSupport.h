@@ -5,11 +5,7 @@
 #pragma once
 
 #include <errno.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,10 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/sys/Syscall.h"
-#include "tests/support/PumpUntil.h"
-
-extern char** environ;
+#include "testkit/ChildProcess.h"
+#include "testkit/PumpUntil.h"
 
 namespace bench {
 
@@ -96,33 +90,21 @@ inline Usage operator-(const Usage& a, const Usage& b) {
 // Its CPU is not counted in ProcessUsage.
 class BusyCore {
 public:
-    BusyCore() = default;
-    BusyCore(const BusyCore&) = delete;
-    BusyCore& operator=(const BusyCore&) = delete;
-    ~BusyCore() { Stop(); }
-
     // Call before any thread is started: the child is a copy of this process.
     bool Start() {
-        pid_ = ::fork();
-        if (pid_ == 0) {
+        child_ = testsupport::ChildProcess::Fork([] {
             volatile unsigned long spin = 0;
             for (;;) {
                 spin = spin + 1;
             }
-        }
-        return pid_ > 0;
+            return 0;
+        });
+        return child_.Started();
     }
-    void Stop() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
-            pid_ = -1;
-        }
-    }
+    void Stop() { child_ = {}; }
 
 private:
-    pid_t pid_ = -1;
+    testsupport::ChildProcess child_;  // killed and reaped with this object
 };
 
 // The one-minute load average, or -1 when it cannot be read.
@@ -147,22 +129,15 @@ inline bool Goal(const char* what, bool met) {
 // camora-camsim as a child process, told what to do on its standard input, so
 // that its CPU is not counted in ProcessUsage.
 struct CameraProcess {
-    pid_t pid = -1;
-    int control = -1;
+    testsupport::ChildProcess child;
     std::string line;
 
     void Tell(const std::string& command) const {
-        const std::string text = command + "\n";
-        const platform::sys::Outcome o = platform::sys::WriteAll(control, text.data(), text.size());
-        if (o.Failed()) {
-            Die("cannot control the simulator: " + o.Describe());
+        if (!child.Write(command + "\n")) {
+            Die("cannot control the simulator");
         }
     }
-    void End() const {
-        ::kill(pid, SIGTERM);
-        int status = 0;
-        platform::sys::Call("waitpid", [&] { return ::waitpid(pid, &status, 0); });
-    }
+    void End() { child.Stop(testsupport::kPatience); }
 };
 
 // Starts camora-camsim from beside this program with its line at
@@ -175,40 +150,16 @@ inline CameraProcess SpawnCamera(const std::filesystem::path& folder, uint32_t r
     const std::string program = (self.parent_path() / "camora-camsim").string();
     CameraProcess cam;
     cam.line = (folder / "camera").string();
-    int pipeFds[2];
-    const platform::sys::Outcome piped =
-        platform::sys::Call("pipe2", [&] { return ::pipe2(pipeFds, O_CLOEXEC); });
-    if (piped.Failed()) {
-        Die("cannot make the simulator's control pipe: " + piped.Describe());
+    cam.child = testsupport::ChildProcess::Spawn(
+        {program, "--link", cam.line, "--poll-ms", "500", "--rate", std::to_string(rate),
+         "--latency", std::to_string(latencyMs)},
+        testsupport::SpawnOptions()
+            .In(testsupport::Stream::Pipe())
+            .Out(testsupport::Stream::Null())
+            .Err(testsupport::Stream::Null()));
+    if (!cam.child.Started()) {
+        Die(cam.child.Error());
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[0], 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> args = {program,
-                                     "--link",
-                                     cam.line,
-                                     "--poll-ms",
-                                     "500",
-                                     "--rate",
-                                     std::to_string(rate),
-                                     "--latency",
-                                     std::to_string(latencyMs)};
-    std::vector<char*> argv;
-    for (std::string& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    // posix_spawn answers its error rather than setting errno.
-    const int spawned =
-        ::posix_spawn(&cam.pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        Die("cannot start " + program);
-    }
-    ::close(pipeFds[0]);
-    cam.control = pipeFds[1];
     if (!testsupport::PumpUntil([&] { return std::filesystem::exists(cam.line); }, 10s)) {
         Die("the simulator made no line");
     }

@@ -48,7 +48,7 @@
 #include "resources/ResourceIds.h"
 #include "resources/Strings.h"
 #include "sim/TestPicture.h"
-#include "tests/support/PumpUntil.h"
+#include "testkit/PumpUntil.h"
 #include "tools/CamsimControl.h"
 #include "tools/TappedEngine.h"
 #include "tools/WireListing.h"

@@ -39,37 +39,11 @@
 
 #include "bench/BenchSupport.h"
 #include "bench/controllers/ControllersBenchSupport.h"
+#include "testkit/BenchOptions.h"
 
 using namespace controllersbench;
 
 namespace {
-
-bool ParseArgs(int argc, char** argv, Settings* s) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (a == "--seconds" && hasValue) {
-            s->seconds = std::atof(argv[++i]);
-        } else if (a == "--presses" && hasValue) {
-            s->presses = std::atoi(argv[++i]);
-        } else if (a == "--runs" && hasValue) {
-            s->runs = std::atoi(argv[++i]);
-        } else if (a == "--rate" && hasValue) {
-            s->rate = static_cast<uint32_t>(std::atol(argv[++i]));
-        } else if (a == "--captures" && hasValue) {
-            s->captures = std::atoi(argv[++i]);
-        } else if (a == "--capture-only") {
-            s->captureOnly = true;
-        } else if (a == "--latency" && hasValue) {
-            s->latencyMs = static_cast<uint32_t>(std::atol(argv[++i]));
-        } else if (a == "--busy") {
-            s->busy = true;
-        } else {
-            return false;
-        }
-    }
-    return s->seconds > 0 && s->presses > 0 && s->runs > 0 && s->rate > 0 && s->captures > 0;
-}
 
 void PrintSummary(const char* what, const char* unit, const bench::Summary& f) {
     std::printf("  %-44s median %9.2f %-13s (%.2f to %.2f, %zu runs)\n", what, f.median, unit,
@@ -117,11 +91,22 @@ void PrintSpread(const char* name, const Spread& s) {
 
 int main(int argc, char** argv) {
     Settings s;
-    if (!ParseArgs(argc, argv, &s)) {
-        std::fprintf(stderr,
-                     "usage: camora-bench-controllers [--seconds N] [--presses N] [--runs N] "
-                     "[--rate B/S] [--latency MS] [--busy] [--captures N] [--capture-only]\n");
-        return 2;
+    const testsupport::BenchOptions options =
+        testsupport::BenchOptions(
+            "usage: camora-bench-controllers [--seconds N] [--presses N] "
+            "[--runs N] [--rate B/S] [--latency MS] [--busy] "
+            "[--captures N] [--capture-only]")
+            .Number("--seconds", &s.seconds)
+            .Number("--presses", &s.presses)
+            .Number("--runs", &s.runs)
+            .Number("--rate", &s.rate)
+            .Number("--captures", &s.captures)
+            .Flag("--capture-only", &s.captureOnly)
+            .Number("--latency", &s.latencyMs)
+            .Flag("--busy", &s.busy);
+    options.ParseOrExit(argc, argv);
+    if (!(s.seconds > 0 && s.presses > 0 && s.runs > 0 && s.rate > 0 && s.captures > 0)) {
+        options.Usage();
     }
     ::signal(SIGPIPE, SIG_IGN);
     // Before any thread: the busy process is a copy of this one.

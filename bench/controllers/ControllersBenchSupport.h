@@ -15,7 +15,7 @@
 #include "core/ConfigStore.h"
 #include "ctp/CtpEngine.h"
 #include "sim/Camcorder.h"
-#include "tests/support/PumpUntil.h"
+#include "testkit/PumpUntil.h"
 
 namespace controllersbench {
 

@@ -1,10 +1,8 @@
 // CPU of the handset's threads: connected and idle, streaming, and with live
 // view on against a camera that fails every cycle at once.
 #include <fcntl.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <sys/mman.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,6 +18,7 @@
 #include "platform/sys/Syscall.h"
 #include "platform/ui/WindowMessages.h"
 #include "resources/ResourceIds.h"
+#include "testkit/ChildProcess.h"
 
 namespace controllersbench {
 
@@ -27,7 +26,7 @@ CpuFigures MeasureCpu(const Settings& s) {
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / ("camora-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
-    const bench::CameraProcess cam = bench::SpawnCamera(folder, s.rate, s.latencyMs);
+    bench::CameraProcess cam = bench::SpawnCamera(folder, s.rate, s.latencyMs);
 
     Handset* handset = Connect(cam.line);
     auto* mode = new CCamModeController(handset->Services());
@@ -139,12 +138,10 @@ FailingCameraFigure MeasureFailingCamera(double seconds) {
         Die("mmap failed");
     }
     auto* answered = new (shared) std::atomic<uint64_t>(0);
-    const pid_t camera = ::fork();
-    if (camera == 0) {
-        AnswerWithNothing(master, answered);
-    }
-    if (camera < 0) {
-        Die("fork failed");
+    testsupport::ChildProcess camera =
+        testsupport::ChildProcess::Fork([&]() -> int { AnswerWithNothing(master, answered); });
+    if (!camera.Started()) {
+        Die(camera.Error());
     }
     auto* handset = new Handset;
     handset->config->SetString("TimeOut", "5");
@@ -172,9 +169,7 @@ FailingCameraFigure MeasureFailingCamera(double seconds) {
     monitor->Request(window);
     PumpFor(500ms);
     platform::DestroyMessageWindow(window);
-    ::kill(camera, SIGKILL);
-    int status = 0;
-    sys::Call("waitpid", [&] { return ::waitpid(camera, &status, 0); });
+    camera.Kill();
     return figure;
 }
 

@@ -29,7 +29,9 @@
 #include "ctp/CtpEngine.h"
 #include "platform/serial/SerialPort.h"
 #include "platform/sys/Syscall.h"
-#include "tests/support/PtyPair.h"
+#include "testkit/BenchOptions.h"
+#include "testkit/ChildProcess.h"
+#include "testkit/PtyPair.h"
 
 namespace {
 
@@ -143,23 +145,6 @@ Turn Measure(double seconds, Block block) {
             bench::Summarise(std::move(times)).median};
 }
 
-bool ParseArgs(int argc, char** argv, Settings* s) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (a == "--pairs" && hasValue) {
-            s->pairs = std::atoi(argv[++i]);
-        } else if (a == "--seconds" && hasValue) {
-            s->seconds = std::atof(argv[++i]);
-        } else if (a == "--busy") {
-            s->busy = true;
-        } else {
-            return false;
-        }
-    }
-    return s->pairs > 0 && s->seconds > 0;
-}
-
 void PrintSummary(const char* what, const char* unit, const bench::Summary& s) {
     std::printf("  %-34s median %9.2f %-10s (%.2f to %.2f, %zu pairs)\n", what, s.median, unit,
                 s.low, s.high, s.count);
@@ -169,9 +154,14 @@ void PrintSummary(const char* what, const char* unit, const bench::Summary& s) {
 
 int main(int argc, char** argv) {
     Settings s;
-    if (!ParseArgs(argc, argv, &s)) {
-        std::fprintf(stderr, "usage: camora-bench-ctp [--pairs N] [--seconds S] [--busy]\n");
-        return 2;
+    const testsupport::BenchOptions options =
+        testsupport::BenchOptions("usage: camora-bench-ctp [--pairs N] [--seconds S] [--busy]")
+            .Number("--pairs", &s.pairs)
+            .Number("--seconds", &s.seconds)
+            .Flag("--busy", &s.busy);
+    options.ParseOrExit(argc, argv);
+    if (!(s.pairs > 0 && s.seconds > 0)) {
+        options.Usage();
     }
     std::signal(SIGPIPE, SIG_IGN);
     // Children first, while this process has one thread.
@@ -181,13 +171,12 @@ int main(int argc, char** argv) {
     }
     testsupport::PtyPair pty;
     testsupport::PtyPair spare;
-    const pid_t camera = ::fork();
-    if (camera < 0) {
-        Die("cannot start the camera process");
-    }
-    if (camera == 0) {
+    testsupport::ChildProcess camera = testsupport::ChildProcess::Fork([&] {
         ServeCamera(pty.master());
-        ::_exit(0);
+        return 0;
+    });
+    if (!camera.Started()) {
+        Die("cannot start the camera process");
     }
     const int plainFd = pty.OpenSlave();
     const platform::PortHandle enginePort = platform::SerialPort::Adopt(pty.OpenSlave());
@@ -230,7 +219,7 @@ int main(int argc, char** argv) {
                     viaEngine.medianUs);
         std::fflush(stdout);
     }
-    ::kill(camera, SIGKILL);
+    camera.Kill();
     busy.Stop();
 
     std::printf(

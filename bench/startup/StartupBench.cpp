@@ -14,9 +14,6 @@
 //     it to the end of the main screen's first paint.
 // Uses the display it is given (QT_QPA_PLATFORM, DISPLAY), Qt's offscreen
 // platform when there is none. Exits 1 when a run does not reach the main screen.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -39,9 +36,9 @@
 #include "platform/ui/Application.h"
 #include "resources/Dialogs.h"
 #include "sim/Camcorder.h"
-#include "tests/program/ProgramDriver.h"
-
-extern char** environ;
+#include "testkit/BenchOptions.h"
+#include "testkit/ChildProcess.h"
+#include "testkit/ui/ProgramDriver.h"
 
 namespace {
 
@@ -165,51 +162,23 @@ bool MeasureOnce(const std::string& self, Run* run) {
     const int64_t cameraAfter = NowNs();
     camera.LinkAs(root + "/dev/COM8");
 
-    int out[2];
-    if (pipe(out) != 0) {
-        return false;
-    }
     std::vector<std::string> env = {"CAMORA_DEVICE_ROOT=" + root};
     const char* display = std::getenv("DISPLAY");
     if (std::getenv("QT_QPA_PLATFORM") == nullptr && (display == nullptr || *display == '\0')) {
         env.push_back("QT_QPA_PLATFORM=offscreen");
     }
-    for (char** e = environ; *e != nullptr; ++e) {
-        env.emplace_back(*e);
-    }
-    std::vector<char*> envp;
-    for (std::string& e : env) {
-        envp.push_back(e.data());
-    }
-    envp.push_back(nullptr);
-    std::string arg0 = self;
-    std::string arg1 = "--program";
-    char* argv[] = {arg0.data(), arg1.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
     const std::string errors = root + "/program-stderr.txt";
-    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    pid_t pid = -1;
     const int64_t spawnedAt = NowNs();
-    const int spawned = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    if (spawned != 0) {
-        close(out[0]);
+    testsupport::ChildProcess program = testsupport::ChildProcess::Spawn(
+        {self, "--program"}, testsupport::SpawnOptions()
+                                 .Out(testsupport::Stream::Pipe())
+                                 .Err(testsupport::Stream::Truncate(errors))
+                                 .Env(env));
+    if (!program.Started()) {
         return false;
     }
-    std::string text;
-    char buffer[256];
-    ssize_t n = 0;
-    while ((n = read(out[0], buffer, sizeof buffer)) > 0) {
-        text.append(buffer, static_cast<size_t>(n));
-    }
-    close(out[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    const std::string text = program.ReadOutput(std::chrono::minutes(5));
+    program.Wait(std::chrono::minutes(1));
 
     long long instructionNs = 0;
     long long mainNs = 0;
@@ -226,6 +195,7 @@ bool MeasureOnce(const std::string& self, Run* run) {
     if (instructionNs == 0 || mainNs == 0 || sent.empty() || sent[0].Opcode() != CTP_CAM_MODE) {
         // What the program said, for the reason.
         if (std::FILE* e = std::fopen(errors.c_str(), "r")) {
+            char buffer[256];
             while (std::fgets(buffer, sizeof buffer, e) != nullptr) {
                 std::fprintf(stderr, "  program: %s", buffer);
             }
@@ -254,10 +224,12 @@ int main(int argc, char** argv) {
         int qtArgc = 1;
         return RunProgram(qtArgc, argv);
     }
-    const int runs = argc > 1 ? std::atoi(argv[1]) : 10;
+    int runs = 10;
+    const testsupport::BenchOptions options =
+        testsupport::BenchOptions("usage: camora-startup-bench [RUNS]").Positional(&runs);
+    options.ParseOrExit(argc, argv);
     if (runs < 1) {
-        std::fprintf(stderr, "usage: camora-startup-bench [RUNS]\n");
-        return 2;
+        options.Usage();
     }
     const std::string self = std::filesystem::canonical("/proc/self/exe").string();
     std::vector<double> instruction;

@@ -16,7 +16,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <QEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
@@ -35,13 +34,16 @@
 #include "platform/ui/Application.h"
 #include "sim/TestPicture.h"
 #include "sim/Wire.h"
-#include "tests/ui/MainScreenHarness.h"
+#include "testkit/BenchOptions.h"
+#include "testkit/ui/MainScreenHarness.h"
+#include "testkit/ui/PaintCounter.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 using uitest::MainScreenHarness;
+using uitest::PaintCounter;
 
 struct Settings {
     double seconds = 10;
@@ -131,23 +133,6 @@ Spread MeasureKeyPress(int presses) {
 
 // ---- repaint ---------------------------------------------------------------------
 
-// Counts the paints a widget receives.
-class PaintCounter : public QObject {
-public:
-    explicit PaintCounter(QWidget* widget) : widget_(widget) { widget_->installEventFilter(this); }
-    ~PaintCounter() override { widget_->removeEventFilter(this); }
-    int count = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        count += event->type() == QEvent::Paint ? 1 : 0;
-        return false;
-    }
-
-private:
-    QWidget* widget_;
-};
-
 Spread MeasureRepaint(int repaints) {
     MainScreenHarness h;
     if (!h.Ready()) {
@@ -206,7 +191,7 @@ CpuFigures MeasureCpu(const Settings& s) {
         std::filesystem::temp_directory_path() / ("camora-bench-ui-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     // A Bluetooth serial link's rate and latency.
-    const bench::CameraProcess cam = bench::SpawnCamera(folder, 100000, 15);
+    bench::CameraProcess cam = bench::SpawnCamera(folder, 100000, 15);
     uitest::HarnessOptions options;
     options.externalLine = cam.line;
     options.timeOutSeconds = 5;
@@ -242,23 +227,6 @@ CpuFigures MeasureCpu(const Settings& s) {
     return out;
 }
 
-bool ParseArgs(int argc, char** argv, Settings* s) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (a == "--seconds" && hasValue) {
-            s->seconds = std::atof(argv[++i]);
-        } else if (a == "--presses" && hasValue) {
-            s->presses = std::atoi(argv[++i]);
-        } else if (a == "--repaints" && hasValue) {
-            s->repaints = std::atoi(argv[++i]);
-        } else {
-            return false;
-        }
-    }
-    return s->seconds > 0 && s->presses > 0 && s->repaints > 0;
-}
-
 bool Target(const char* what, bool met) {
     std::printf("  %-64s %s\n", what, met ? "met" : "MISSED");
     return met;
@@ -268,10 +236,15 @@ bool Target(const char* what, bool met) {
 
 int main(int argc, char** argv) {
     Settings s;
-    if (!ParseArgs(argc, argv, &s)) {
-        std::fprintf(stderr,
-                     "usage: camora-bench-mainscreen [--seconds N] [--presses N] [--repaints N]\n");
-        return 2;
+    const testsupport::BenchOptions options =
+        testsupport::BenchOptions(
+            "usage: camora-bench-mainscreen [--seconds N] [--presses N] [--repaints N]")
+            .Number("--seconds", &s.seconds)
+            .Number("--presses", &s.presses)
+            .Number("--repaints", &s.repaints);
+    options.ParseOrExit(argc, argv);
+    if (!(s.seconds > 0 && s.presses > 0 && s.repaints > 0)) {
+        options.Usage();
     }
     ::signal(SIGPIPE, SIG_IGN);
     // Qt's offscreen platform with the handset's screen.

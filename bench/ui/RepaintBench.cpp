@@ -20,6 +20,7 @@
 #include "resources/Dialogs.h"
 #include "resources/ResourceIds.h"
 #include "sim/TestPicture.h"
+#include "testkit/BenchOptions.h"
 #include "ui/MainScreenLayout.h"
 #include "ui/ScreenFitter.h"
 
@@ -134,9 +135,10 @@ void Report(const char* what, const std::vector<double>& ms) {
 
 int main(int argc, char** argv) {
     int runs = 500;
-    if (argc > 1) {
-        runs = std::max(10, std::atoi(argv[1]));
-    }
+    testsupport::BenchOptions("usage: camora-bench-repaint [RUNS]")
+        .Positional(&runs)
+        .ParseOrExit(argc, argv);
+    runs = std::max(10, runs);
     // Drawing needs no screen: Qt's offscreen platform unless told otherwise.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     int qtArgc = 1;

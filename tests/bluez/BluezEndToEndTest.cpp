@@ -16,8 +16,8 @@
 #include "platform/ui/WindowMessages.h"
 #include "resources/ResourceIds.h"
 #include "sim/Camcorder.h"
+#include "testkit/PumpUntil.h"
 #include "tests/bluez/BluezFixture.h"
-#include "tests/support/PumpUntil.h"
 
 using namespace blueztest;
 

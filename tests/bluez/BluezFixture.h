@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "link/Bluetooth.h"
+#include "testkit/TempDeviceRoot.h"
 #include "tests/bluez/MockBluez.h"
-#include "tests/support/TempDeviceRoot.h"
 
 namespace blueztest {
 

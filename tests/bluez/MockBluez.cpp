@@ -1,92 +1,38 @@
 #include "tests/bluez/MockBluez.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdarg>
 #include <cstdlib>
 #include <stdexcept>
 
-#include "tests/support/PumpUntil.h"
-#include "tests/support/SourceDir.h"
-
-extern char** environ;
+#include "testkit/ChildProcess.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/SourceDir.h"
 
 namespace blueztest {
 namespace {
 
-// Runs `argv` with stdout to `out` (or /dev/null when -1) and stderr to /dev/null.
-pid_t Spawn(const std::vector<std::string>& argv, int out) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    if (out >= 0) {
-        posix_spawn_file_actions_adddup2(&actions, out, 1);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    }
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> args;
-    for (const auto& a : argv) {
-        args.push_back(const_cast<char*>(a.c_str()));
-    }
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
-        pid = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-int Wait(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-void Stop(pid_t& pid) {
-    if (pid > 0) {
-        ::kill(pid, SIGTERM);
-        Wait(pid);
-        pid = -1;
-    }
+// `argv` with standard input and error on /dev/null and standard output piped
+// to this process when asked for, else on /dev/null too.
+testsupport::ChildProcess Spawn(const std::vector<std::string>& argv, bool pipeOut) {
+    return testsupport::ChildProcess::Spawn(
+        argv, testsupport::SpawnOptions()
+                  .In(testsupport::Stream::Null())
+                  .Out(pipeOut ? testsupport::Stream::Pipe() : testsupport::Stream::Null())
+                  .Err(testsupport::Stream::Null())
+                  .SearchPath());
 }
 
 // Debian's interpreter first: python3-dbusmock is installed for it.
 std::string PythonWithDbusmock() {
     for (const char* python : {"/usr/bin/python3", "python3"}) {
-        const pid_t pid = Spawn({python, "-c", "import dbusmock"}, -1);
-        if (pid > 0 && Wait(pid) == 0) {
+        testsupport::ChildProcess probe = Spawn({python, "-c", "import dbusmock"}, false);
+        const auto status = probe.Wait(testsupport::kPatience);
+        if (status && status->Exited() && status->code == 0) {
             return python;
         }
-    }
-    return {};
-}
-
-std::string ReadLine(int fd, int timeoutMs) {
-    std::string line;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < end) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0) {
-            continue;
-        }
-        char c = 0;
-        if (::read(fd, &c, 1) != 1) {
-            break;
-        }
-        if (c == '\n') {
-            return line;
-        }
-        line += c;
     }
     return {};
 }
@@ -99,16 +45,10 @@ MockBluez::MockBluez() {
         unavailable_ = "python3-dbusmock is not installed (scripts/setup installs it)";
         return;
     }
-    int pipe[2] = {-1, -1};
-    if (::pipe2(pipe, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
     // A private bus of the session kind: it listens on a fresh socket of its own.
-    daemon_ = Spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"},
-                    pipe[1]);
-    ::close(pipe[1]);
-    address_ = daemon_ > 0 ? ReadLine(pipe[0], 10000) : "";
-    ::close(pipe[0]);
+    daemon_ =
+        Spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"}, true);
+    address_ = daemon_.Started() ? daemon_.ReadOutputLine(std::chrono::milliseconds(10000)) : "";
     if (address_.empty()) {
         unavailable_ = "dbus-daemon did not start";
         return;
@@ -116,7 +56,7 @@ MockBluez::MockBluez() {
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
     mock_ = Spawn({python, "-m", "dbusmock", "--system", "-t",
                    testsupport::SourceDir() + "/tests/bluez/bluez_profiles.py"},
-                  -1);
+                  false);
     if (sd_bus_new(&bus_) < 0 || sd_bus_set_address(bus_, address_.c_str()) < 0 ||
         sd_bus_set_bus_client(bus_, 1) < 0 || sd_bus_start(bus_) < 0) {
         throw std::runtime_error("cannot reach the private bus");
@@ -143,8 +83,8 @@ MockBluez::MockBluez() {
 
 MockBluez::~MockBluez() {
     sd_bus_flush_close_unref(bus_);
-    Stop(mock_);
-    Stop(daemon_);
+    mock_.Stop(testsupport::kPatience);
+    daemon_.Stop(testsupport::kPatience);
     ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
 }
 

@@ -5,11 +5,12 @@
 // object lives, so the code under test never reaches the machine's own bus.
 #pragma once
 
-#include <sys/types.h>
 #include <systemd/sd-bus.h>
 
 #include <string>
 #include <vector>
+
+#include "testkit/ChildProcess.h"
 
 namespace blueztest {
 
@@ -48,8 +49,8 @@ private:
 
     std::string unavailable_;
     std::string address_;
-    pid_t daemon_ = -1;
-    pid_t mock_ = -1;
+    testsupport::ChildProcess daemon_;
+    testsupport::ChildProcess mock_;
     sd_bus* bus_ = nullptr;
 };
 

@@ -8,7 +8,7 @@
 #include "ctp/CtpDataFactory.h"
 #include "ctp/CtpEngine.h"
 #include "platform/serial/SerialPort.h"
-#include "tests/support/PtyPair.h"
+#include "testkit/PtyPair.h"
 
 using testsupport::PtyPair;
 

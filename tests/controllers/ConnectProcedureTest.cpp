@@ -20,8 +20,8 @@
 #include "platform/kernel/Kernel.h"
 #include "resources/ResourceIds.h"
 #include "sim/Camcorder.h"
-#include "tests/support/PumpUntil.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/TempDeviceRoot.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "platform/kernel/Kernel.h"
 #include "platform/serial/SerialPort.h"
 #include "platform/ui/WindowMessages.h"
-#include "tests/support/PumpUntil.h"
+#include "testkit/PumpUntil.h"
 
 namespace controllertest {
 

@@ -19,7 +19,7 @@
 #include "ctp/CtpEngine.h"
 #include "platform/ui/Window.h"
 #include "sim/Camcorder.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/TempDeviceRoot.h"
 
 namespace controllertest {
 

@@ -18,8 +18,8 @@
 #include "platform/serial/SerialPort.h"
 #include "platform/ui/WindowMessages.h"
 #include "sim/Camcorder.h"
-#include "tests/support/PumpUntil.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/TempDeviceRoot.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "core/ConfigStore.h"
 #include "platform/fs/FileSystem.h"
 #include "platform/kernel/Kernel.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/TempDeviceRoot.h"
 
 using platform::FileError;
 using platform::FileOp;

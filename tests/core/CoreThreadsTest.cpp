@@ -8,7 +8,7 @@
 
 #include "core/CameraState.h"
 #include "core/ConfigStore.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/TempDeviceRoot.h"
 
 namespace {
 

@@ -26,9 +26,9 @@
 #include "platform/kernel/Kernel.h"
 #include "platform/text/Text.h"
 #include "platform/ui/MessageBox.h"
+#include "testkit/PtyPair.h"
+#include "testkit/PumpUntil.h"
 #include "tests/ctp/CtpTestFrames.h"
-#include "tests/support/PtyPair.h"
-#include "tests/support/PumpUntil.h"
 
 using namespace ctptest;
 using namespace std::chrono_literals;

@@ -29,9 +29,9 @@
 #include "platform/ui/WindowMessages.h"
 #include "resources/ResourceIds.h"
 #include "sim/Camcorder.h"
-#include "tests/support/PumpUntil.h"
-#include "tests/support/SourceDir.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/SourceDir.h"
+#include "testkit/TempDeviceRoot.h"
 #include "tools/TappedEngine.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/gps/TrackSource.h"
-#include "tests/support/SourceDir.h"
+#include "testkit/SourceDir.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 
 #include "platform/gps/Gps.h"
 #include "platform/kernel/Kernel.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/TempDeviceRoot.h"
 #include "tests/gps/GpsFixture.h"
-#include "tests/support/PumpUntil.h"
-#include "tests/support/TempDeviceRoot.h"
 
 using namespace platform;
 using namespace std::chrono_literals;

@@ -1,12 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,11 +20,10 @@
 #include "platform/gps/Gps.h"
 #include "platform/gps/GpsdSource.h"
 #include "platform/kernel/Kernel.h"
+#include "testkit/ChildProcess.h"
+#include "testkit/PtyPair.h"
+#include "testkit/TempDeviceRoot.h"
 #include "tests/gps/GpsFixture.h"
-#include "tests/support/PtyPair.h"
-#include "tests/support/TempDeviceRoot.h"
-
-extern char** environ;
 
 using namespace platform;
 using namespace std::chrono_literals;
@@ -179,7 +174,7 @@ public:
         }
         dir_ = tmpl;
         // The port is free when chosen but may be taken before gpsd binds it: try again.
-        for (int attempt = 0; attempt < 3 && pid_ < 0; ++attempt) {
+        for (int attempt = 0; attempt < 3 && !gpsd_.Started(); ++attempt) {
             Launch(devicePath);
         }
     }
@@ -193,7 +188,7 @@ public:
     }
 
     bool found() const { return !binary_.empty(); }
-    bool running() const { return pid_ > 0; }
+    bool running() const { return gpsd_.Started(); }
     int port() const { return port_; }
     std::string socketPath() const { return dir_ + "/control.sock"; }
 
@@ -205,15 +200,11 @@ public:
     }
 
     void Stop() {
-        if (pid_ <= 0) {
+        if (!gpsd_.Started()) {
             return;
         }
-        ::kill(pid_, SIGTERM);
-        if (!Reap(5s)) {
-            ::kill(pid_, SIGKILL);
-            Reap(5s);
-        }
-        pid_ = -1;
+        gpsd_.Stop(5s);
+        gpsd_ = {};
         std::error_code ec;
         std::filesystem::remove(socketPath(), ec);
     }
@@ -221,36 +212,24 @@ public:
 private:
     void Launch(const std::string& devicePath) {
         port_ = FreeLoopbackPort();
-        const std::string port = std::to_string(port_);
         const std::string log = dir_ + "/gpsd.log";
-        const std::string sock = socketPath();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                         0600);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        std::vector<std::string> args = {binary_, "-N", "-n", "-b",      "-S",
-                                         port,    "-F", sock, devicePath};
-        std::vector<char*> argv;
-        for (auto& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        pid_t pid = -1;
-        const int rc = posix_spawn(&pid, binary_.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) {
+        gpsd_ = testsupport::ChildProcess::Spawn(
+            {binary_, "-N", "-n", "-b", "-S", std::to_string(port_), "-F", socketPath(),
+             devicePath},
+            testsupport::SpawnOptions()
+                .In(testsupport::Stream::Null())
+                .Out(testsupport::Stream::Append(log))
+                .Err(testsupport::Stream::AsOutput()));
+        if (!gpsd_.Started()) {
             return;
         }
-        pid_ = pid;
         const auto deadline = std::chrono::steady_clock::now() + 10s;
         while (std::chrono::steady_clock::now() < deadline) {
             if (Accepts(port_)) {
                 return;
             }
-            if (Reap(0ms)) {  // gpsd gave up, most likely on the port
-                pid_ = -1;
+            if (!gpsd_.Running()) {  // gpsd gave up, most likely on the port
+                gpsd_ = {};
                 return;
             }
             std::this_thread::sleep_for(20ms);
@@ -258,26 +237,10 @@ private:
         Stop();
     }
 
-    // True once the process has ended and been collected.
-    bool Reap(std::chrono::milliseconds within) {
-        const auto deadline = std::chrono::steady_clock::now() + within;
-        for (;;) {
-            int status = 0;
-            const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-            if (r == pid_ || (r < 0 && errno == ECHILD)) {
-                return true;
-            }
-            if (std::chrono::steady_clock::now() >= deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-    }
-
     std::string binary_;
     std::string dir_;
     int port_ = -1;
-    pid_t pid_ = -1;
+    testsupport::ChildProcess gpsd_;
 };
 
 std::string WithChecksum(const std::string& body) {

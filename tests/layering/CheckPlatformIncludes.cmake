@@ -11,7 +11,12 @@
 # - platform/ includes any of the program's folders, or the simulator, tools
 #   and tests (it serves them, not they it);
 # - Qt appears in platform/ outside platform/ui, or in a platform/ui header that
-#   the program includes (only the window layer's private QtSupport.h may).
+#   the program includes (only the window layer's private QtSupport.h may);
+# - the program's folders or the simulator include anything of testkit/, the
+#   tests, the benchmarks or the tools (those stand on the program, not it on them);
+# - testkit/ includes the tests, the benchmarks or the tools (it serves them);
+#   outside testkit/ui it includes only platform/ and itself, and no Qt (only
+#   the window-side drivers in testkit/ui run screens).
 # ROOT is the source tree. The folders searched are fixed: the program's
 # folders below, and platform/; every offence is listed before the check fails.
 set(program_dirs app core resources link linklib ctp controllers ui)
@@ -47,7 +52,7 @@ endforeach()
 set(forbidden_ctp ui app)
 set(forbidden_controllers ui app)
 set(forbidden_ui app)
-set(forbidden_platform ${program_dirs} sim tools bench tests)
+set(forbidden_platform ${program_dirs} sim testkit tools bench tests)
 set(why_ctp "ctp/ knows nothing of the screens or the wiring")
 set(why_controllers "controllers/ know nothing of the screens or the wiring")
 set(why_ui "ui/ knows nothing of the wiring")
@@ -90,6 +95,41 @@ foreach(source ${sources})
     file(STRINGS "${source}" lines REGEX "${qt_re}")
     foreach(line ${lines})
         report("${source}" "${line}" "Qt lives in platform/ui's sources alone")
+    endforeach()
+endforeach()
+
+# Nothing of the program stands on what tests it.
+foreach(dir ${program_dirs} sim)
+    sources_of(${dir} sources)
+    foreach(source ${sources})
+        file(STRINGS "${source}" lines REGEX "${include_re}[\"<](testkit|tests|bench|tools)/")
+        foreach(line ${lines})
+            report("${source}" "${line}" "the program includes nothing of testkit/, tests, benchmarks or tools")
+        endforeach()
+    endforeach()
+endforeach()
+
+# testkit/ serves the tests, the benchmarks and the tools; apart from the
+# window-side drivers in testkit/ui it stands on platform/ alone and has no Qt.
+sources_of(testkit sources)
+foreach(source ${sources})
+    file(RELATIVE_PATH name "${ROOT}" "${source}")
+    file(STRINGS "${source}" lines REGEX "${include_re}[\"<](tests|bench|tools)/")
+    foreach(line ${lines})
+        report("${source}" "${line}" "testkit/ includes nothing of the tests, benchmarks or tools")
+    endforeach()
+    if(name MATCHES "^testkit/ui/")
+        continue()
+    endif()
+    file(STRINGS "${source}" lines REGEX "${include_re}\"[A-Za-z_]+/")
+    foreach(line ${lines})
+        if(NOT line MATCHES "\"(platform|testkit)/")
+            report("${source}" "${line}" "testkit/ outside testkit/ui includes only platform/")
+        endif()
+    endforeach()
+    file(STRINGS "${source}" lines REGEX "${qt_re}")
+    foreach(line ${lines})
+        report("${source}" "${line}" "Qt in testkit/ lives in testkit/ui alone")
     endforeach()
 endforeach()
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "link/Bluetooth.h"
-#include "tests/support/PtyPair.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/PtyPair.h"
+#include "testkit/TempDeviceRoot.h"
 
 using testsupport::PtyPair;
 using testsupport::TempDeviceRoot;

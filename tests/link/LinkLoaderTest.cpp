@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "link/LinkLoader.h"
+#include "testkit/PtyPair.h"
 #include "tests/link/LinkTestSupport.h"
-#include "tests/support/PtyPair.h"
 
 using namespace linktest;
 using testsupport::PtyPair;

@@ -10,7 +10,7 @@
 #include "platform/btsdk/SimulatedStack.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/library/Library.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/TempDeviceRoot.h"
 
 namespace linktest {
 

@@ -9,7 +9,7 @@
 #include "platform/btsdk/BtSdk.h"
 #include "platform/btsdk/SimulatedStack.h"
 #include "platform/kernel/Kernel.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/TempDeviceRoot.h"
 
 using namespace platform::btsdk;
 

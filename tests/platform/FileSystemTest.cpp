@@ -1,13 +1,14 @@
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <string>
 
 #include "platform/fs/FileSystem.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/ChildProcess.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/TempDeviceRoot.h"
 
 using namespace platform;
 using testsupport::TempDeviceRoot;
@@ -160,8 +161,7 @@ void KillSelf(uint64_t) {
 // Runs a replacing write of `bytes` in a child process; true when the child
 // was killed by the hook (so the write was cut), false when it finished.
 bool WriteInChild(std::u16string_view path, const std::string& bytes, bool replace, bool kill) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
+    testsupport::ChildProcess child = testsupport::ChildProcess::Fork([&] {
         if (kill) {
             SetReplacingWriteHook(&KillSelf);
         }
@@ -170,11 +170,10 @@ bool WriteInChild(std::u16string_view path, const std::string& bytes, bool repla
         const bool ok = file != nullptr &&
                         file->Write(bytes.data(), static_cast<uint32_t>(bytes.size()), &written) &&
                         file->Commit();
-        ::_exit(ok ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        return ok ? 0 : 1;
+    });
+    const auto status = child.Wait(testsupport::kPatience);
+    return status && status->KilledBy(SIGKILL);
 }
 
 }  // namespace

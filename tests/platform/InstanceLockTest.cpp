@@ -5,14 +5,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "platform/fs/DeviceRoot.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/ChildProcess.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/TempDeviceRoot.h"
 
 namespace {
 
@@ -61,26 +61,24 @@ TEST_F(InstanceLockTest, AProcessThatEndsLetsGoWithoutReleasing) {
     int finish[2];
     ASSERT_EQ(::pipe(ready), 0);
     ASSERT_EQ(::pipe(finish), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    testsupport::ChildProcess child = testsupport::ChildProcess::Fork([&] {
         // The child holds the lock and ends without any clean-up of its own.
         auto* lock = new InstanceLock;
         const char ok = lock->TryTake("child") == InstanceLock::Result::Taken ? 'y' : 'n';
         [[maybe_unused]] ssize_t n = ::write(ready[1], &ok, 1);
         char c = 0;
         n = ::read(finish[0], &c, 1);
-        ::_exit(0);
-    }
+        return 0;
+    });
+    ASSERT_TRUE(child.Started()) << child.Error();
     char ok = 0;
     ASSERT_EQ(::read(ready[0], &ok, 1), 1);
     ASSERT_EQ(ok, 'y');
     InstanceLock parent;
     EXPECT_EQ(parent.TryTake("parent"), InstanceLock::Result::Held);
-    EXPECT_EQ(parent.Holder(), "child (pid " + std::to_string(child) + ")");
+    EXPECT_EQ(parent.Holder(), "child (pid " + std::to_string(child.Pid()) + ")");
     ASSERT_EQ(::write(finish[1], "x", 1), 1);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(child.Wait(testsupport::kPatience).has_value());
     EXPECT_EQ(parent.TryTake("parent"), InstanceLock::Result::Taken);
     for (int fd : {ready[0], ready[1], finish[0], finish[1]}) {
         ::close(fd);
@@ -119,11 +117,12 @@ protected:
             ::access("/usr/bin/flock", X_OK) != 0) {
             return -1;
         }
-        const std::string command =
-            "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups /usr/bin/flock -n '" +
-            file + "' true 2>/dev/null";
-        const int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+        testsupport::ChildProcess flock = testsupport::ChildProcess::Spawn(
+            {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+             "/usr/bin/flock", "-n", file, "true"},
+            testsupport::SpawnOptions().Err(testsupport::Stream::Null()));
+        const auto status = flock.Wait(testsupport::kPatience);
+        return status && status->Exited() ? status->code : 128;
     }
 
     static unsigned Mode(const std::string& path) {

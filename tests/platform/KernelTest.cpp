@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/kernel/Kernel.h"
-#include "tests/support/PumpUntil.h"
+#include "testkit/PumpUntil.h"
 
 using namespace platform;
 using namespace std::chrono_literals;

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "platform/library/Library.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/TempDeviceRoot.h"
 
 using namespace platform;
 

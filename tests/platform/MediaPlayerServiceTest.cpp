@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "platform/mpris/MediaPlayerService.h"
-#include "tests/support/PumpUntil.h"
-#include "tests/support/SessionBus.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/SessionBus.h"
 
 namespace {
 

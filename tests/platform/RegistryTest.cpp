@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/registry/Registry.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/TempDeviceRoot.h"
 
 using namespace platform;
 using testsupport::TempDeviceRoot;

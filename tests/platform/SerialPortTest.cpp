@@ -10,9 +10,9 @@
 
 #include "platform/serial/PortBindings.h"
 #include "platform/serial/SerialPort.h"
-#include "tests/support/PtyPair.h"
-#include "tests/support/ReadWithin.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/PtyPair.h"
+#include "testkit/ReadWithin.h"
+#include "testkit/TempDeviceRoot.h"
 
 using namespace platform;
 using namespace std::chrono_literals;

@@ -7,7 +7,7 @@
 
 #include "platform/fs/DeviceRoot.h"
 #include "platform/fs/FileSystem.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/TempDeviceRoot.h"
 
 using namespace platform;
 using testsupport::TempDeviceRoot;

@@ -19,10 +19,10 @@
 #include "ctp/CtpOpcodes.h"
 #include "platform/btsdk/SimulatedStack.h"
 #include "sim/Camcorder.h"
-#include "tests/program/ProgramDriver.h"
-#include "tests/support/PumpUntil.h"
-#include "tests/support/SessionBus.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/SessionBus.h"
+#include "testkit/TempDeviceRoot.h"
+#include "testkit/ui/ProgramDriver.h"
 
 using e2e::ProgramDriver;
 using ::testing::ExitedWithCode;

@@ -30,8 +30,8 @@
 #include "platform/ui/WindowMessages.h"
 #include "resources/ResourceIds.h"
 #include "sim/Camcorder.h"
-#include "tests/program/ProgramDriver.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/TempDeviceRoot.h"
+#include "testkit/ui/ProgramDriver.h"
 
 using e2e::ProgramDriver;
 using ::testing::ExitedWithCode;

@@ -3,101 +3,48 @@
 // to the front, above a window that covered it.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "tests/support/PumpUntil.h"
-#include "tests/support/TempDeviceRoot.h"
-
-extern char** environ;
+#include "testkit/ChildProcess.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/TempDeviceRoot.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// A child process started with extra environment; killed by its id at the end.
-class Child {
-public:
-    // Standard error goes to `errorFile`, or nowhere when it is empty.
-    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-          const std::string& errorFile = {}) {
-        std::vector<std::string> envStrings(env);
-        for (char** e = environ; *e != nullptr; ++e) {
-            envStrings.emplace_back(*e);
-        }
-        std::vector<char*> args, envp;
-        for (const std::string& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        for (const std::string& e : envStrings) {
-            envp.push_back(const_cast<char*>(e.c_str()));
-        }
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 2,
-                                         errorFile.empty() ? "/dev/null" : errorFile.c_str(),
-                                         O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Child() {
-        if (pid_ > 0 && !exited_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    bool Started() const { return pid_ > 0; }
-    // The exit status once the process has ended within `limit`, else -1.
-    int WaitExit(std::chrono::milliseconds limit) {
-        const auto end = Clock::now() + limit;
-        while (Clock::now() < end) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                exited_ = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            ::usleep(2000);
-        }
+// A child process with extra environment; standard error goes to
+// `errorFile`, or nowhere when it is empty. Killed at the end.
+testsupport::ChildProcess Start(const std::vector<std::string>& argv,
+                                const std::vector<std::string>& env,
+                                const std::string& errorFile = {}) {
+    return testsupport::ChildProcess::Spawn(
+        argv, testsupport::SpawnOptions().Env(env).Err(
+                  errorFile.empty() ? testsupport::Stream::Null()
+                                    : testsupport::Stream::Append(errorFile)));
+}
+
+// The exit status once the process has ended within `limit` (128 + the
+// signal when one ended it), else -1.
+int WaitExit(testsupport::ChildProcess& child, std::chrono::milliseconds limit) {
+    const auto status = child.Wait(limit);
+    if (!status) {
         return -1;
     }
-    bool Running() {
-        int status = 0;
-        return !exited_ && ::waitpid(pid_, &status, WNOHANG) == 0;
-    }
-
-private:
-    pid_t pid_ = -1;
-    bool exited_ = false;
-};
+    return status->Exited() ? status->code : 128 + status->signal;
+}
 
 // The standard output of a shell command.
 std::string Output(const std::string& command) {
-    std::string out;
-    if (FILE* p = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n = 0;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) {
-            out.append(buffer, n);
-        }
-        ::pclose(p);
-    }
-    return out;
+    return testsupport::RunCaptured({"/bin/sh", "-c", command}, {}, std::chrono::minutes(1)).output;
 }
 
 // A file's text, for failure messages.
@@ -123,10 +70,9 @@ protected:
         int fds[2];
         ASSERT_EQ(::pipe(fds), 0);
         const std::string fd = std::to_string(fds[1]);
-        xvfb_ = std::make_unique<Child>(
-            std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", fd, "-screen", "0",
-                                     "480x640x24", "-nolisten", "tcp"},
-            std::vector<std::string>{});
+        xvfb_ = Start(
+            {"/usr/bin/Xvfb", "-displayfd", fd, "-screen", "0", "480x640x24", "-nolisten", "tcp"},
+            {});
         ::close(fds[1]);
         // Read behind the colon so that the name is whole without string
         // concatenation, where GCC 12 at -O3 reports a false overlap.
@@ -150,7 +96,7 @@ protected:
     }
 
     testsupport::TempDeviceRoot root_;
-    std::unique_ptr<Child> xvfb_;
+    testsupport::ChildProcess xvfb_;
     std::string display_;
 };
 
@@ -164,7 +110,7 @@ TEST_F(SingleInstanceTest, SecondStartBringsTheFirstToTheFrontAndEndsWithZero) {
     };
     const std::string firstErrors = root_.Host("first.err");
     const std::string secondErrors = root_.Host("second.err");
-    Child first({program}, ProgramEnv(), firstErrors);
+    testsupport::ChildProcess first = Start({program}, ProgramEnv(), firstErrors);
     ASSERT_TRUE(first.Started());
     ASSERT_TRUE(testsupport::PumpUntil(instructionInFront, kStartLimit))
         << "running: " << first.Running() << ", screen mean " << ScreenMean(display_, shot)
@@ -172,14 +118,15 @@ TEST_F(SingleInstanceTest, SecondStartBringsTheFirstToTheFrontAndEndsWithZero) {
         << FileText(firstErrors);
 
     // Another program's light window covers it.
-    Child cover({"/usr/bin/xmessage", "-geometry", "480x640+0+0", "covering window"},
-                {"DISPLAY=" + display_});
+    const testsupport::ChildProcess cover =
+        Start({"/usr/bin/xmessage", "-geometry", "480x640+0+0", "covering window"},
+              {"DISPLAY=" + display_});
     ASSERT_TRUE(testsupport::PumpUntil([&] { return ScreenMean(display_, shot) > 0.5; }, 20s));
 
     const auto start = Clock::now();
-    Child second({program}, ProgramEnv(), secondErrors);
+    testsupport::ChildProcess second = Start({program}, ProgramEnv(), secondErrors);
     ASSERT_TRUE(second.Started());
-    EXPECT_EQ(second.WaitExit(kStartLimit), 0) << "standard error:\n" << FileText(secondErrors);
+    EXPECT_EQ(WaitExit(second, kStartLimit), 0) << "standard error:\n" << FileText(secondErrors);
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     std::printf("second start ended after %lld ms\n", static_cast<long long>(took.count()));
     EXPECT_LT(took, 5s);

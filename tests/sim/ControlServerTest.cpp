@@ -16,7 +16,7 @@
 
 #include "sim/Camcorder.h"
 #include "sim/ControlServer.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/TempDeviceRoot.h"
 
 namespace {
 

@@ -6,10 +6,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,11 +22,11 @@
 #include "sim/Camcorder.h"
 #include "sim/CommandLine.h"
 #include "sim/Control.h"
+#include "testkit/ChildProcess.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/ReadWithin.h"
+#include "testkit/TempDeviceRoot.h"
 #include "tests/sim/SimClient.h"
-#include "tests/support/PumpUntil.h"
-#include "tests/support/TempDeviceRoot.h"
-
-extern char** environ;
 
 namespace {
 
@@ -229,67 +227,37 @@ TEST(CommandLine, HelpListsOnlyOptionsThatWork) {
 class SimProcess {
 public:
     explicit SimProcess(std::vector<std::string> args) {
-        int in[2];
-        int out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {
-            throw std::runtime_error("pipe");
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         args.insert(args.begin(), CAMSIM_PATH);
-        std::vector<char*> argv;
-        argv.reserve(args.size() + 1);
-        for (std::string& a : args) {
-            argv.push_back(a.data());
+        child_ = testsupport::ChildProcess::Spawn(args, testsupport::SpawnOptions()
+                                                            .In(testsupport::Stream::Pipe())
+                                                            .Out(testsupport::Stream::Pipe()));
+        if (!child_.Started()) {
+            throw std::runtime_error("spawn: " + child_.Error());
         }
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, CAMSIM_PATH, &actions, nullptr, argv.data(), environ) != 0) {
-            throw std::runtime_error("spawn");
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(in[0]);
-        ::close(out[1]);
-        stdin_ = in[1];
-        stdout_ = out[0];
     }
 
-    ~SimProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        ::close(stdin_);
-        ::close(stdout_);
-    }
+    void Write(const std::string& text) const { ASSERT_TRUE(child_.Write(text)); }
 
-    void Write(const std::string& text) const {
-        ASSERT_EQ(::write(stdin_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    }
+    void CloseStdin() { child_.CloseInput(); }
 
-    void CloseStdin() {
-        ::close(stdin_);
-        stdin_ = -1;
-    }
-
-    void Signal(int sig) const { ::kill(pid_, sig); }
+    void Signal(int sig) const { child_.Signal(sig); }
 
     // Standard output up to and including the `count`-th "ok" or "err" line.
     std::string ReadReplies(int count) {
         std::string out;
         const auto deadline = std::chrono::steady_clock::now() + kPatience;
-        while (count > 0 && std::chrono::steady_clock::now() < deadline) {
-            pollfd p{stdout_, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0) {
-                continue;
-            }
-            char c;
-            if (::read(stdout_, &c, 1) != 1) {
+        while (count > 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            const std::vector<uint8_t> c =
+                left.count() > 0 ? testsupport::ReadWithin(child_.Output(), 1, left,
+                                                           testsupport::ReadAmount::Exactly)
+                                 : std::vector<uint8_t>{};
+            if (c.empty()) {
                 break;
             }
-            out += c;
-            if (c == '\n') {
+            out += static_cast<char>(c[0]);
+            if (c[0] == '\n') {
                 const size_t start = out.rfind('\n', out.size() - 2);
                 const std::string line = out.substr(start == std::string::npos ? 0 : start + 1);
                 if (line == "ok\n" || line.starts_with("err ")) {
@@ -302,19 +270,15 @@ public:
 
     // The exit status, or -1 when it has not ended within the time-out.
     int WaitExit() {
-        int status = 0;
-        if (!testsupport::PumpUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; },
-                                    kPatience)) {
+        const auto status = child_.Wait(kPatience);
+        if (!status) {
             return -1;
         }
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+        return status->Exited() ? status->code : 128;
     }
 
 private:
-    pid_t pid_ = -1;
-    int stdin_ = -1;
-    int stdout_ = -1;
+    testsupport::ChildProcess child_;
 };
 
 // Whether `path` exists (the program makes its link and socket at start).

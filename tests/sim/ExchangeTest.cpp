@@ -11,8 +11,8 @@
 
 #include "sim/Camcorder.h"
 #include "sim/TestPicture.h"
+#include "testkit/TempDeviceRoot.h"
 #include "tests/sim/SimClient.h"
-#include "tests/support/TempDeviceRoot.h"
 
 namespace {
 

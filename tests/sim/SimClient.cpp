@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <stdexcept>
 
-#include "tests/support/ReadWithin.h"
+#include "testkit/ReadWithin.h"
 
 namespace simtest {
 SimClient::SimClient(const std::string& path) {

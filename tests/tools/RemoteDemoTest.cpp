@@ -20,7 +20,7 @@
 #include "sim/Camcorder.h"
 #include "sim/ControlServer.h"
 #include "sim/TestPicture.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/TempDeviceRoot.h"
 
 extern char** environ;
 

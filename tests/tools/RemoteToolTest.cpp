@@ -3,9 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,10 +24,9 @@
 #include "platform/fs/InstanceLock.h"
 #include "sim/Camcorder.h"
 #include "sim/TestPicture.h"
-#include "tests/support/PumpUntil.h"
-#include "tests/support/TempDeviceRoot.h"
-
-extern char** environ;
+#include "testkit/ChildProcess.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/TempDeviceRoot.h"
 
 namespace {
 
@@ -81,59 +78,28 @@ public:
         : out_(root.Host("tool-" + std::to_string(++runs_) + ".out")),
           err_(root.Host("tool-" + std::to_string(runs_) + ".err")) {
         args.insert(args.begin(), REMOTE_TOOL_PATH);
-        std::vector<char*> argv;
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        std::vector<std::string> env;
-        std::vector<std::string> own = extraEnv;
-        own.push_back("CAMORA_DEVICE_ROOT=" + root.path());
-        for (char** e = environ; *e != nullptr; ++e) {
-            const std::string entry = *e;
-            const bool replaced = std::any_of(own.begin(), own.end(), [&](const std::string& o) {
-                return entry.starts_with(o.substr(0, o.find('=') + 1));
-            });
-            if (!replaced) {
-                env.push_back(entry);
-            }
-        }
-        env.insert(env.end(), own.begin(), own.end());
-        std::vector<char*> envp;
-        for (std::string& e : env) {
-            envp.push_back(e.data());
-        }
-        envp.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, outTo.empty() ? out_.c_str() : outTo.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::string terminal;
+        std::vector<std::string> env = extraEnv;
+        env.push_back("CAMORA_DEVICE_ROOT=" + root.path());
+        testsupport::SpawnOptions options =
+            testsupport::SpawnOptions()
+                .In(testsupport::Stream::Null())
+                .Out(testsupport::Stream::Truncate(outTo.empty() ? out_ : outTo))
+                .Err(testsupport::Stream::Truncate(err_))
+                .Env(std::move(env));
         if (errOnTerminal) {
+            std::string terminal;
             master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
             char name[128] = {};
             if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0 &&
                 ::ptsname_r(master_, name, sizeof name) == 0) {
                 terminal = name;
             }
-            posix_spawn_file_actions_addopen(&actions, 2, terminal.c_str(), O_RDWR | O_NOCTTY, 0);
-        } else {
-            posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(),
-                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            options.Err(testsupport::Stream::Terminal(terminal));
         }
-        if (posix_spawn(&pid_, REMOTE_TOOL_PATH, &actions, nullptr, argv.data(), envp.data()) !=
-            0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
+        child_ = testsupport::ChildProcess::Spawn(args, std::move(options));
     }
     ~Tool() {
-        if (pid_ > 0 && exit_ == kRunning) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
+        child_ = {};  // killed first when it still runs
         if (master_ >= 0) {
             ::close(master_);
         }
@@ -141,31 +107,27 @@ public:
 
     // The exit code, or -1 when it had to be killed after the limit.
     int Wait(std::chrono::milliseconds limit = 30s) {
-        if (pid_ <= 0) {
+        if (!child_.Started()) {
             return -2;
         }
         const auto end = std::chrono::steady_clock::now() + limit;
         while (exit_ == kRunning) {
             DrainTerminal();
-            int status = 0;
-            const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-            if (r == pid_) {
-                exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            if (const auto status = child_.Wait(5ms)) {
+                exit_ = status->Exited() ? status->code : -1;
                 break;
             }
             if (std::chrono::steady_clock::now() >= end) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, nullptr, 0);
+                child_.Kill();
                 exit_ = -1;
                 break;
             }
-            std::this_thread::sleep_for(5ms);
         }
         DrainTerminal();
         return exit_;
     }
-    void Interrupt() const { ::kill(pid_, SIGINT); }
-    void Kill() const { ::kill(pid_, SIGKILL); }
+    void Interrupt() const { child_.Signal(SIGINT); }
+    void Kill() const { child_.Signal(SIGKILL); }
 
     std::string Out() const { return ReadText(out_); }
     std::string Err() {
@@ -195,7 +157,7 @@ private:
     static inline int runs_ = 0;
     std::string out_;
     std::string err_;
-    pid_t pid_ = -1;
+    testsupport::ChildProcess child_;
     int exit_ = kRunning;
     int master_ = -1;
     std::string terminalText_;
@@ -455,42 +417,19 @@ TEST_F(RemoteTool, DoesNotRunWhileTheRealProgramHoldsTheLink) {
     // camora-controller itself, on Qt's offscreen platform in this device
     // root: it takes the link lock at start-up and then waits on its
     // instruction screen.
-    std::vector<std::string> env = {"CAMORA_DEVICE_ROOT=" + root_.path(),
-                                    "QT_QPA_PLATFORM=offscreen"};
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        if (!entry.starts_with("CAMORA_DEVICE_ROOT=") && !entry.starts_with("QT_QPA_PLATFORM=")) {
-            env.push_back(entry);
-        }
-    }
-    std::vector<char*> envp;
-    for (std::string& e : env) {
-        envp.push_back(e.data());
-    }
-    envp.push_back(nullptr);
-    std::string path = PROGRAM_PATH;
-    char* argv[] = {path.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t program = -1;
-    const int spawned = posix_spawn(&program, PROGRAM_PATH, &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ASSERT_EQ(spawned, 0);
-    struct Reaper {
-        pid_t pid;
-        ~Reaper() {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-    } reaper{program};
+    const testsupport::ChildProcess program = testsupport::ChildProcess::Spawn(
+        {PROGRAM_PATH},
+        testsupport::SpawnOptions()
+            .Out(testsupport::Stream::Null())
+            .Err(testsupport::Stream::Null())
+            .Env({"CAMORA_DEVICE_ROOT=" + root_.path(), "QT_QPA_PLATFORM=offscreen"}));
+    ASSERT_TRUE(program.Started()) << program.Error();
 
     // Held by the program once it has written its name into the lock file. The
     // wait only reads the file: a try of our own while the program starts
     // would hold the lock at that moment and send the program away.
     platform::OverrideDeviceRoot(root_.path());
-    const std::string expected = "camora-controller (pid " + std::to_string(program) + ")";
+    const std::string expected = "camora-controller (pid " + std::to_string(program.Pid()) + ")";
     ASSERT_TRUE(PumpUntil(
         [&] {
             std::ifstream in(platform::InstanceLock::LinkLockPath());

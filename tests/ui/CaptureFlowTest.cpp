@@ -33,8 +33,8 @@
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
 #include "resources/Dialogs.h"
+#include "testkit/PumpUntil.h"
 #include "tests/controllers/ControllerFixture.h"
-#include "tests/support/PumpUntil.h"
 #include "ui/CaptureScreenSet.h"
 
 namespace controllertest {

@@ -17,9 +17,9 @@
 #include "link/LinkLoader.h"
 #include "platform/btsdk/SimulatedStack.h"
 #include "platform/ui/MessageBox.h"
-#include "tests/support/PtyPair.h"
-#include "tests/support/PumpUntil.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/PtyPair.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/TempDeviceRoot.h"
 
 namespace {
 

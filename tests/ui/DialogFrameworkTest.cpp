@@ -25,8 +25,8 @@
 #include "platform/ui/QtSupport.h"
 #include "resources/Dialogs.h"
 #include "resources/ResourceIds.h"
-#include "tests/support/PumpUntil.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/TempDeviceRoot.h"
 #include "ui/BackgroundDialog.h"
 #include "ui/DialogBase.h"
 

@@ -15,7 +15,7 @@
 #include "platform/ui/Dialog.h"
 #include "resources/Dialogs.h"
 #include "resources/ResourceIds.h"
-#include "tests/support/PtyPair.h"
+#include "testkit/PtyPair.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <ostream>
 #include <string>
 
-#include "tests/support/SourceDir.h"
-#include "tests/ui/MainScreenHarness.h"
+#include "testkit/SourceDir.h"
+#include "testkit/ui/MainScreenHarness.h"
 #include "ui/MainScreenLayout.h"
 
 namespace {

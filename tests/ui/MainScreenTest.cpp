@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -21,30 +20,14 @@
 #include "resources/ResourceIds.h"
 #include "sim/TestPicture.h"
 #include "sim/Wire.h"
-#include "tests/ui/MainScreenHarness.h"
+#include "testkit/ui/MainScreenHarness.h"
+#include "testkit/ui/PaintCounter.h"
 #include "ui/VersionDialog.h"
 
 namespace {
 
 using namespace uitest;
 using Bytes = std::vector<uint8_t>;
-
-// Counts the paints a widget receives.
-class PaintCounter : public QObject {
-public:
-    explicit PaintCounter(QWidget* widget) : widget_(widget) { widget_->installEventFilter(this); }
-    ~PaintCounter() override { widget_->removeEventFilter(this); }
-    int count = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        count += event->type() == QEvent::Paint ? 1 : 0;
-        return false;
-    }
-
-private:
-    QWidget* widget_;
-};
 
 class MainScreenTest : public ::testing::Test {
 protected:

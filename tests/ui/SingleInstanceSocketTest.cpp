@@ -6,12 +6,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -21,10 +18,9 @@
 #include <vector>
 
 #include "platform/ui/Application.h"
-#include "tests/support/PumpUntil.h"
-#include "tests/support/TempDeviceRoot.h"
-
-extern char** environ;
+#include "testkit/ChildProcess.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/TempDeviceRoot.h"
 
 namespace {
 
@@ -59,31 +55,6 @@ private:
     const char* name_;
     std::string old_;
     bool had_ = false;
-};
-
-// A process started with posix_spawn, killed by its id at the end.
-class Spawned {
-public:
-    explicit Spawned(const std::vector<std::string>& argv) {
-        std::vector<char*> args;
-        for (const std::string& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        if (posix_spawn(&pid_, args[0], nullptr, nullptr, args.data(), environ) != 0) {
-            pid_ = -1;
-        }
-    }
-    ~Spawned() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    bool Started() const { return pid_ > 0; }
-
-private:
-    pid_t pid_ = -1;
 };
 
 bool Exists(const std::string& path) {
@@ -140,8 +111,9 @@ TEST(SingleInstanceSocketTest, AnAnswerFromAnotherUsersProcessIsNotBelieved) {
         "s.bind(sys.argv[1]); s.listen(16); open(sys.argv[2],'w').close()\n"
         "while True:\n"
         "  c,_=s.accept(); c.recv(4096); c.sendall(b'1\\n'); c.close()\n";
-    Spawned stranger({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                      "/usr/bin/python3", "-c", script, path, ready});
+    const testsupport::ChildProcess stranger = testsupport::ChildProcess::Spawn(
+        {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3",
+         "-c", script, path, ready});
     ASSERT_TRUE(stranger.Started());
     ASSERT_TRUE(testsupport::PumpUntil([&] { return Exists(ready); }))
         << "the other user's server did not start";

@@ -21,7 +21,7 @@
 #include "resources/Dialogs.h"
 #include "resources/ResourceIds.h"
 #include "resources/SkinBitmaps.h"
-#include "tests/support/SourceDir.h"
+#include "testkit/SourceDir.h"
 #include "tools/skinpainter/ContactSheet.h"
 #include "tools/skinpainter/SkinPainter.h"
 #include "ui/DialogBase.h"

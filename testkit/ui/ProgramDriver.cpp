@@ -1,4 +1,4 @@
-#include "tests/program/ProgramDriver.h"
+#include "testkit/ui/ProgramDriver.h"
 
 #include <unistd.h>
 #include <QAbstractButton>

@@ -1,4 +1,4 @@
-#include "tests/support/SourceDir.h"
+#include "testkit/SourceDir.h"
 
 namespace testsupport {
 

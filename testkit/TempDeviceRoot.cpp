@@ -1,4 +1,4 @@
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/TempDeviceRoot.h"
 
 #include <stdlib.h>
 #include <filesystem>

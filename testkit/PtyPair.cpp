@@ -1,4 +1,4 @@
-#include "tests/support/PtyPair.h"
+#include "testkit/PtyPair.h"
 
 #include <fcntl.h>
 #include <termios.h>
@@ -11,7 +11,7 @@
 #include <stdexcept>
 
 #include "platform/sys/Syscall.h"
-#include "tests/support/ReadWithin.h"
+#include "testkit/ReadWithin.h"
 
 namespace testsupport {
 

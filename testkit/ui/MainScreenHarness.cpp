@@ -1,4 +1,4 @@
-#include "tests/ui/MainScreenHarness.h"
+#include "testkit/ui/MainScreenHarness.h"
 
 #include <QApplication>
 #include <QTest>

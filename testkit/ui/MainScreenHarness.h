@@ -32,8 +32,8 @@
 #include "ctp/CtpEngine.h"
 #include "platform/ui/Window.h"
 #include "sim/Camcorder.h"
-#include "tests/support/PumpUntil.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/TempDeviceRoot.h"
 #include "ui/EstablishDialog.h"
 
 class QWidget;

@@ -1,4 +1,4 @@
-#include "tests/support/ReadWithin.h"
+#include "testkit/ReadWithin.h"
 
 #include <poll.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "tests/support/SessionBus.h"
+#include "testkit/SessionBus.h"
 
 #include <signal.h>
 #include <sys/wait.h>
