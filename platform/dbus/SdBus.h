@@ -40,10 +40,10 @@ inline constexpr uint64_t MsToUsec(uint32_t ms) {
 }
 
 enum class BusTurn {
-    Busy,      // something was processed; there may be more
-    Idle,      // waited, and the time or the bus's own time-out came
-    Woken,     // `wake` became readable
-    Gone,      // the connection is lost
+    Busy,   // something was processed; there may be more
+    Idle,   // waited, and the time or the bus's own time-out came
+    Woken,  // `wake` became readable
+    Gone,   // the connection is lost
 };
 
 // Processes one queued message of `bus`, or, with none queued, waits for the

@@ -202,8 +202,8 @@ bool GeoclueSource::Start(GpsSink& sink) {
         std::string(kService) + "'";
     if (sd_bus_match_signal(bus_, &updated_, daemon_.c_str(), client_.c_str(), kClientInterface,
                             "LocationUpdated", &GeoclueSource::OnLocationUpdated, this) < 0 ||
-        sd_bus_add_match(bus_, &owner_, ownerMatch.c_str(), &GeoclueSource::OnOwnerChanged,
-                         this) < 0) {
+        sd_bus_add_match(bus_, &owner_, ownerMatch.c_str(), &GeoclueSource::OnOwnerChanged, this) <
+            0) {
         return Fail();
     }
     if (!Call(bus_, daemon_.c_str(), client_.c_str(), kClientInterface, "Start", kStartMs, nullptr,

@@ -50,12 +50,8 @@ GpsConfig Unreadable() {
 
 bool ParseBackend(std::string_view name, GpsBackend* backend) {
     static constexpr std::pair<std::string_view, GpsBackend> kNames[] = {
-        {"auto", GpsBackend::Auto},
-        {"geoclue", GpsBackend::Geoclue},
-        {"gpsd", GpsBackend::Gpsd},
-        {"track", GpsBackend::Track},
-        {"nmea", GpsBackend::Nmea},
-        {"none", GpsBackend::None},
+        {"auto", GpsBackend::Auto},   {"geoclue", GpsBackend::Geoclue}, {"gpsd", GpsBackend::Gpsd},
+        {"track", GpsBackend::Track}, {"nmea", GpsBackend::Nmea},       {"none", GpsBackend::None},
     };
     for (const auto& [known, value] : kNames) {
         if (name == known) {
