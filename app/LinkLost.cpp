@@ -1,5 +1,6 @@
 #include "app/LinkLost.h"
 
+#include "controllers/StayAwake.h"
 #include "core/AppRegistry.h"
 #include "ctp/CtpEngine.h"
 #include "platform/kernel/Kernel.h"
@@ -11,6 +12,8 @@ namespace app {
 
 void InstallLinkLostHandler(CCtpEngine& engine) {
     engine.SetLinkLostHandler([] {
+        // Nothing the user did with the camera goes on: the handset may sleep again.
+        ClearAwake();
         platform::ShowMessageBox(
             AppRegistry.mainWindow, ui::ResourceString(ui::res::kStrBluetoothDisconnected),
             ui::ResourceString(ui::res::kStrErrorCaption), platform::MessageBoxButtons::Ok);

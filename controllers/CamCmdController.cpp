@@ -1,5 +1,6 @@
 #include "controllers/CamCmdController.h"
 
+#include "controllers/StayAwake.h"
 #include "core/AppRegistry.h"
 #include "core/CameraState.h"
 #include "core/ConfigStore.h"
@@ -53,6 +54,7 @@ int CCamCmdController::Start() {
 void CCamCmdController::Request(const CamCmdRecord* record) {
     if (record == nullptr) {
         command_.With([](HeldCommand& held) { held.pending = false; });
+        SetAwake(AwakeActivity::KeyHeld, false);
         return;
     }
     // An opcode wider than the wire's 16 bits is kept as 0, which no packet
@@ -64,6 +66,7 @@ void CCamCmdController::Request(const CamCmdRecord* record) {
         held.keyCode = record->keyCode;
         held.channel = record->channel;
     });
+    SetAwake(AwakeActivity::KeyHeld, true);
     commandEvent_->Set();
 }
 
