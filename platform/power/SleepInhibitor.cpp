@@ -55,30 +55,40 @@ Inhibitor& Shared() {
     return *inhibitor;
 }
 
-// The lock's descriptor, or -1 when logind is not there or refuses.
-int TakeLock(sd_bus** bus, const std::string& why) {
-    if (*bus != nullptr && sd_bus_is_open(*bus) <= 0) {
-        sd_bus_flush_close_unref(*bus);
-        *bus = nullptr;
-    }
-    if (*bus == nullptr && sd_bus_open_system(bus) < 0) {
-        *bus = nullptr;
-        return -1;
-    }
+int TryLock(sd_bus* bus, const std::string& why) {
     dbus::MessageRef call;
     dbus::MessageRef reply;
     dbus::ErrorRef error;
     int fd = -1;
-    if (sd_bus_message_new_method_call(*bus, &call.m, "org.freedesktop.login1",
+    if (sd_bus_message_new_method_call(bus, &call.m, "org.freedesktop.login1",
                                        "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
                                        "Inhibit") < 0 ||
         sd_bus_message_append(call.m, "ssss", kWhat, kWho, why.c_str(), kMode) < 0 ||
-        sd_bus_call(*bus, call.m, dbus::MsToUsec(kCallMs), &error.e, &reply.m) < 0 ||
+        sd_bus_call(bus, call.m, dbus::MsToUsec(kCallMs), &error.e, &reply.m) < 0 ||
         sd_bus_message_read(reply.m, "h", &fd) < 0) {
         return -1;
     }
     // The descriptor belongs to the reply; the lock lasts while a copy is open.
     return ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+}
+
+// The lock's descriptor, or -1 when logind is not there or refuses. A
+// connection kept from an earlier lock may have gone with the bus daemon
+// since: one failure is tried again on a fresh connection.
+int TakeLock(sd_bus** bus, const std::string& why) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (*bus == nullptr && sd_bus_open_system(bus) < 0) {
+            *bus = nullptr;
+            return -1;
+        }
+        const int fd = TryLock(*bus, why);
+        if (fd >= 0) {
+            return fd;
+        }
+        sd_bus_flush_close_unref(*bus);
+        *bus = nullptr;
+    }
+    return -1;
 }
 
 void Serve() {

@@ -2,13 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
-#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -21,98 +17,21 @@
 #include <stdexcept>
 #include <vector>
 
+#include "tests/support/Processes.h"
 #include "tests/support/PumpUntil.h"
 #include "tests/support/SourceDir.h"
-
-extern char** environ;
 
 namespace geocluetest {
 namespace {
 
+using testsupport::ReadLine;
+using testsupport::Spawn;
+using testsupport::Stop;
+
 constexpr const char* kDaemon = "/usr/libexec/geoclue";
-constexpr const char* kPython = "/usr/bin/python3";  // Debian's: python3-dbus is for it
-
-// Runs `argv` with stdout to `out` (or /dev/null when -1) and stderr to `err`
-// (a file, or /dev/null when empty).
-pid_t Spawn(const std::vector<std::string>& argv, int out, const std::string& err = {}) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    if (out >= 0) {
-        posix_spawn_file_actions_adddup2(&actions, out, 1);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    }
-    posix_spawn_file_actions_addopen(&actions, 2, err.empty() ? "/dev/null" : err.c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
-    std::vector<char*> args;
-    for (const auto& a : argv) {
-        args.push_back(const_cast<char*>(a.c_str()));
-    }
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
-        pid = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-void Reap(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-}
-
-void Stop(pid_t& pid) {
-    if (pid > 0) {
-        ::kill(pid, SIGTERM);
-        Reap(pid);
-        pid = -1;
-    }
-}
-
-// One line from `fd`, within `timeoutMs`; empty when none came.
-std::string ReadLine(int fd, int timeoutMs) {
-    std::string line;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < end) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0) {
-            continue;
-        }
-        char c = 0;
-        if (::read(fd, &c, 1) != 1) {
-            break;
-        }
-        if (c == '\n') {
-            return line;
-        }
-        line += c;
-    }
-    return {};
-}
 
 void Write(const std::string& path, const std::string& text) {
     std::ofstream(path) << text;
-}
-
-bool NameHasOwner(const char* name) {
-    sd_bus* bus = nullptr;
-    int has = 0;
-    if (sd_bus_open_system(&bus) >= 0) {
-        sd_bus_error error{};
-        sd_bus_message* reply = nullptr;
-        if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                               "org.freedesktop.DBus", "NameHasOwner", &error, &reply, "s",
-                               name) >= 0) {
-            sd_bus_message_read(reply, "b", &has);
-        }
-        sd_bus_message_unref(reply);
-        sd_bus_error_free(&error);
-    }
-    sd_bus_flush_close_unref(bus);
-    return has != 0;
 }
 
 std::string WithChecksum(const std::string& body) {
@@ -145,32 +64,11 @@ GeoclueDaemon::GeoclueDaemon(bool start) {
         throw std::runtime_error("mkdtemp failed");
     }
     dir_ = pattern;
-    // A bus of the system kind that lets anyone own any name: the daemon runs
-    // as root here, and its policy file names the machine's bus only.
-    Write(dir_ + "/bus.conf",
-          "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
-          " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-          "<busconfig><type>system</type><listen>unix:dir=" +
-              dir_ +
-              "</listen><auth>EXTERNAL</auth>\n"
-              "<policy context=\"default\"><allow send_destination=\"*\"/>"
-              "<allow receive_sender=\"*\"/><allow own=\"*\"/>"
-              "</policy></busconfig>\n");
-    int pipe[2] = {-1, -1};
-    if (::pipe2(pipe, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    bus_ = Spawn({"dbus-daemon", "--config-file=" + dir_ + "/bus.conf", "--nofork", "--nopidfile",
-                  "--print-address=1"},
-                 pipe[1]);
-    ::close(pipe[1]);
-    const std::string address = bus_ > 0 ? ReadLine(pipe[0], 10000) : "";
-    ::close(pipe[0]);
-    if (address.empty()) {
+    bus_ = std::make_unique<testsupport::PrivateSystemBus>(dir_);
+    if (!bus_->running()) {
         unavailable_ = "dbus-daemon did not start (scripts/setup installs dbus-daemon)";
         return;
     }
-    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
     if (start && !StartDaemon()) {
         Stop(agent_);
         Stop(daemon_);
@@ -208,7 +106,7 @@ bool GeoclueDaemon::StartDaemon() {
                      dir_ + "/geoclue.conf", kDaemon},
                     -1, dir_ + "/geoclue.log");
     const bool up = daemon_ > 0 &&
-                    testsupport::PumpUntil([] { return NameHasOwner("org.freedesktop.GeoClue2"); },
+                    testsupport::PumpUntil([&] { return bus_->HasOwner("org.freedesktop.GeoClue2"); },
                                            std::chrono::milliseconds(20000));
     if (!up) {
         unavailable_ =
@@ -219,7 +117,7 @@ bool GeoclueDaemon::StartDaemon() {
     if (::pipe2(out, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
-    agent_ = Spawn({kPython, testsupport::SourceDir() + "/tests/gps/geoclue_agent.py"}, out[1],
+    agent_ = Spawn({testsupport::kSystemPython, testsupport::SourceDir() + "/tests/gps/geoclue_agent.py"}, out[1],
                    dir_ + "/agent.log");
     ::close(out[1]);
     const std::string ready = agent_ > 0 ? ReadLine(out[0], 20000) : "";
@@ -243,8 +141,7 @@ GeoclueDaemon::~GeoclueDaemon() {
     if (listener_ >= 0) {
         ::close(listener_);
     }
-    Stop(bus_);
-    ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    bus_.reset();
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
 }

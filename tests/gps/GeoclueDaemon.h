@@ -9,12 +9,13 @@
 
 #include <sys/types.h>
 
-#include <atomic>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
 
 #include "platform/kernel/Protected.h"
+#include "tests/support/Processes.h"
 
 namespace geocluetest {
 
@@ -52,7 +53,7 @@ private:
 
     std::string dir_;
     std::string unavailable_;
-    pid_t bus_ = -1;
+    std::unique_ptr<testsupport::PrivateSystemBus> bus_;
     pid_t daemon_ = -1;
     pid_t agent_ = -1;
     int listener_ = -1;
