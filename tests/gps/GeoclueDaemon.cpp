@@ -105,9 +105,9 @@ bool GeoclueDaemon::StartDaemon() {
                      "mount --bind \"$0\" /etc/geoclue/geoclue.conf && exec \"$1\" --timeout=0",
                      dir_ + "/geoclue.conf", kDaemon},
                     -1, dir_ + "/geoclue.log");
-    const bool up = daemon_ > 0 &&
-                    testsupport::PumpUntil([&] { return bus_->HasOwner("org.freedesktop.GeoClue2"); },
-                                           std::chrono::milliseconds(20000));
+    const bool up = daemon_ > 0 && testsupport::PumpUntil(
+                                       [&] { return bus_->HasOwner("org.freedesktop.GeoClue2"); },
+                                       std::chrono::milliseconds(20000));
     if (!up) {
         unavailable_ =
             "the GeoClue daemon did not start (it needs root for its private mount):\n" + Log();
@@ -117,8 +117,9 @@ bool GeoclueDaemon::StartDaemon() {
     if (::pipe2(out, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
-    agent_ = Spawn({testsupport::kSystemPython, testsupport::SourceDir() + "/tests/gps/geoclue_agent.py"}, out[1],
-                   dir_ + "/agent.log");
+    agent_ = Spawn(
+        {testsupport::kSystemPython, testsupport::SourceDir() + "/tests/gps/geoclue_agent.py"},
+        out[1], dir_ + "/agent.log");
     ::close(out[1]);
     const std::string ready = agent_ > 0 ? ReadLine(out[0], 20000) : "";
     ::close(out[0]);

@@ -92,9 +92,9 @@ PrivateSystemBus::PrivateSystemBus(const std::string& folder) {
     if (::pipe2(pipe, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
-    daemon_ = Spawn({"dbus-daemon", "--config-file=" + config, "--nofork", "--nopidfile",
-                     "--print-address=1"},
-                    pipe[1]);
+    daemon_ = Spawn(
+        {"dbus-daemon", "--config-file=" + config, "--nofork", "--nopidfile", "--print-address=1"},
+        pipe[1]);
     ::close(pipe[1]);
     address_ = daemon_ > 0 ? ReadLine(pipe[0], 10000) : "";
     ::close(pipe[0]);
