@@ -12,6 +12,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/dbus/SdBus.h"
 #include "platform/sys/Syscall.h"
 
 namespace platform::bluez {
@@ -25,10 +26,6 @@ constexpr const char* kProfilePath = "/org/camora/serial_port";
 using Clock = std::chrono::steady_clock;
 namespace sys = platform::sys;
 
-uint64_t Usec(uint32_t ms) {
-    return uint64_t{ms} * 1000u;
-}
-
 std::string Lower(std::string text) {
     for (char& c : text) {
         if (c >= 'A' && c <= 'Z') {
@@ -38,15 +35,8 @@ std::string Lower(std::string text) {
     return text;
 }
 
-// Frees an sd-bus message or error when the scope ends.
-struct MessageRef {
-    sd_bus_message* m = nullptr;
-    ~MessageRef() { sd_bus_message_unref(m); }
-};
-struct ErrorRef {
-    sd_bus_error e{};  // SD_BUS_ERROR_NULL, without its C compound literal
-    ~ErrorRef() { sd_bus_error_free(&e); }
-};
+using dbus::ErrorRef;
+using dbus::MessageRef;
 
 // True when the next value is a variant holding `signature`; any other
 // variant is skipped, so that reading goes on with the next property.
@@ -221,7 +211,7 @@ Snapshot BluezClient::GetManagedObjects() {
     if (sd_bus_message_new_method_call(bus, &call.m, kService, "/",
                                        "org.freedesktop.DBus.ObjectManager",
                                        "GetManagedObjects") < 0 ||
-        sd_bus_call(bus, call.m, Usec(timeouts_.callMs), &error.e, &reply.m) < 0) {
+        sd_bus_call(bus, call.m, dbus::MsToUsec(timeouts_.callMs), &error.e, &reply.m) < 0) {
         return snapshot;
     }
     Snapshot read;
@@ -249,7 +239,7 @@ BluezClient::CallResult BluezClient::CallDeviceLocked(const std::string& deviceP
         result.errorName = "message could not be built";
         return result;
     }
-    const int r = sd_bus_call(bus, call.m, Usec(timeoutMs), &error.e, &reply.m);
+    const int r = sd_bus_call(bus, call.m, dbus::MsToUsec(timeoutMs), &error.e, &reply.m);
     if (r < 0) {
         result.errorName = error.e.name != nullptr ? std::string(error.e.name)
                                                    : std::generic_category().message(-r);
@@ -380,7 +370,7 @@ bool BluezClient::EnsureProfile(std::string* error) {
                               0) < 0) {
         return fail("the profile registration could not be built");
     }
-    if (sd_bus_call(serve_, call.m, Usec(timeouts_.callMs), &err.e, &reply.m) < 0 &&
+    if (sd_bus_call(serve_, call.m, dbus::MsToUsec(timeouts_.callMs), &err.e, &reply.m) < 0 &&
         !sd_bus_error_has_name(&err.e, "org.bluez.Error.AlreadyExists")) {
         return fail(std::string("profile not registered: ") +
                     (err.e.message != nullptr ? err.e.message : "no answer"));
@@ -422,38 +412,12 @@ void BluezClient::StopServing() {
 
 void BluezClient::Serve() {
     for (;;) {
-        const int r = sd_bus_process(serve_, nullptr);
-        if (r < 0) {
-            break;  // the bus is gone
-        }
-        if (r > 0) {
-            continue;
-        }
-        const int fd = sd_bus_get_fd(serve_);
-        const int events = sd_bus_get_events(serve_);
-        if (fd < 0 || events < 0) {
-            break;
-        }
-        pollfd fds[2] = {};
-        fds[0].fd = fd;
-        fds[0].events = static_cast<short>(events);
-        fds[1].fd = wake_;
-        fds[1].events = POLLIN;
-        uint64_t until = 0;
-        int timeoutMs = -1;
-        if (sd_bus_get_timeout(serve_, &until) >= 0 && until != UINT64_MAX) {
-            timespec now{};
-            ::clock_gettime(CLOCK_MONOTONIC, &now);
-            const uint64_t nowUs = uint64_t(now.tv_sec) * 1000000u + uint64_t(now.tv_nsec) / 1000u;
-            timeoutMs = until <= nowUs ? 0 : static_cast<int>((until - nowUs + 999) / 1000);
-        }
-        // Not sys::Call: an interrupted poll goes round this loop, so that the
-        // bus's time-out is worked out afresh.
-        if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR) {
-            break;
-        }
-        if ((fds[1].revents & POLLIN) != 0) {
+        const dbus::BusTurn turn = dbus::ServeBusOnce(serve_, wake_, -1);
+        if (turn == dbus::BusTurn::Woken) {
             return;  // asked to stop: StopServing cleans up
+        }
+        if (turn == dbus::BusTurn::Gone) {
+            break;
         }
     }
     {
