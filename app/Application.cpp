@@ -17,6 +17,7 @@
 #include "link/DeviceSource.h"
 #include "link/LinkLoader.h"
 #include "platform/kernel/Kernel.h"
+#include "platform/power/SleepInhibitor.h"
 #include "ui/BackgroundDialog.h"
 #include "ui/CamSetDialog.h"
 #include "ui/CaptureScreenSet.h"
@@ -63,6 +64,10 @@ CApplication::CApplication() {
 
 void CApplication::Init(platform::InstanceHandle instance) {
     AppRegistry.instance = instance;
+    // The program keeps the handset awake while the camera needs it (see
+    // controllers/StayAwake.h); the tools and tests that share the
+    // controllers do not.
+    platform::EnableSleepInhibitor(true);
     AppRegistry.gpsController->Start();
     AppRegistry.commandController->Start();
     AppRegistry.modeController->Start();

@@ -1,6 +1,7 @@
 #include "app/LinkLost.h"
 
 #include "app/MediaPlayer.h"
+#include "controllers/StayAwake.h"
 #include "core/AppRegistry.h"
 #include "ctp/CtpEngine.h"
 #include "platform/kernel/Kernel.h"
@@ -14,6 +15,8 @@ void InstallLinkLostHandler(CCtpEngine& engine) {
     engine.SetLinkLostHandler([] {
         // Lock screens drop the player before the user is told.
         WithdrawMediaPlayer();
+        // Nothing the user did with the camera goes on: the handset may sleep again.
+        ClearAwake();
         platform::ShowMessageBox(
             AppRegistry.mainWindow, ui::ResourceString(ui::res::kStrBluetoothDisconnected),
             ui::ResourceString(ui::res::kStrErrorCaption), platform::MessageBoxButtons::Ok);

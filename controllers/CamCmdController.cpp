@@ -1,5 +1,6 @@
 #include "controllers/CamCmdController.h"
 
+#include "controllers/StayAwake.h"
 #include "core/AppRegistry.h"
 #include "core/CameraState.h"
 #include "core/ConfigStore.h"
@@ -54,6 +55,7 @@ void CCamCmdController::Request(const CamCmdRecord* record) {
     if (record == nullptr) {
         // Only a held key goes up; a tap waiting for the worker still goes out.
         command_.With([](HeldCommand& held) { held.pending = held.once; });
+        SetAwake(AwakeActivity::KeyHeld, false);
         return;
     }
     Hold(*record, false);
@@ -74,6 +76,10 @@ void CCamCmdController::Hold(const CamCmdRecord& record, bool once) {
         held.keyCode = record.keyCode;
         held.channel = record.channel;
     });
+    // A tap is over once it is sent; only a held key keeps the handset awake.
+    if (!once) {
+        SetAwake(AwakeActivity::KeyHeld, true);
+    }
     commandEvent_->Set();
 }
 

@@ -1,5 +1,6 @@
 #include "controllers/CamModeController.h"
 
+#include "controllers/StayAwake.h"
 #include "core/AppRegistry.h"
 #include "core/CameraState.h"
 #include "core/ConfigStore.h"
@@ -74,6 +75,9 @@ int CCamModeController::GetCamMode(uint16_t opcode, uint16_t timeoutSeconds) {
     CCameraState* state = cameraState();
     state->SetMode(value(0));
     state->SetOperationState(value(1));
+    CameraStateSnapshot now{};
+    state->GetSnapshot(&now);
+    SetAwake(AwakeActivity::Recording, now.operationState == kStateShooting);
     state->SetAcPower(value(2));
     state->SetBatteryAttached(value(3));
     state->SetResponseWord(value(4));

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "controllers/CaptureScreens.h"
+#include "controllers/StayAwake.h"
 #include "core/AppRegistry.h"
 #include "core/CameraState.h"
 #include "platform/ui/Dialog.h"
@@ -64,6 +65,7 @@ void CCaptureContller::Request(platform::WindowHandle owner) {
         c.progressWindow = {};
         c.progressBar = {};
         cameraState()->SetCaptureActive(1);
+        SetAwake(AwakeActivity::SavingPicture, true);
     });
     RunDialogFlow(owner);
 }
@@ -194,6 +196,7 @@ void CCaptureContller::CaptureJob() {
         if (c.session == session) {
             c.running = 0;
             cameraState()->SetCaptureActive(0);
+            SetAwake(AwakeActivity::SavingPicture, false);
         }
     });
 }
@@ -208,6 +211,7 @@ void CCaptureContller::RunDialogFlow(platform::WindowHandle owner) {
             // No job will ever run for this session: end it here.
             c.running = 0;
             cameraState()->SetCaptureActive(0);
+            SetAwake(AwakeActivity::SavingPicture, false);
         }
     });
     if (result == CCaptureScreens::kImageReady) {

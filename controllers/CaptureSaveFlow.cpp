@@ -7,6 +7,7 @@
 
 #include "controllers/CaptureContller.h"
 #include "controllers/CaptureSaveDialog.h"
+#include "controllers/StayAwake.h"
 #include "core/ConfigStore.h"
 #include "platform/fs/FileSystem.h"
 #include "platform/kernel/Kernel.h"
@@ -191,6 +192,7 @@ bool CCaptureContller::SavePass(platform::SaveFileRequest& request, const uint8_
     {
         const std::u16string text = Text(ui::res::kStrSavingFile);
         CCaptureSaveDialog saving(caption.c_str(), text.c_str(), kBoxSeconds);
+        const AwakeWhile writing(AwakeActivity::SavingPicture);
         saving.Start();
         uint32_t written = 0;
         // A file that could not be flushed and put in place is not saved either.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "controllers/StayAwake.h"
 #include "core/AppRegistry.h"
 #include "core/CameraState.h"
 #include "core/ConfigStore.h"
@@ -49,6 +50,7 @@ void CMonitorController::Request(platform::WindowHandle window) {
     const bool active = active_.With([&](bool& on) {
         on = !on;
         cameraState()->SetMonitorActive(on ? 1 : 0);
+        SetAwake(AwakeActivity::LiveView, on);
         return on;
     });
     if (active) {
@@ -236,6 +238,7 @@ void CMonitorController::EndLiveView(int actionType) {
     active_.With([&](bool& on) {
         on = false;
         cameraState()->SetMonitorActive(0);
+        SetAwake(AwakeActivity::LiveView, false);
     });
     platform::SendWindowMessage(window_.load(), WM_MONITOR_STOPPED);
     // Dropped before the end command goes out: once the camera has it, no

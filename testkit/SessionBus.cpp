@@ -1,8 +1,5 @@
 #include "testkit/SessionBus.h"
 
-#include <signal.h>
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <cstdlib>
 
@@ -119,26 +116,21 @@ PrivateSessionBus::PrivateSessionBus() {
     if (const char* before = std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
         previous_ = before;
     }
-    FILE* out = ::popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
-    if (out == nullptr) {
+    daemon_ = std::make_unique<ChildProcess>(
+        ChildProcess::Spawn({"dbus-daemon", "--session", "--nofork", "--print-address=1"},
+                            SpawnOptions().In(Stream::Null()).Out(Stream::Pipe()).SearchPath()));
+    if (!daemon_->Started()) {
         return;
     }
-    char address[512] = {};
-    char pid[32] = {};
-    const bool read = std::fgets(address, sizeof address, out) != nullptr &&
-                      std::fgets(pid, sizeof pid, out) != nullptr;
-    ::pclose(out);
-    if (!read) {
-        return;
+    address_ = Trimmed(daemon_->ReadOutputLine(std::chrono::seconds(30)).c_str());
+    if (!address_.empty()) {
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
     }
-    address_ = Trimmed(address);
-    pid_ = static_cast<pid_t>(std::atoi(pid));
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
 }
 
 PrivateSessionBus::~PrivateSessionBus() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
+    if (daemon_ && daemon_->Started()) {
+        daemon_->Stop(std::chrono::seconds(5));
     }
     if (previous_) {
         ::setenv("DBUS_SESSION_BUS_ADDRESS", previous_->c_str(), 1);

@@ -2,10 +2,13 @@
 // ends), and a small client of it, for tests of what the program offers there.
 #pragma once
 
+#include "testkit/ChildProcess.h"
+
 #include <sys/types.h>
 #include <systemd/sd-bus.h>
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,7 +30,7 @@ public:
 
 private:
     std::string address_;
-    pid_t pid_ = -1;
+    std::unique_ptr<ChildProcess> daemon_;
     std::optional<std::string> previous_;
 };
 

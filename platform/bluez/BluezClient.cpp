@@ -12,7 +12,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "platform/dbus/BusLoop.h"
+#include "platform/dbus/SdBus.h"
 #include "platform/sys/Syscall.h"
 
 namespace platform::bluez {
@@ -26,10 +26,6 @@ constexpr const char* kProfilePath = "/org/camora/serial_port";
 using Clock = std::chrono::steady_clock;
 namespace sys = platform::sys;
 
-uint64_t Usec(uint32_t ms) {
-    return uint64_t{ms} * 1000u;
-}
-
 std::string Lower(std::string text) {
     for (char& c : text) {
         if (c >= 'A' && c <= 'Z') {
@@ -39,15 +35,8 @@ std::string Lower(std::string text) {
     return text;
 }
 
-// Frees an sd-bus message or error when the scope ends.
-struct MessageRef {
-    sd_bus_message* m = nullptr;
-    ~MessageRef() { sd_bus_message_unref(m); }
-};
-struct ErrorRef {
-    sd_bus_error e{};  // SD_BUS_ERROR_NULL, without its C compound literal
-    ~ErrorRef() { sd_bus_error_free(&e); }
-};
+using dbus::ErrorRef;
+using dbus::MessageRef;
 
 // True when the next value is a variant holding `signature`; any other
 // variant is skipped, so that reading goes on with the next property.
@@ -222,7 +211,7 @@ Snapshot BluezClient::GetManagedObjects() {
     if (sd_bus_message_new_method_call(bus, &call.m, kService, "/",
                                        "org.freedesktop.DBus.ObjectManager",
                                        "GetManagedObjects") < 0 ||
-        sd_bus_call(bus, call.m, Usec(timeouts_.callMs), &error.e, &reply.m) < 0) {
+        sd_bus_call(bus, call.m, dbus::MsToUsec(timeouts_.callMs), &error.e, &reply.m) < 0) {
         return snapshot;
     }
     Snapshot read;
@@ -250,7 +239,7 @@ BluezClient::CallResult BluezClient::CallDeviceLocked(const std::string& deviceP
         result.errorName = "message could not be built";
         return result;
     }
-    const int r = sd_bus_call(bus, call.m, Usec(timeoutMs), &error.e, &reply.m);
+    const int r = sd_bus_call(bus, call.m, dbus::MsToUsec(timeoutMs), &error.e, &reply.m);
     if (r < 0) {
         result.errorName = error.e.name != nullptr ? std::string(error.e.name)
                                                    : std::generic_category().message(-r);
@@ -381,7 +370,7 @@ bool BluezClient::EnsureProfile(std::string* error) {
                               0) < 0) {
         return fail("the profile registration could not be built");
     }
-    if (sd_bus_call(serve_, call.m, Usec(timeouts_.callMs), &err.e, &reply.m) < 0 &&
+    if (sd_bus_call(serve_, call.m, dbus::MsToUsec(timeouts_.callMs), &err.e, &reply.m) < 0 &&
         !sd_bus_error_has_name(&err.e, "org.bluez.Error.AlreadyExists")) {
         return fail(std::string("profile not registered: ") +
                     (err.e.message != nullptr ? err.e.message : "no answer"));

@@ -3,8 +3,8 @@
 // fix quality, latitude, longitude and UTC time of day.
 //
 // Which position source stands behind it is platform configuration, the file
-// `<device root>/gps.conf` (see GpsConfig.h): gpsd by default, a scripted
-// track, an NMEA log replay, or none. Opening fails when there is no device.
+// `<device root>/gps.conf` (see GpsConfig.h): by default GeoClue when its
+// service answers, else gpsd; or a scripted track, an NMEA log replay, or none. Opening fails when there is no device.
 #pragma once
 
 #include <cstddef>

@@ -4,8 +4,10 @@
 #include <fstream>
 #include <sstream>
 #include <utility>
+#include <vector>
 
 #include "platform/fs/DeviceRoot.h"
+#include "platform/gps/GeoclueSource.h"
 #include "platform/gps/GpsdSource.h"
 #include "platform/gps/Lines.h"
 #include "platform/gps/Nmea.h"
@@ -48,10 +50,8 @@ GpsConfig Unreadable() {
 
 bool ParseBackend(std::string_view name, GpsBackend* backend) {
     static constexpr std::pair<std::string_view, GpsBackend> kNames[] = {
-        {"gpsd", GpsBackend::Gpsd},
-        {"track", GpsBackend::Track},
-        {"nmea", GpsBackend::Nmea},
-        {"none", GpsBackend::None},
+        {"auto", GpsBackend::Auto},   {"geoclue", GpsBackend::Geoclue}, {"gpsd", GpsBackend::Gpsd},
+        {"track", GpsBackend::Track}, {"nmea", GpsBackend::Nmea},       {"none", GpsBackend::None},
     };
     for (const auto& [known, value] : kNames) {
         if (name == known) {
@@ -61,6 +61,32 @@ bool ParseBackend(std::string_view name, GpsBackend* backend) {
     }
     return false;
 }
+
+// The first of its sources that starts; the others are never started again.
+class FirstAnswering final : public GpsSource {
+public:
+    explicit FirstAnswering(std::vector<std::unique_ptr<GpsSource>> candidates)
+        : candidates_(std::move(candidates)) {}
+
+    bool Start(GpsSink& sink) override {
+        for (auto& candidate : candidates_) {
+            if (candidate->Start(sink)) {
+                chosen_ = candidate.get();
+                return true;
+            }
+        }
+        return false;
+    }
+    void Stop() override {
+        if (chosen_ != nullptr) {
+            chosen_->Stop();
+        }
+    }
+
+private:
+    std::vector<std::unique_ptr<GpsSource>> candidates_;
+    GpsSource* chosen_ = nullptr;
+};
 
 std::string HostPath(const std::string& file) {
     return !file.empty() && file.front() == '/' ? file : DeviceRootPath(file);
@@ -115,6 +141,15 @@ GpsConfig LoadGpsConfig() {
 std::unique_ptr<GpsSource> MakeGpsSource(const GpsConfig& config) {
     std::string contents;
     switch (config.backend) {
+        case GpsBackend::Auto: {
+            // A phone's position service first: gpsd is rarely part of its stack.
+            std::vector<std::unique_ptr<GpsSource>> candidates;
+            candidates.push_back(std::make_unique<GeoclueSource>());
+            candidates.push_back(std::make_unique<GpsdSource>(config.host, config.port));
+            return std::make_unique<FirstAnswering>(std::move(candidates));
+        }
+        case GpsBackend::Geoclue:
+            return std::make_unique<GeoclueSource>();
         case GpsBackend::Gpsd:
             return std::make_unique<GpsdSource>(config.host, config.port);
         case GpsBackend::Track: {

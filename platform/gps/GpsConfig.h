@@ -1,7 +1,10 @@
 // The platform configuration that chooses the position source behind the GPS
 // device: the file `<device root>/gps.conf`, "key=value" lines ('#' starts a
 // comment line):
-//   backend=gpsd|track|nmea|none   (gpsd when the file is missing)
+//   backend=auto|geoclue|gpsd|track|nmea|none
+//                                  auto (also when the file is missing or
+//                                  names no backend): GeoClue when its
+//                                  service answers, else gpsd, else none
 //   host=localhost  port=2947      gpsd's address
 //   file=<path>                    track file or NMEA log; relative paths are
 //                                  below the device root
@@ -20,10 +23,10 @@
 
 namespace platform {
 
-enum class GpsBackend { Gpsd, Track, Nmea, None };
+enum class GpsBackend { Auto, Geoclue, Gpsd, Track, Nmea, None };
 
 struct GpsConfig {
-    GpsBackend backend = GpsBackend::Gpsd;
+    GpsBackend backend = GpsBackend::Auto;
     std::string host = "localhost";
     std::string port = "2947";
     std::string file;

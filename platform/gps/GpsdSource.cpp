@@ -8,16 +8,10 @@
 #include <ctime>
 #include <system_error>
 
+#include "platform/gps/TimeOfDay.h"
 #include "platform/sys/Syscall.h"
 
 namespace platform {
-namespace {
-
-int64_t FloorDiv(int64_t a, int64_t b) {
-    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
-}
-
-}  // namespace
 
 GpsPosition PositionFromGpsdFix(const gps_fix_t& fix, gps_mask_t set) {
     GpsPosition position;
@@ -30,12 +24,7 @@ GpsPosition PositionFromGpsdFix(const gps_fix_t& fix, gps_mask_t set) {
     if (hasTime) {
         // Whole milliseconds, rounded, then split with floor division so that
         // an unnormalised or pre-epoch time stamp never gives a negative part.
-        const int64_t totalMs = sec * 1000 + FloorDiv(nsec + 500'000, 1'000'000);
-        const int64_t msOfDay = totalMs - FloorDiv(totalMs, 86'400'000) * 86'400'000;
-        position.utcTime.hour = static_cast<uint16_t>(msOfDay / 3'600'000);
-        position.utcTime.minute = static_cast<uint16_t>(msOfDay / 60'000 % 60);
-        position.utcTime.second = static_cast<uint16_t>(msOfDay / 1000 % 60);
-        position.utcTime.millisecond = static_cast<uint16_t>(msOfDay % 1000);
+        position.utcTime = UtcTimeOfDay(sec * 1000 + FloorDiv(nsec + 500'000, 1'000'000));
     }
     const bool located = fix.mode >= MODE_2D && std::isfinite(fix.latitude) &&
                          std::isfinite(fix.longitude) && std::fabs(fix.latitude) <= 90.0 &&

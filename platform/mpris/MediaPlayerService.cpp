@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/dbus/BusLoop.h"
+#include "platform/dbus/SdBus.h"
 #include "platform/sys/Syscall.h"
 
 namespace platform::mpris {

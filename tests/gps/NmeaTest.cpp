@@ -172,7 +172,11 @@ TEST(TrackFileTest, ReadsPointsAndRefusesMalformedLines) {
 
 TEST(GpsConfigTest, ChoosesTheBackendAndItsParameters) {
     const GpsConfig none = ParseGpsConfig("");
-    EXPECT_EQ(none.backend, GpsBackend::Gpsd) << "an empty file keeps the default";
+    EXPECT_EQ(none.backend, GpsBackend::Auto) << "an empty file keeps the default";
+    EXPECT_EQ(ParseGpsConfig("host=gps.local\n").backend, GpsBackend::Auto)
+        << "a file that names no backend keeps the default";
+    EXPECT_EQ(ParseGpsConfig("backend=geoclue\n").backend, GpsBackend::Geoclue);
+    EXPECT_EQ(ParseGpsConfig("backend=auto\n").backend, GpsBackend::Auto);
 
     const GpsConfig gpsd =
         ParseGpsConfig("# the daemon\nbackend = gpsd\nhost=gps.local\nport=4000\n");
