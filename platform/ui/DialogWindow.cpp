@@ -99,6 +99,20 @@ QWidget* DialogWindow::FindControl(int id, int* index) {
     return nullptr;
 }
 
+void DialogWindow::GoFullScreen() {
+    // phoc 0.24 does not draw a toplevel that is full screen from its first
+    // commit (at scale 2 nothing of it shows, at scale 1 only its first
+    // size) and keeps one that asks later maximised. On Wayland the screen is
+    // the compositor's: a maximised window without decorations is the whole
+    // of what it gives an application (a phone shell keeps its status bar).
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        setWindowFlag(Qt::FramelessWindowHint, true);
+        setWindowState((windowState() & ~Qt::WindowFullScreen) | Qt::WindowMaximized);
+        return;
+    }
+    setWindowState(Qt::WindowFullScreen);
+}
+
 void DialogWindow::paintEvent(QPaintEvent*) {
     const QSize size = this->size();
     if (backBuffer_.size() != size) {

@@ -146,6 +146,9 @@ public:
 
     QWidget* FindControl(int id, int* index);
 
+    // The whole screen the platform gives an application.
+    void GoFullScreen();
+
 protected:
     void paintEvent(QPaintEvent*) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -179,6 +182,13 @@ private:
     int result_ = 0;
     std::shared_ptr<EndState> endState_ = std::make_shared<EndState>();
 };
+
+// Whether the platform lets a window of this program stay behind its other
+// windows, covering the whole screen: not on Wayland, where the compositor
+// alone stacks the toplevels (phoc puts the one mapped last on top and gives
+// it the focus, whatever the client asks), nor where the dialog is a window
+// among a desktop's others.
+bool CanKeepBehind(const QWidget* window);
 
 // The dialog of a handle (GUI thread), or null for a control or an ended one.
 DialogWindow* DialogOf(WindowHandle window);
