@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTouchEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -37,6 +38,7 @@ DialogWindow::DialogWindow(const ResourceModule* module, const DialogTemplate& t
     : module_(module), procedure_(std::move(procedure)) {
     setWindowTitle(qt::ToQString(tmpl.title));
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_AcceptTouchEvents);
     setAutoFillBackground(false);
     QFont font(qt::ToQString(tmpl.font));
     setFont(font);
@@ -149,7 +151,52 @@ void DialogWindow::changeEvent(QEvent* event) {
     }
 }
 
+bool DialogWindow::event(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd: {
+            auto* touch = static_cast<QTouchEvent*>(event);
+            for (const QEventPoint& p : touch->points()) {
+                const QPoint at = p.position().toPoint();
+                if (p.state() == QEventPoint::Pressed && penFinger_ == -1) {
+                    if (event->type() == QEvent::TouchBegin && childAt(at) != nullptr) {
+                        // A control's touch: Qt makes it the control's click.
+                        event->ignore();
+                        return false;
+                    }
+                    penFinger_ = p.id();
+                    Send(kMsgPenDown, 0, MakePenPosition(at.x(), at.y()));
+                } else if (p.state() == QEventPoint::Released && p.id() == penFinger_) {
+                    penFinger_ = -1;
+                    Send(kMsgPenUp, 0, MakePenPosition(at.x(), at.y()));
+                }
+            }
+            if (event->type() == QEvent::TouchEnd && penFinger_ != -1) {
+                // The sequence is over whatever its last points said.
+                penFinger_ = -1;
+                Send(kMsgPenUp, 0, MakePenPosition(0, 0));
+            }
+            event->accept();
+            return true;
+        }
+        case QEvent::TouchCancel:
+            if (penFinger_ != -1) {
+                penFinger_ = -1;
+                Send(kMsgKillFocus);
+            }
+            event->accept();
+            return true;
+        default:
+            return QDialog::event(event);
+    }
+}
+
 void DialogWindow::mousePressEvent(QMouseEvent* event) {
+    // A mouse event made from a touch: the touch itself was the press.
+    if (event->source() != Qt::MouseEventNotSynthesized) {
+        return;
+    }
     if (event->button() == Qt::LeftButton) {
         const QPoint p = event->position().toPoint();
         Send(kMsgPenDown, 0, MakePenPosition(p.x(), p.y()));
@@ -157,6 +204,9 @@ void DialogWindow::mousePressEvent(QMouseEvent* event) {
 }
 
 void DialogWindow::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->source() != Qt::MouseEventNotSynthesized) {
+        return;
+    }
     if (event->button() == Qt::LeftButton) {
         const QPoint p = event->position().toPoint();
         Send(kMsgPenUp, 0, MakePenPosition(p.x(), p.y()));

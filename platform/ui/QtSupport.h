@@ -153,6 +153,10 @@ protected:
     void paintEvent(QPaintEvent*) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    // A finger is the pen: the first one down presses, others are ignored
+    // while it is down, a cancelled touch (the shell took the gesture) is a
+    // focus loss. A touch on a control is left to Qt, which makes it a click.
+    bool event(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     // The window manager's close request is the title bar's Done button: command 1.
@@ -179,6 +183,7 @@ private:
     bool erase_ = true;
     bool painted_ = false;
     bool ended_ = false;
+    int penFinger_ = -1;  // the touch point that holds the pen down, or none
     int result_ = 0;
     std::shared_ptr<EndState> endState_ = std::make_shared<EndState>();
 };
