@@ -223,12 +223,39 @@ double Likeness(const QImage& reference, const QImage& shot, const std::vector<S
     return counted == 0 ? 0.0 : static_cast<double>(alike) / counted;
 }
 
+// A picture in `cells`, each the mean colour of its part of `image` (on this
+// thread: Qt's smooth scaling would share the work out to its thread pool).
+QImage CellMeans(const QImage& image, QSize cells) {
+    QImage out(cells, QImage::Format_RGB32);
+    for (int cx = 0; cx < cells.width(); ++cx) {
+        for (int cy = 0; cy < cells.height(); ++cy) {
+            const int x0 = cx * image.width() / cells.width();
+            const int x1 = (cx + 1) * image.width() / cells.width();
+            const int y0 = cy * image.height() / cells.height();
+            const int y1 = (cy + 1) * image.height() / cells.height();
+            long r = 0, g = 0, b = 0, n = 0;
+            for (int x = x0; x < x1; ++x) {
+                for (int y = y0; y < y1; ++y) {
+                    const QRgb c = image.pixel(x, y);
+                    r += qRed(c);
+                    g += qGreen(c);
+                    b += qBlue(c);
+                    ++n;
+                }
+            }
+            n = std::max(n, 1L);
+            out.setPixel(cx, cy, qRgb(int(r / n), int(g / n), int(b / n)));
+        }
+    }
+    return out;
+}
+
 // The same for two dialogs: both pictures in 24 x 32 cells, each cell its
 // mean colour, so that texts set a little differently still compare alike.
 double DialogLikeness(const QImage& reference, const QImage& shot) {
     const QSize cells(24, 32);
-    const QImage a = reference.scaled(cells, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    const QImage b = shot.scaled(cells, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QImage a = CellMeans(reference, cells);
+    const QImage b = CellMeans(shot, cells);
     std::vector<Sample> all;
     for (int x = 0; x < cells.width(); ++x) {
         for (int y = 0; y < cells.height(); ++y) {
