@@ -102,11 +102,12 @@ QWidget* DialogWindow::FindControl(int id, int* index) {
 }
 
 void DialogWindow::GoFullScreen() {
-    // phoc 0.24 does not draw a toplevel that is full screen from its first
-    // commit (at scale 2 nothing of it shows, at scale 1 only its first
-    // size) and keeps one that asks later maximised. On Wayland the screen is
-    // the compositor's: a maximised window without decorations is the whole
-    // of what it gives an application (a phone shell keeps its status bar).
+    // phoc 0.24 draws a toplevel that is full screen from its first commit
+    // at a size it had before, or not at all (a plain full-screen Qt window
+    // at 720 x 1440, scale 2: nothing of it, or its upper two thirds), and
+    // keeps one that asks later maximised. On Wayland the screen is the
+    // compositor's: a maximised window without decorations is the whole of
+    // what it gives an application (a phone shell keeps its status bar).
     if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
         setWindowFlag(Qt::FramelessWindowHint, true);
         setWindowState((windowState() & ~Qt::WindowFullScreen) | Qt::WindowMaximized);
