@@ -250,7 +250,7 @@ void ShellInitDialog(WindowHandle dialog, uint32_t) {
             if (screen != nullptr) {
                 d->setGeometry(screen->geometry());
             }
-            d->setWindowState(Qt::WindowFullScreen);
+            d->GoFullScreen();
         } else {
             // Device-independent pixels: the window grows with the screen's scale.
             // Its size is fixed: the main screen computes its geometry once.
@@ -290,6 +290,13 @@ void EndPaintOf(WindowHandle window) {
     if (DialogWindow* d = IsGuiThread() ? DialogOf(window) : nullptr) {
         d->MarkPainted();
     }
+}
+
+bool CanKeepBehind(const QWidget* window) {
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        return false;
+    }
+    return (window->windowState() & Qt::WindowFullScreen) != 0;
 }
 
 QWidget* WidgetOf(WindowHandle window) {

@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTouchEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -37,6 +38,7 @@ DialogWindow::DialogWindow(const ResourceModule* module, const DialogTemplate& t
     : module_(module), procedure_(std::move(procedure)) {
     setWindowTitle(qt::ToQString(tmpl.title));
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_AcceptTouchEvents);
     setAutoFillBackground(false);
     QFont font(qt::ToQString(tmpl.font));
     setFont(font);
@@ -99,6 +101,21 @@ QWidget* DialogWindow::FindControl(int id, int* index) {
     return nullptr;
 }
 
+void DialogWindow::GoFullScreen() {
+    // phoc 0.24 draws a toplevel that is full screen from its first commit
+    // at a size it had before, or not at all (a plain full-screen Qt window
+    // at 720 x 1440, scale 2: nothing of it, or its upper two thirds), and
+    // keeps one that asks later maximised. On Wayland the screen is the
+    // compositor's: a maximised window without decorations is the whole of
+    // what it gives an application (a phone shell keeps its status bar).
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        setWindowFlag(Qt::FramelessWindowHint, true);
+        setWindowState((windowState() & ~Qt::WindowFullScreen) | Qt::WindowMaximized);
+        return;
+    }
+    setWindowState(Qt::WindowFullScreen);
+}
+
 void DialogWindow::paintEvent(QPaintEvent*) {
     const QSize size = this->size();
     if (backBuffer_.size() != size) {
@@ -135,7 +152,52 @@ void DialogWindow::changeEvent(QEvent* event) {
     }
 }
 
+bool DialogWindow::event(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd: {
+            auto* touch = static_cast<QTouchEvent*>(event);
+            for (const QEventPoint& p : touch->points()) {
+                const QPoint at = p.position().toPoint();
+                if (p.state() == QEventPoint::Pressed && penFinger_ == -1) {
+                    if (event->type() == QEvent::TouchBegin && childAt(at) != nullptr) {
+                        // A control's touch: Qt makes it the control's click.
+                        event->ignore();
+                        return false;
+                    }
+                    penFinger_ = p.id();
+                    Send(kMsgPenDown, 0, MakePenPosition(at.x(), at.y()));
+                } else if (p.state() == QEventPoint::Released && p.id() == penFinger_) {
+                    penFinger_ = -1;
+                    Send(kMsgPenUp, 0, MakePenPosition(at.x(), at.y()));
+                }
+            }
+            if (event->type() == QEvent::TouchEnd && penFinger_ != -1) {
+                // The sequence is over whatever its last points said.
+                penFinger_ = -1;
+                Send(kMsgPenUp, 0, MakePenPosition(0, 0));
+            }
+            event->accept();
+            return true;
+        }
+        case QEvent::TouchCancel:
+            if (penFinger_ != -1) {
+                penFinger_ = -1;
+                Send(kMsgKillFocus);
+            }
+            event->accept();
+            return true;
+        default:
+            return QDialog::event(event);
+    }
+}
+
 void DialogWindow::mousePressEvent(QMouseEvent* event) {
+    // A mouse event made from a touch: the touch itself was the press.
+    if (event->source() != Qt::MouseEventNotSynthesized) {
+        return;
+    }
     if (event->button() == Qt::LeftButton) {
         const QPoint p = event->position().toPoint();
         Send(kMsgPenDown, 0, MakePenPosition(p.x(), p.y()));
@@ -143,6 +205,9 @@ void DialogWindow::mousePressEvent(QMouseEvent* event) {
 }
 
 void DialogWindow::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->source() != Qt::MouseEventNotSynthesized) {
+        return;
+    }
     if (event->button() == Qt::LeftButton) {
         const QPoint p = event->position().toPoint();
         Send(kMsgPenUp, 0, MakePenPosition(p.x(), p.y()));

@@ -125,7 +125,7 @@ int RunForOtherThread(const ResourceModule* module, uint32_t templateId,
         if (d->Ended()) {
             std::erase(DialogStack(), d->Handle().id);
             d->deleteLater();
-        } else {
+        } else if (qt::CanKeepBehind(d)) {
             if (behind) {
                 d->setAttribute(Qt::WA_ShowWithoutActivating);
             }
@@ -134,6 +134,9 @@ int RunForOtherThread(const ResourceModule* module, uint32_t templateId,
                 d->lower();
             }
         }
+        // Elsewhere it is never shown: its modal loop runs all the same and
+        // ends as the program ends it, and the black behind the screens is
+        // their own full-screen background.
     });
     if (!built || !notice) {
         return -1;

@@ -146,10 +146,17 @@ public:
 
     QWidget* FindControl(int id, int* index);
 
+    // The whole screen the platform gives an application.
+    void GoFullScreen();
+
 protected:
     void paintEvent(QPaintEvent*) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    // A finger is the pen: the first one down presses, others are ignored
+    // while it is down, a cancelled touch (the shell took the gesture) is a
+    // focus loss. A touch on a control is left to Qt, which makes it a click.
+    bool event(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     // The window manager's close request is the title bar's Done button: command 1.
@@ -176,9 +183,17 @@ private:
     bool erase_ = true;
     bool painted_ = false;
     bool ended_ = false;
+    int penFinger_ = -1;  // the touch point that holds the pen down, or none
     int result_ = 0;
     std::shared_ptr<EndState> endState_ = std::make_shared<EndState>();
 };
+
+// Whether the platform lets a window of this program stay behind its other
+// windows, covering the whole screen: not on Wayland, where the compositor
+// alone stacks the toplevels (phoc puts the one mapped last on top and gives
+// it the focus, whatever the client asks), nor where the dialog is a window
+// among a desktop's others.
+bool CanKeepBehind(const QWidget* window);
 
 // The dialog of a handle (GUI thread), or null for a control or an ended one.
 DialogWindow* DialogOf(WindowHandle window);

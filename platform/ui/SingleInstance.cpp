@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -76,8 +77,22 @@ bool ConnectToInstance(QLocalSocket* socket, const QString& name) {
     return socket->waitForConnected(kAnswerMs) && PeerIsThisUser(*socket);
 }
 
+// The longest activation token passed on; compositors make them a few dozen
+// characters long.
+constexpr qsizetype kMaxToken = 256;
+
+// A token as a compositor makes them: printable, without spaces.
+bool PlausibleToken(const QByteArray& token) {
+    return !token.isEmpty() && token.size() <= kMaxToken &&
+           std::all_of(token.begin(), token.end(), [](char c) { return c > ' ' && c < 127; });
+}
+
 // Answers on the GUI thread: is a window of that title shown, and raise it.
-bool FindAndRaise(const QString& title, bool raise) {
+// On Wayland only the compositor raises a window, and only for a token it
+// made: the one its launcher gave the second start (Qt's Wayland platform
+// hands XDG_ACTIVATION_TOKEN to the compositor when a window asks to be
+// activated). Without one the request may be refused, which changes nothing.
+bool FindAndRaise(const QString& title, bool raise, const QByteArray& token) {
     bool found = false;
     qt::RunOnGui([&] {
         // The screen in front first: every screen carries the title, the
@@ -92,6 +107,9 @@ bool FindAndRaise(const QString& title, bool raise) {
                 if (raise) {
                     if (w->isMinimized()) {
                         w->showNormal();
+                    }
+                    if (PlausibleToken(token)) {
+                        qputenv("XDG_ACTIVATION_TOKEN", token);
                     }
                     w->raise();
                     w->activateWindow();
@@ -154,9 +172,14 @@ protected:
                         }
                         return;
                     }
-                    const QString line = QString::fromUtf8(socket->readLine()).trimmed();
-                    const bool raise = line.startsWith(QLatin1Char('R'));
-                    const bool found = FindAndRaise(line.mid(2), raise);
+                    // "R TITLE" or "F TITLE", then a tab and the asker's
+                    // activation token when it has one.
+                    const QByteArray line = socket->readLine().trimmed();
+                    const qsizetype tab = line.indexOf('\t');
+                    const bool raise = line.startsWith('R');
+                    const QString title = QString::fromUtf8(line.mid(2, tab < 0 ? -1 : tab - 2));
+                    const QByteArray token = tab < 0 ? QByteArray() : line.mid(tab + 1);
+                    const bool found = FindAndRaise(title, raise, token);
                     socket->write(found ? "1\n" : "0\n");
                     socket->flush();
                     socket->disconnectFromServer();
@@ -201,7 +224,14 @@ bool FindOtherInstanceWindow(std::u16string_view title, bool bringToFront) {
     }
     const QString question = QString(bringToFront ? QStringLiteral("R ") : QStringLiteral("F ")) +
                              QString::fromUtf16(title.data(), static_cast<qsizetype>(title.size()));
-    socket.write(question.toUtf8() + '\n');
+    QByteArray line = question.toUtf8();
+    // The launcher's activation token lets the running instance come to the
+    // front where the compositor decides (Wayland); this start shows nothing.
+    const QByteArray token = QByteArray::fromStdString(sys::Environment("XDG_ACTIVATION_TOKEN"));
+    if (bringToFront && PlausibleToken(token)) {
+        line += '\t' + token;
+    }
+    socket.write(line + '\n');
     socket.flush();
     while (!socket.canReadLine()) {
         const qint64 left = kAnswerMs - clock.elapsed();
