@@ -31,9 +31,9 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/PumpUntil.h"
-#include "tests/support/SourceDir.h"
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/PumpUntil.h"
+#include "testkit/SourceDir.h"
+#include "testkit/TempDeviceRoot.h"
 
 extern char** environ;
 
