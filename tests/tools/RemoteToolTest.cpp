@@ -357,6 +357,16 @@ TEST_F(RemoteTool, ConnectionErrorsHaveTheirOwnCodes) {
          {"status"},
          3,
          "NO PAIRING DEVICE FOUND"},
+        {"only a headset is paired",
+         [](RemoteTool& t) {
+             std::filesystem::remove_all(t.root_.Host(kBt + "Device"));
+             t.root_.WriteFile(kBt + "Device/112233445566/name", "HEADSET\n");
+             std::filesystem::create_directories(t.root_.Host(
+                 kBt + "Device/112233445566/Services/0000111e-0000-1000-8000-00805f9b34fb"));
+         },
+         {"status"},
+         3,
+         "NO PAIRING DEVICE FOUND"},
         {"the port does not open",
          [](RemoteTool& t) { std::filesystem::remove(t.root_.Host("dev/COM8")); },
          {"status"},
@@ -373,6 +383,114 @@ TEST_F(RemoteTool, ConnectionErrorsHaveTheirOwnCodes) {
         Pair("0a1b2c3d4e5f", "CAMORA HD", "COM8");
         std::filesystem::remove_all(root_.Host(kBt + "Device/112233445566"));
         ASSERT_TRUE(cam_.LinkAsDevice("COM8"));
+    }
+}
+
+// A whole session as a script runs it, one call after the other: record,
+// live view, the GPS feed, record again; through either device source.
+TEST_F(RemoteTool, ASessionOfCallsRunsThroughEitherDeviceSource) {
+    const struct {
+        const char* source;
+        std::function<void(RemoteTool&)> setUp;
+    } cases[] = {
+        {"the registry", [](RemoteTool&) {}},
+        {"the link library",
+         [](RemoteTool& t) {
+             std::filesystem::remove_all(t.root_.Host("registry"));
+             t.root_.WriteFile("Windows/BtSdkCE50.dll", "");
+             t.root_.WriteFile("bluetooth/stack.ini",
+                               "[stack]\ndiscovery-delay-ms = 20\n"
+                               "[device]\naddress = 00:11:22:33:00:01\nname = HEADSET\n"
+                               "serial-port = no\n"
+                               "[device]\naddress = 00:11:22:33:00:02\nname = CAMORA HD\n"
+                               "com-port = 13\nconnect-delay-ms = 20\n");
+             ASSERT_TRUE(t.cam_.LinkAsDevice("BTC3"));
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source);
+        c.setUp(*this);
+        cam_.ClearRecords();
+        const std::string dir = root_.Host(std::string("frames-") + c.source);
+        // The link library lists the paired headset too: the camcorder by name.
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"press", "record"},
+              std::vector<std::string>{"liveview", "--frames", "3", "--out", dir},
+              std::vector<std::string>{"gps", "on", "--for", "3"},
+              std::vector<std::string>{"press", "record"}}) {
+            std::vector<std::string> named = args;
+            named.insert(named.end(), {"--device", "CAMORA HD"});
+            Tool t(root_, named);
+            ASSERT_EQ(t.Wait(), 0) << ::testing::PrintToString(named) << t.Diagnose();
+            EXPECT_EQ(t.Err().find("Sanitizer"), std::string::npos) << t.Err();
+        }
+        ASSERT_EQ(JpegFiles(dir), 3u);
+        EXPECT_EQ(sim::CheckJpeg(ReadBytes(dir + "/frame-000003.jpg")).width,
+                  sim::CameraModel::kLiveViewWidth);
+        // Each call opens with the handshake; record exactly twice, first in
+        // standby, then while shooting.
+        const auto received = cam_.ReceivedFrames();
+        ASSERT_FALSE(received.empty());
+        EXPECT_EQ(received[0].bytes, (Bytes{0x00, 0x01, 0x00, 0x06, 0x11, 0x01}));
+        EXPECT_EQ(
+            ReceivedWith(sim::CTP_CAMCMD),
+            (std::vector<Bytes>{{0x00, 0x03, 0x00, 0x0A, 0x10, 0x01, 0x00, 0x00, 0x00, 0x00},
+                                {0x00, 0x03, 0x00, 0x0A, 0x10, 0x01, 0x00, 0x00, 0x00, 0x01}}));
+        EXPECT_EQ(cam_.Status().operationState, 0);
+        const auto imageCommands = ReceivedWith(sim::CTP_IMAGE_CMD);
+        ASSERT_FALSE(imageCommands.empty());
+        EXPECT_EQ(imageCommands.back()[7], 1) << "the last image command ends live view";
+        const auto gpsSwitches = ReceivedWith(sim::CTP_GPS_CMD);
+        ASSERT_EQ(gpsSwitches.size(), 2u);
+        EXPECT_EQ(gpsSwitches[0][7], 0);
+        EXPECT_EQ(gpsSwitches[1][7], 1);
+        EXPECT_FALSE(cam_.GpsFeedOn());
+        const auto sentences = cam_.GpsSentences();
+        ASSERT_FALSE(sentences.empty());
+        for (const std::string& s : sentences) {
+            // One of the two points of the track, in the GGA layout.
+            EXPECT_TRUE(s.starts_with("$GPGGA,093000.000,3540.874160,N,13946.027500,E,1,") ||
+                        s.starts_with("$GPGGA,093001.000,3540.878600,N,13946.032600,E,1,"))
+                << s;
+        }
+        EXPECT_TRUE(cam_.ErrorReports().empty());
+        EXPECT_TRUE(cam_.UnknownRequests().empty());
+    }
+}
+
+// A step that does not happen ends the call with its code and says why.
+TEST_F(RemoteTool, AStepThatDoesNotHappenEndsTheCallWithItsCode) {
+    const struct {
+        const char* what;
+        std::function<void(RemoteTool&)> setUp;
+        std::vector<std::string> args;
+        int code;
+        const char* message;
+    } cases[] = {
+        {"the link drops during live view",
+         [](RemoteTool& t) {
+             t.cam_.AddFault(
+                 {.kind = sim::FaultKind::DropLink, .opcode = sim::CTP_GET_DATA_INFO, .times = 1});
+         },
+         {"liveview", "--frames", "3", "--out", "frames"},
+         8,
+         "link lost: \"CAMORA HD\" went away"},
+        {"the handset has no GPS",
+         [](RemoteTool& t) { t.root_.WriteFile("gps.conf", "backend=none\n"); },
+         {"gps", "on", "--for", "1"},
+         1,
+         "no GPS position source on this machine"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.setUp(*this);
+        Tool t(root_, c.args);
+        EXPECT_EQ(t.Wait(), c.code) << t.Diagnose();
+        EXPECT_NE(t.Err().find(c.message), std::string::npos) << t.Err();
+        cam_.ClearFaults();
+        if (!cam_.LinkUp()) {
+            ASSERT_TRUE(cam_.RestoreLink());
+        }
     }
 }
 
