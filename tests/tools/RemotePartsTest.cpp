@@ -52,6 +52,31 @@ TEST(RemoteOptions, ParsesEachCommandsOptions) {
              EXPECT_EQ(o.forSeconds, 30);
          }},
         {{"gps", "off"}, [](const auto& o) { EXPECT_FALSE(o.gpsOn); }},
+        {{"gps", "on", "--gpx", "walk.gpx"},
+         [](const auto& o) { EXPECT_EQ(o.gpxFile, "walk.gpx"); }},
+        {{"press", "snapshot", "--every", "2.5", "--count", "360", "--reconnect"},
+         [](const auto& o) {
+             EXPECT_EQ(o.everySeconds, 2.5);
+             EXPECT_EQ(o.count, 360);
+             EXPECT_TRUE(o.reconnect);
+         }},
+        {{"press", "snapshot", "--every", "10"},
+         [](const auto& o) {
+             EXPECT_EQ(o.everySeconds, 10);
+             EXPECT_EQ(o.count, 0) << "until interrupted";
+         }},
+        {{"serve"},
+         [](const auto& o) {
+             EXPECT_EQ(o.command, Subcommand::Serve);
+             EXPECT_EQ(o.listenHost, "127.0.0.1") << "this machine only by default";
+             EXPECT_EQ(o.listenPort, 8780);
+         }},
+        {{"serve", "--listen", "0.0.0.0:0", "--reconnect"},
+         [](const auto& o) {
+             EXPECT_EQ(o.listenHost, "0.0.0.0");
+             EXPECT_EQ(o.listenPort, 0);
+             EXPECT_TRUE(o.reconnect);
+         }},
         {{"stats"},
          [](const auto& o) {
              EXPECT_EQ(o.frames, 20);
@@ -87,7 +112,22 @@ TEST(RemoteOptions, RefusesWhatDoesNotFitTheCommand) {
         {{"liveview", "--mjpeg", "x.mjpeg"}, "--mjpeg writes to standard output only"},
         {{"liveview", "--out", "d", "--mjpeg", "-"}, "--out and --mjpeg exclude each other"},
         {{"gps", "maybe"}, "gps takes on or off"},
-        {{"gps", "off", "--for", "3"}, "--for and --reconnect go with gps on"},
+        {{"gps", "off", "--for", "3"}, "--for, --gpx and --reconnect go with gps on"},
+        {{"gps", "off", "--gpx", "x.gpx"}, "--for, --gpx and --reconnect go with gps on"},
+        {{"gps", "on", "--gpx", ""}, "--gpx needs a value"},
+        {{"press", "record", "--count", "3"}, "--count and --reconnect go with --every"},
+        {{"press", "record", "--reconnect"}, "--count and --reconnect go with --every"},
+        {{"press", "record", "--every", "0.05"}, "--every takes seconds from 0.1 to 86400"},
+        {{"press", "record", "--every", "nan"}, "--every takes seconds from 0.1 to 86400"},
+        {{"press", "record", "--every", "1e3"}, "--every takes seconds from 0.1 to 86400"},
+        {{"press", "record", "--every", "1", "--hold", "1000"},
+         "--hold must be shorter than --every"},
+        {{"serve", "--listen", "8780"}, "--listen takes an IPv4 address and a port"},
+        {{"serve", "--listen", "localhost:8780"}, "--listen takes an IPv4 address and a port"},
+        {{"serve", "--listen", "1.2.3.256:80"}, "--listen takes an IPv4 address and a port"},
+        {{"serve", "--listen", "1.2.3:80"}, "--listen takes an IPv4 address and a port"},
+        {{"serve", "--listen", "1.2.3.4:65536"}, "--listen takes an IPv4 address and a port"},
+        {{"serve", "--frames", "2"}, "unknown option --frames for serve"},
         {{"stats", "--link-latency", "20"}, "--link-rate and --link-latency go together"},
         {{"stats", "--link-latency", "0"}, "--link-rate and --link-latency go together"},
         {{"stats", "--link-rate", "100000"}, "--link-rate and --link-latency go together"},

@@ -736,6 +736,82 @@ TEST_F(RemoteTool, PressSendsTheKeyOnceAndHoldKeepsItDownForTheTime) {
         << held.Out();
 }
 
+// The intervalometer's lines, "press K at TIME (+SECONDS s): ...", by K.
+struct PressLine {
+    int k = 0;
+    double offset = 0;
+    std::string text;
+};
+std::vector<PressLine> PressLines(const std::string& out) {
+    std::vector<PressLine> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with("press ")) {
+            lines.push_back(
+                {static_cast<int>(NumberAfter(line, "press ")), NumberAfter(line, "(+"), line});
+        }
+    }
+    return lines;
+}
+
+// Press k goes at start + k x interval: a slow answer (the shaped link) and a
+// missed one (reported) do not move the presses after them.
+TEST_F(RemoteTool, PressEveryKeepsItsScheduleThroughSlowAndMissedAnswers) {
+    root_.WriteFile("Program Files/CamoraController/CamoraControllerConfig.ini",
+                    "GpsInterval=1\r\nTimeOut=1\r\n");
+    cam_.SetShaping({.on = true, .bytesPerSecond = 100000, .latencyMs = 150});
+    Tool t(root_, {"press", "zoom-t", "--every", "1.5", "--count", "4"});
+    ASSERT_TRUE(PumpUntil([&] { return t.Out().find("press 1 at ") != std::string::npos; }))
+        << t.Diagnose();
+    // The controller sends a held key again after TimeOut: both sends of the
+    // second press go unanswered.
+    cam_.AddFault({.kind = sim::FaultKind::Silence, .opcode = sim::CTP_CAMCMD, .times = 2});
+    EXPECT_EQ(t.Wait(), 1) << "one press went unanswered" << t.Diagnose();
+    const std::vector<PressLine> lines = PressLines(t.Out());
+    ASSERT_EQ(lines.size(), 4u) << t.Out();
+    for (size_t i = 0; i < lines.size(); ++i) {
+        SCOPED_TRACE(lines[i].text);
+        EXPECT_EQ(lines[i].k, static_cast<int>(i + 1));
+        EXPECT_NEAR(lines[i].offset, 1.5 * static_cast<double>(i), 0.3);
+        const bool missed = i == 1;
+        EXPECT_EQ(lines[i].text.find("no answer within") != std::string::npos, missed);
+        EXPECT_EQ(lines[i].text.find("zoom-t answered in") != std::string::npos, !missed);
+        // A time of day in UTC.
+        EXPECT_NE(lines[i].text.find("Z (+"), std::string::npos);
+    }
+    EXPECT_NE(t.Out().find("zoom-t: 4 presses, 3 answered"), std::string::npos) << t.Out();
+    const std::vector<uint16_t> keys = cam_.Keys();
+    EXPECT_GE(keys.size(), 5u);
+    EXPECT_EQ(std::count(keys.begin(), keys.end(), 2), static_cast<long>(keys.size()));
+}
+
+TEST_F(RemoteTool, PressEveryGoesOnAcrossADroppedLink) {
+    Tool t(root_, {"press", "zoom-w", "--every", "1", "--count", "7", "--reconnect"});
+    ASSERT_TRUE(PumpUntil([&] { return t.Out().find("press 2 at ") != std::string::npos; }))
+        << t.Diagnose();
+    cam_.DropLink();
+    ASSERT_TRUE(PumpUntil([&] { return t.Err().find("reconnecting") != std::string::npos; }))
+        << t.Diagnose();
+    ASSERT_TRUE(cam_.RestoreLink());
+    const int code = t.Wait();
+    EXPECT_TRUE(code == 0 || code == 1) << t.Diagnose();
+    EXPECT_NE(t.Err().find("link back"), std::string::npos) << t.Err();
+    const std::vector<PressLine> lines = PressLines(t.Out());
+    ASSERT_EQ(lines.size(), 7u) << t.Out();
+    size_t answered = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        SCOPED_TRACE(lines[i].text);
+        EXPECT_EQ(lines[i].k, static_cast<int>(i + 1));
+        if (lines[i].text.find("answered in") != std::string::npos) {
+            ++answered;
+            EXPECT_NEAR(lines[i].offset, static_cast<double>(i), 0.3) << "on its schedule";
+        }
+    }
+    EXPECT_NE(lines.back().text.find("answered in"), std::string::npos) << t.Out();
+    EXPECT_GE(answered, 4u) << t.Out();
+    EXPECT_GE(cam_.Keys().size(), answered) << t.Out();
+}
+
 TEST_F(RemoteTool, PressIsRefusedInQuickStartStandby) {
     cam_.SetOperationState(2);
     Tool t(root_, {"press", "record"});

@@ -5,12 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -184,52 +186,193 @@ int Status(RemoteSession& s, const RemoteOptions& o) {
     }
 }
 
-// ---- press -------------------------------------------------------------------
+// ---- press ------------------------------------------------------------------
+
+struct PressResult {
+    Wait end = Wait::Done;  // Done: answered; TimedOut: no answer in time; or LinkLost
+    double ms = 0;          // from key down to the answer that let it go
+    uint64_t sent = 0;
+    size_t answered = 0;
+    uint16_t status = 0;  // the last answer's
+};
+
+// One press: key down, held for `holdMs` when asked, let go with the camera's
+// next answer, waited for until `answerBy`.
+PressResult PressOnce(RemoteSession& s, const CamCmdRecord& record, int holdMs,
+                      Clock::time_point answerBy) {
+    AnswerLog& answers = s.Answers();
+    const size_t answeredBefore = answers.Count(3);
+    const uint64_t sentBefore = s.Stats().Totals(3).sentFrames;
+    const auto started = Clock::now();
+    PressResult r;
+    auto finish = [&](Wait end) {
+        r.end = end;
+        r.ms = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+        r.sent = s.Stats().Totals(3).sentFrames - sentBefore;
+        r.answered = answers.Count(3) - answeredBefore;
+        r.status = answers.LastStatus(3);
+        return r;
+    };
+    // The key is let go with the camera's next answer, on the engine's
+    // receiving thread: the worker sees it up as soon as that answer reaches
+    // it, so that exchange is the last one. Without a hold, the first one.
+    if (holdMs == 0) {
+        answers.ReleaseOnAnswer(s.Commands());
+    }
+    s.Commands()->Request(&record);
+    if (holdMs > 0) {
+        const Wait held = s.PumpUntil([] { return false; }, std::chrono::milliseconds(holdMs));
+        if (held == Wait::LinkLost) {
+            s.Commands()->Request(nullptr);
+            return finish(held);
+        }
+        answers.ReleaseOnAnswer(s.Commands());
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(answerBy - Clock::now());
+    const Wait w =
+        s.PumpUntil([&] { return !answers.ReleasePending(); },
+                    std::max(left, std::chrono::milliseconds(1)), RemoteSession::Interruptible::No);
+    if (w != Wait::Done) {
+        answers.ReleaseOnAnswer(nullptr);
+        s.Commands()->Request(nullptr);
+    }
+    return finish(w);
+}
+
+size_t KeyIndex(const std::string& key) {
+    const auto& names = KeyNames();
+    return static_cast<size_t>(std::find(names.begin(), names.end(), key) - names.begin());
+}
+
+// Why the panel would not take `button` now; null when it would.
+const char* PressRefusal(RemoteSession& s, int button) {
+    if (!s.State()->IsActionAllowed(ActionCommand)) {
+        return "camera busy (quick-start standby)";
+    }
+    // The panel draws the snapshot key blank in video recording mode and
+    // ignores it there.
+    if (button == ui::res::kBmpSnapshot && Snapshot(s).mode == 0) {
+        return "snapshot is not taken in video recording mode";
+    }
+    return nullptr;
+}
+
+// "2026-12-09T12:00:05.250Z"
+std::string UtcTimestamp(std::chrono::system_clock::time_point t) {
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm utc{};
+    ::gmtime_r(&seconds, &utc);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                  static_cast<int>(ms % 1000));
+    return text;
+}
+
+// The intervalometer: press k at start + k x interval, so that neither a slow
+// answer nor a missed one moves the presses after it.
+int PressEvery(RemoteSession& s, const RemoteOptions& o) {
+    const int button = kKeyButtons[KeyIndex(o.key)];
+    const CamCmdRecord record = CCamCmdController::MakeCommand(button);
+    // The command carries the camera's mode and state: keep them current.
+    s.StartModePolling();
+    const auto interval =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.everySeconds));
+    const Clock::time_point start = Clock::now();
+    const auto wallStart = std::chrono::system_clock::now();
+    int pressed = 0;
+    int answered = 0;
+    auto summary = [&] {
+        Output("%s: %d press%s, %d answered\n", o.key.c_str(), pressed, pressed == 1 ? "" : "es",
+               answered);
+        return answered == pressed ? kExitOk : kExitFailed;
+    };
+    for (int k = 0; o.count == 0 || k < o.count; ++k) {
+        const Clock::time_point due = start + k * interval;
+        const Clock::time_point next = start + (k + 1) * interval;
+        for (;;) {
+            const Wait w = s.PumpUntil([&] { return Clock::now() >= due; });
+            if (w == Wait::Done) {
+                break;
+            }
+            if (w == Wait::Interrupted) {
+                return summary();
+            }
+            if (!o.reconnect || !s.HandleLinkLost(true)) {
+                summary();
+                return LinkLostEnd();
+            }
+        }
+        const auto offset = std::chrono::duration<double>(Clock::now() - start).count();
+        const std::string when = UtcTimestamp(
+            wallStart +
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(Clock::now() - start));
+        ++pressed;
+        if (Clock::now() >= next) {
+            // Its time passed while the link was being mended.
+            Output("press %d at %s (+%.3f s): missed, the link was down at its time\n", k + 1,
+                   when.c_str(), offset);
+            continue;
+        }
+        if (const char* refusal = PressRefusal(s, button)) {
+            Output("press %d at %s (+%.3f s): not sent: %s\n", k + 1, when.c_str(), offset,
+                   refusal);
+            continue;
+        }
+        // The last press may wait as long as a single one; the others until the next is due.
+        const bool last = o.count != 0 && k + 1 == o.count;
+        const PressResult r =
+            PressOnce(s, record, o.holdMs, last ? Clock::now() + ReplyLimit(s) : next);
+        if (r.end == Wait::Done) {
+            ++answered;
+            Output(
+                "press %d at %s (+%.3f s): %s answered in %.0f ms, sent %llu time%s, status %u\n",
+                k + 1, when.c_str(), offset, o.key.c_str(), r.ms,
+                static_cast<unsigned long long>(r.sent), r.sent == 1 ? "" : "s", r.status);
+        } else if (r.end == Wait::LinkLost) {
+            Output("press %d at %s (+%.3f s): no answer, the link was lost\n", k + 1, when.c_str(),
+                   offset);
+            if (!o.reconnect || !s.HandleLinkLost(true)) {
+                summary();
+                return LinkLostEnd();
+            }
+        } else {
+            Output("press %d at %s (+%.3f s): no answer within %.0f ms, sent %llu time%s\n", k + 1,
+                   when.c_str(), offset, r.ms, static_cast<unsigned long long>(r.sent),
+                   r.sent == 1 ? "" : "s");
+        }
+        if (OutputFailed()) {
+            return kExitOk;  // Finish reports it
+        }
+    }
+    return summary();
+}
 
 int Press(RemoteSession& s, const RemoteOptions& o) {
-    const auto& names = KeyNames();
-    const size_t index =
-        static_cast<size_t>(std::find(names.begin(), names.end(), o.key) - names.begin());
+    if (o.everySeconds > 0) {
+        return PressEvery(s, o);
+    }
+    const int button = kKeyButtons[KeyIndex(o.key)];
     if (!s.State()->IsActionAllowed(ActionCommand)) {
         return WrongMode(s, "a key", "the camera out of quick-start standby");
     }
     // The panel draws the snapshot key blank in video recording mode and
     // ignores it there.
-    if (kKeyButtons[index] == ui::res::kBmpSnapshot && Snapshot(s).mode == 0) {
+    if (button == ui::res::kBmpSnapshot && Snapshot(s).mode == 0) {
         return WrongMode(s, "snapshot", "still recording, video playback or still playback");
     }
-    const CamCmdRecord record = CCamCmdController::MakeCommand(kKeyButtons[index]);
-    AnswerLog& answers = s.Answers();
-    const size_t answeredBefore = answers.Count(3);
-    const uint64_t sentBefore = s.Stats().Totals(3).sentFrames;
-    const auto started = Clock::now();
-    // The key is let go with the camera's next answer, on the engine's
-    // receiving thread: the worker sees it up as soon as that answer reaches
-    // it, so that exchange is the last one. Without --hold, the first one.
-    if (o.holdMs == 0) {
-        answers.ReleaseOnAnswer(s.Commands());
+    const CamCmdRecord record = CCamCmdController::MakeCommand(button);
+    const PressResult r = PressOnce(
+        s, record, o.holdMs, Clock::now() + std::chrono::milliseconds(o.holdMs) + ReplyLimit(s));
+    if (r.end != Wait::Done) {
+        return WaitFailed(s, r.end, "the camera's answer to the key");
     }
-    s.Commands()->Request(&record);
-    if (o.holdMs > 0) {
-        const Wait held = s.PumpUntil([] { return false; }, std::chrono::milliseconds(o.holdMs));
-        if (held == Wait::LinkLost) {
-            s.Commands()->Request(nullptr);
-            return WaitFailed(s, held, "");
-        }
-        answers.ReleaseOnAnswer(s.Commands());
-    }
-    const Wait w = s.PumpUntil([&] { return !answers.ReleasePending(); }, ReplyLimit(s),
-                               RemoteSession::Interruptible::No);
-    if (w != Wait::Done) {
-        answers.ReleaseOnAnswer(nullptr);
-        s.Commands()->Request(nullptr);
-        return WaitFailed(s, w, "the camera's answer to the key");
-    }
-    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
-    const uint64_t sent = s.Stats().Totals(3).sentFrames - sentBefore;
     Output("%s: sent %llu time%s in %.0f ms, %zu answered; the last answer's status %u\n",
-           o.key.c_str(), static_cast<unsigned long long>(sent), sent == 1 ? "" : "s", ms,
-           answers.Count(3) - answeredBefore, answers.LastStatus(3));
+           o.key.c_str(), static_cast<unsigned long long>(r.sent), r.sent == 1 ? "" : "s", r.ms,
+           r.answered, r.status);
     return kExitOk;
 }
 
@@ -636,6 +779,7 @@ int Run(const RemoteOptions& o) {
             return Gps(*session, o);
         case Subcommand::Stats:
             return Stats(*session, o);
+        case Subcommand::Serve:
         case Subcommand::Devices:
         case Subcommand::Help:
             break;
