@@ -1071,6 +1071,82 @@ TEST_F(RemoteTool, GpsFeedsSentencesForTheTimeAndSwitchesOff) {
     EXPECT_NE(t.Out().find("gps: off after"), std::string::npos) << t.Out();
 }
 
+size_t Occurrences(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// Killed while it feeds, the track keeps every point but the one being
+// written, as a GPX document a reader takes; status then shows the last fix.
+TEST_F(RemoteTool, GpsTrackSurvivesAKillAndStatusShowsTheLastFix) {
+    Tool before(root_, {"status", "--json"});
+    ASSERT_EQ(before.Wait(), 0) << before.Diagnose();
+    EXPECT_TRUE(nlohmann::json::parse(before.Out()).at("last_fix").is_null()) << before.Out();
+
+    const std::string gpx = root_.Host("walk.gpx");
+    {
+        Tool t(root_, {"gps", "on", "--gpx", gpx});
+        ASSERT_TRUE(PumpUntil([&] { return Occurrences(ReadText(gpx), "<trkpt ") >= 3; }))
+            << t.Diagnose();
+        t.Kill();
+        EXPECT_EQ(t.Wait(), -1);
+    }
+    const std::string text = ReadText(gpx);
+    EXPECT_EQ(std::system(("xmllint --noout " + gpx).c_str()), 0) << text;
+    const size_t points = Occurrences(text, "<trkpt ");
+    const size_t fed = cam_.GpsSentences().size();
+    EXPECT_LE(points, fed);
+    EXPECT_GE(points + 1, fed) << "all but the last position fed";
+    std::istringstream lines(text);
+    size_t checked = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.starts_with("<trkpt ")) {
+            continue;
+        }
+        ++checked;
+        // The two points of the track, each with its time of day.
+        const bool first =
+            line.starts_with("<trkpt lat=\"35.6812360\" lon=\"139.7671250\"><time>") &&
+            line.find("T09:30:00.000Z</time>") != std::string::npos;
+        const bool second =
+            line.starts_with("<trkpt lat=\"35.6813100\" lon=\"139.7672100\"><time>") &&
+            line.find("T09:30:01.000Z</time>") != std::string::npos;
+        EXPECT_TRUE(first || second) << line;
+        EXPECT_NE(line.find("<camora:quality>1</camora:quality>"), std::string::npos) << line;
+    }
+    EXPECT_EQ(checked, points);
+
+    Tool after(root_, {"status", "--json"});
+    ASSERT_EQ(after.Wait(), 0) << after.Diagnose();
+    const auto fix = nlohmann::json::parse(after.Out()).at("last_fix");
+    ASSERT_TRUE(fix.is_object()) << after.Out();
+    EXPECT_EQ(fix.at("source"), "a track (track.txt)");
+    EXPECT_GE(fix.at("age_s").get<double>(), 0.0);
+    EXPECT_LT(fix.at("age_s").get<double>(), 60.0);
+    EXPECT_EQ(fix.at("quality"), 1);
+    EXPECT_NEAR(fix.at("latitude").get<double>(), 35.6812, 0.001);
+    Tool textStatus(root_, {"status"});
+    ASSERT_EQ(textStatus.Wait(), 0) << textStatus.Diagnose();
+    EXPECT_NE(textStatus.Out().find("\nfix:     35.681"), std::string::npos) << textStatus.Out();
+    EXPECT_NE(textStatus.Out().find(" s ago, from a track (track.txt)\nsource:  a track "
+                                    "(track.txt)\n"),
+              std::string::npos)
+        << textStatus.Out();
+
+    // A track is never written over, and nothing goes to the camera for it.
+    cam_.ClearRecords();
+    Tool again(root_, {"gps", "on", "--for", "1", "--gpx", gpx});
+    EXPECT_EQ(again.Wait(), 9) << again.Diagnose();
+    EXPECT_NE(again.Err().find("cannot write the track " + gpx + ": File exists"),
+              std::string::npos)
+        << again.Err();
+    EXPECT_TRUE(ReceivedWith(sim::CTP_GPS_CMD).empty());
+    EXPECT_EQ(ReadText(gpx), text);
+}
+
 TEST_F(RemoteTool, GpsOffAndARefusedFeed) {
     Tool off(root_, {"gps", "off"});
     ASSERT_EQ(off.Wait(), 0) << off.Diagnose();

@@ -26,12 +26,14 @@
 #include "core/ConfigStore.h"
 #include "ctp/CtpData.h"
 #include "platform/fs/FileSystem.h"
+#include "platform/gps/GpsSourceName.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/sys/Syscall.h"
 #include "platform/ui/WindowMessages.h"
 #include "resources/ResourceIds.h"
 #include "tools/TappedEngine.h"
 #include "tools/remote/ExitCode.h"
+#include "tools/remote/GpsTrack.h"
 #include "tools/remote/HeadlessCaptureScreens.h"
 #include "tools/remote/Mjpeg.h"
 #include "tools/remote/RemoteOptions.h"
@@ -138,6 +140,9 @@ StatusReport Report(RemoteSession& s, bool gpsDevice) {
     r.device = s.DeviceName();
     r.state = Snapshot(s);
     r.gpsDevice = gpsDevice;
+    r.gpsSource = platform::GpsSourceName();
+    r.lastFix = LoadLastFix();
+    r.now = WallClock::now();
     return r;
 }
 
@@ -597,7 +602,37 @@ int Gps(RemoteSession& s, const RemoteOptions& o) {
     if (!s.State()->IsActionAllowed(ActionGps)) {
         return WrongMode(s, "the GPS feed", "video or still recording mode");
     }
+    std::unique_ptr<GpxTrack> track;
+    if (!o.gpxFile.empty()) {
+        std::string error;
+        track = GpxTrack::Create(o.gpxFile, &error);
+        if (track == nullptr) {
+            Complain("cannot write the track %s: %s", o.gpxFile.c_str(), error.c_str());
+            return kExitNotWritable;
+        }
+    }
     AnswerLog& answers = s.Answers();
+    answers.TakeGpsTexts();  // none yet; nothing from before counts
+    const std::string source = platform::GpsSourceName();
+    bool trackFailed = false;
+    // Each position that went to the camera: into the track, and as the last fix.
+    auto keep = [&] {
+        for (const AnswerLog::SentText& sent : answers.TakeGpsTexts()) {
+            const std::optional<platform::GpsPosition> p = PositionOfSentence(sent.text);
+            if (!p || p->fixQuality == platform::kGpsNoFix) {
+                continue;
+            }
+            std::string error;
+            if (track != nullptr && !trackFailed && !track->Add({sent.at, *p}, &error)) {
+                Complain("cannot write the track %s: %s", o.gpxFile.c_str(), error.c_str());
+                trackFailed = true;
+            }
+            const int64_t atMs =
+                std::chrono::duration_cast<std::chrono::milliseconds>(sent.at.time_since_epoch())
+                    .count();
+            SaveLastFix({atMs, *p, source});
+        }
+    };
     const platform::WindowHandle window = s.Window();
     const size_t before = answers.GpsSwitchesSent();
     s.Gps()->Request(window);  // on
@@ -620,6 +655,10 @@ int Gps(RemoteSession& s, const RemoteOptions& o) {
             return answers.Count(2) > seen || (o.forSeconds > 0 && Clock::now() >= end) ||
                    OutputFailed();
         });
+        keep();
+        if (trackFailed) {
+            break;  // switched off below; the command then ends with 9
+        }
         if (w == Wait::Done && answers.Count(2) > seen && !OutputFailed()) {
             sentences += answers.Count(2) - seen;
             Output("sentence %zu: status %u\n", sentences, answers.LastStatus(2));
@@ -643,11 +682,16 @@ int Gps(RemoteSession& s, const RemoteOptions& o) {
     w = s.PumpUntil(
         [&] { return answers.GpsSwitchesSent() > switches && answers.GpsSwitchAnswered(); },
         ReplyLimit(s) * 2, RemoteSession::Interruptible::No);
+    keep();
     if (w != Wait::Done) {
         return WaitFailed(s, w, "the camera's answer to GPS off");
     }
     Output("gps: off after %zu sentence%s\n", sentences, sentences == 1 ? "" : "s");
-    return kExitOk;
+    if (track != nullptr) {
+        std::fprintf(stderr, "%zu point%s written to %s\n", track->Points(),
+                     track->Points() == 1 ? "" : "s", o.gpxFile.c_str());
+    }
+    return trackFailed ? kExitNotWritable : kExitOk;
 }
 
 // ---- stats -------------------------------------------------------------------
