@@ -1,10 +1,14 @@
 // camora-remote as a child process against the simulated camcorder of this
 // process, which serves it over a pseudo-terminal linked into the device root.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -165,6 +169,7 @@ public:
         return exit_;
     }
     void Interrupt() const { ::kill(pid_, SIGINT); }
+    pid_t Pid() const { return pid_; }
     void Kill() const { ::kill(pid_, SIGKILL); }
 
     std::string Out() const { return ReadText(out_); }
@@ -1181,6 +1186,363 @@ TEST_F(RemoteTool, GpsFeedGoesOnAfterTheLinkComesBack) {
     ASSERT_FALSE(switches.empty());
     EXPECT_EQ(switches.back()[7], 1);
     EXPECT_FALSE(cam_.GpsFeedOn());
+}
+
+// ---- serve ----------------------------------------------------------------------------
+
+// A browser's side of it, over plain sockets to 127.0.0.1.
+int ConnectTo(int port, int receiveBuffer = 0) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0) {
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Reads what comes within `limit`; false when the peer closed.
+bool ReadSome(int fd, std::string* into, std::chrono::milliseconds limit) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(limit.count())) <= 0) {
+        return true;
+    }
+    char buffer[65536];
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) {
+        return false;
+    }
+    into->append(buffer, static_cast<size_t>(n));
+    return true;
+}
+
+struct HttpReply {
+    int status = 0;
+    std::string head;
+    std::string body;
+};
+
+// One request, read to the server's close.
+HttpReply Http(int port, const std::string& method, const std::string& target,
+               const std::string& extraHeaders = "") {
+    HttpReply reply;
+    const int fd = ConnectTo(port);
+    if (fd < 0) {
+        return reply;
+    }
+    const std::string request =
+        method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n" +
+        extraHeaders + (method == "POST" ? "Content-Length: 0\r\n" : "") + "\r\n";
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string all;
+    const auto end = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < end && ReadSome(fd, &all, 100ms)) {
+    }
+    ::close(fd);
+    const size_t split = all.find("\r\n\r\n");
+    reply.head = all.substr(0, split);
+    reply.body = split == std::string::npos ? "" : all.substr(split + 4);
+    if (all.starts_with("HTTP/1.1 ")) {
+        reply.status = std::atoi(all.c_str() + 9);
+    }
+    return reply;
+}
+
+// A viewer of /live.mjpeg: the parts as they come, split as a player splits them.
+class MjpegViewer {
+public:
+    MjpegViewer(int port, const std::string& query = "", int receiveBuffer = 0)
+        : fd_(ConnectTo(port, receiveBuffer)) {
+        const std::string request = "GET /live.mjpeg" + query +
+                                    " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                                    "\r\n\r\n";
+        ::send(fd_, request.data(), request.size(), MSG_NOSIGNAL);
+    }
+    ~MjpegViewer() { Leave(); }
+    void Leave() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    // Reads until `n` whole parts have come in all, or `limit` passed.
+    bool ReadParts(size_t n, std::chrono::milliseconds limit = 30s) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (parts.size() < n && std::chrono::steady_clock::now() < end) {
+            if (!ReadSome(fd_, &buffer_, 50ms)) {
+                break;
+            }
+            Split();
+        }
+        return parts.size() >= n;
+    }
+    std::string head;
+    std::vector<Bytes> parts;
+    std::vector<std::chrono::steady_clock::time_point> arrived;
+    bool malformed = false;
+
+private:
+    void Split() {
+        if (head.empty()) {
+            const size_t end = buffer_.find("\r\n\r\n");
+            if (end == std::string::npos) {
+                return;
+            }
+            head = buffer_.substr(0, end);
+            buffer_.erase(0, end + 4);
+        }
+        for (;;) {
+            const std::string boundary = "--camoraframe\r\n";
+            if (buffer_.size() < boundary.size()) {
+                return;
+            }
+            if (buffer_.compare(0, boundary.size(), boundary) != 0) {
+                malformed = true;
+                return;
+            }
+            const size_t headersEnd = buffer_.find("\r\n\r\n");
+            if (headersEnd == std::string::npos) {
+                return;
+            }
+            const double declared = NumberAfter(buffer_.substr(0, headersEnd), "Content-Length: ");
+            if (std::isnan(declared)) {
+                malformed = true;
+                return;
+            }
+            const auto length = static_cast<size_t>(declared);
+            if (buffer_.size() < headersEnd + 4 + length + 2) {
+                return;
+            }
+            parts.emplace_back(
+                buffer_.begin() + static_cast<std::ptrdiff_t>(headersEnd + 4),
+                buffer_.begin() + static_cast<std::ptrdiff_t>(headersEnd + 4 + length));
+            arrived.push_back(std::chrono::steady_clock::now());
+            buffer_.erase(0, headersEnd + 4 + length + 2);
+        }
+    }
+    int fd_;
+    std::string buffer_;
+};
+
+// The serve command with the address it printed.
+struct Served {
+    int port = 0;
+    std::string token;
+};
+Served WaitForUrl(Tool& t) {
+    Served s;
+    if (!PumpUntil([&] { return t.Out().find("serving http://") != std::string::npos; }, 30s)) {
+        return s;
+    }
+    const std::string out = t.Out();
+    const size_t colon = out.find(':', out.find("serving http://") + 15);
+    s.port = std::atoi(out.c_str() + colon + 1);
+    const size_t token = out.find("?token=");
+    if (token != std::string::npos) {
+        s.token = out.substr(token + 7, out.find('\n', token) - token - 7);
+    }
+    return s;
+}
+
+TEST_F(RemoteTool, ServeAnswersItsRoutesOnlyAndKeysReachTheCamera) {
+    Tool t(root_, {"serve", "--listen", "127.0.0.1:0"});
+    const Served served = WaitForUrl(t);
+    ASSERT_GT(served.port, 0) << t.Diagnose();
+    EXPECT_TRUE(served.token.empty()) << "no token on loopback";
+
+    const HttpReply page = Http(served.port, "GET", "/");
+    EXPECT_EQ(page.status, 200) << page.head;
+    EXPECT_NE(page.head.find("Content-Type: text/html"), std::string::npos) << page.head;
+    EXPECT_NE(page.body.find("/live.mjpeg"), std::string::npos);
+    EXPECT_NE(page.body.find("\"zoom-t\""), std::string::npos);
+
+    const HttpReply status = Http(served.port, "GET", "/status.json");
+    ASSERT_EQ(status.status, 200) << status.head;
+    const auto j = nlohmann::json::parse(status.body);
+    EXPECT_EQ(j.at("mode"), "video recording");
+    EXPECT_EQ(j.at("live_view"), false);
+    EXPECT_TRUE(j.at("viewers").empty());
+    EXPECT_TRUE(ReceivedWith(sim::CTP_IMAGE_CMD).empty()) << "no live view without a viewer";
+
+    const HttpReply pressed = Http(served.port, "POST", "/press/zoom-t");
+    ASSERT_EQ(pressed.status, 200) << pressed.head << pressed.body;
+    const auto answer = nlohmann::json::parse(pressed.body);
+    EXPECT_EQ(answer.at("key"), "zoom-t");
+    EXPECT_EQ(answer.at("answered"), true);
+    EXPECT_EQ(answer.at("status"), 0);
+    EXPECT_EQ(cam_.Keys(), (std::vector<uint16_t>{2}));
+
+    const std::string here = "Origin: http://127.0.0.1:" + std::to_string(served.port) + "\r\n";
+    EXPECT_EQ(Http(served.port, "POST", "/press/pause", here).status, 200);
+    EXPECT_EQ(cam_.Keys(), (std::vector<uint16_t>{2, 1}));
+
+    const struct {
+        const char* method;
+        const char* target;
+        std::string headers;
+        int status;
+    } refused[] = {
+        {"POST", "/press/banana", "", 404},
+        {"GET", "/press/record", "", 405},
+        {"POST", "/status.json", "", 405},
+        {"GET", "/etc/passwd", "", 404},
+        {"GET", "/../../etc/passwd", "", 404},
+        {"GET", "/index.html", "", 404},
+        // Another site's page, posting to us or reaching us by a name of its own.
+        {"POST", "/press/record", "Origin: http://evil.example\r\n", 403},
+        {"GET", "/status.json", "Host: evil.example:80\r\n", 403},
+    };
+    for (const auto& r : refused) {
+        SCOPED_TRACE(std::string(r.method) + " " + r.target + " " + r.headers);
+        HttpReply reply;
+        if (r.headers.starts_with("Host:")) {
+            // Our own Host header instead of the client's.
+            const int fd = ConnectTo(served.port);
+            const std::string request =
+                std::string(r.method) + " " + r.target + " HTTP/1.1\r\n" + r.headers + "\r\n";
+            ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+            std::string all;
+            while (ReadSome(fd, &all, 2000ms) && all.find("\r\n\r\n") == std::string::npos) {
+            }
+            ::close(fd);
+            reply.status = all.starts_with("HTTP/1.1 ") ? std::atoi(all.c_str() + 9) : 0;
+        } else {
+            reply = Http(served.port, r.method, r.target, r.headers);
+        }
+        EXPECT_EQ(reply.status, r.status) << reply.head;
+    }
+    EXPECT_EQ(cam_.Keys(), (std::vector<uint16_t>{2, 1})) << "nothing refused reached the camera";
+    t.Interrupt();
+    EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
+}
+
+TEST_F(RemoteTool, ServeRunsTheLiveViewWhileWatchedAndDecodesFrameByFrame) {
+    Tool t(root_, {"serve", "--listen", "127.0.0.1:0"});
+    const Served served = WaitForUrl(t);
+    ASSERT_GT(served.port, 0) << t.Diagnose();
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round == 0 ? "the first viewer" : "a viewer after the last left");
+        {
+            MjpegViewer viewer(served.port);
+            ASSERT_TRUE(viewer.ReadParts(5)) << t.Diagnose();
+            EXPECT_NE(
+                viewer.head.find("Content-Type: multipart/x-mixed-replace; boundary=camoraframe"),
+                std::string::npos)
+                << viewer.head;
+            EXPECT_FALSE(viewer.malformed);
+            for (const Bytes& f : viewer.parts) {
+                EXPECT_EQ(sim::CheckJpeg(f).width, sim::CameraModel::kLiveViewWidth);
+            }
+            EXPECT_NE(viewer.parts.front(), viewer.parts.back()) << "the pictures move on";
+        }
+        // After the last viewer the camera is told that live view ended.
+        ASSERT_TRUE(PumpUntil([&] {
+            const auto commands = ReceivedWith(sim::CTP_IMAGE_CMD);
+            return !commands.empty() && commands.back()[7] == 1 &&
+                   nlohmann::json::parse(Http(served.port, "GET", "/status.json").body)
+                           .at("live_view") == false;
+        })) << t.Diagnose();
+    }
+    // Two runs, each ended once.
+    size_t ends = 0;
+    for (const Bytes& c : ReceivedWith(sim::CTP_IMAGE_CMD)) {
+        ends += c[7] == 1 ? 1 : 0;
+    }
+    EXPECT_EQ(ends, 2u);
+    t.Interrupt();
+    EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
+    EXPECT_NE(t.Err().find("left after "), std::string::npos) << t.Err();
+}
+
+TEST_F(RemoteTool, ServeBeyondLoopbackRefusesRequestsWithoutItsToken) {
+    Tool t(root_, {"serve", "--listen", "0.0.0.0:0"});
+    const Served served = WaitForUrl(t);
+    ASSERT_GT(served.port, 0) << t.Diagnose();
+    ASSERT_EQ(served.token.size(), 32u) << t.Out();
+    EXPECT_EQ(served.token.find_first_not_of("0123456789abcdef"), std::string::npos);
+    std::string wrong = served.token;
+    wrong[31] = wrong[31] == '0' ? '1' : '0';
+    const struct {
+        const char* method;
+        std::string target;
+        int status;
+    } cases[] = {
+        {"GET", "/", 403},
+        {"GET", "/status.json", 403},
+        {"GET", "/live.mjpeg", 403},
+        {"POST", "/press/record", 403},
+        {"GET", "/status.json?token=", 403},
+        {"GET", "/status.json?token=" + wrong, 403},
+        {"GET", "/status.json?token=" + served.token.substr(0, 31), 403},
+        {"POST", "/press/record?token=" + wrong, 403},
+        {"GET", "/?token=" + served.token, 200},
+        {"GET", "/status.json?token=" + served.token, 200},
+        {"POST", "/press/record?token=" + served.token, 200},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.method) + " " + c.target);
+        const HttpReply r = Http(served.port, c.method, c.target);
+        EXPECT_EQ(r.status, c.status) << r.head;
+    }
+    EXPECT_EQ(cam_.Keys(), (std::vector<uint16_t>{0})) << "only the press with the token";
+    EXPECT_TRUE(ReceivedWith(sim::CTP_IMAGE_CMD).empty()) << "no stream without the token";
+    t.Interrupt();
+    EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
+}
+
+long ResidentKb(pid_t pid) {
+    return static_cast<long>(
+        NumberAfter(ReadText("/proc/" + std::to_string(pid) + "/status"), "VmRSS:"));
+}
+
+// A viewer that takes nothing keeps at most two images waiting and loses the
+// rest; the viewer beside it gets every image as it comes.
+TEST_F(RemoteTool, AViewerThatStopsReadingStallsNobodyAndHoldsTwoImagesAtMost) {
+    Tool t(root_, {"serve", "--listen", "127.0.0.1:0"});
+    const Served served = WaitForUrl(t);
+    ASSERT_GT(served.port, 0) << t.Diagnose();
+    MjpegViewer stalled(served.port, "", 4096);
+    MjpegViewer reader(served.port);
+    ASSERT_TRUE(reader.ReadParts(3)) << t.Diagnose();
+    const long rssBefore = ResidentKb(t.Pid());
+    // Until the stalled one has lost images, then as many again.
+    nlohmann::json viewers;
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            reader.ReadParts(reader.parts.size() + 1, 200ms);
+            viewers =
+                nlohmann::json::parse(Http(served.port, "GET", "/status.json").body).at("viewers");
+            return viewers.size() == 2 &&
+                   (viewers[0].at("dropped") > 0 || viewers[1].at("dropped") > 0);
+        },
+        60s))
+        << t.Diagnose();
+    const size_t atDrop = reader.parts.size();
+    ASSERT_TRUE(reader.ReadParts(atDrop + 20)) << t.Diagnose();
+    EXPECT_FALSE(reader.malformed);
+    viewers = nlohmann::json::parse(Http(served.port, "GET", "/status.json").body).at("viewers");
+    ASSERT_EQ(viewers.size(), 2u);
+    size_t largest = 0;
+    for (const Bytes& f : reader.parts) {
+        largest = std::max(largest, f.size());
+    }
+    const auto& slow = viewers[0].at("dropped") > 0 ? viewers[0] : viewers[1];
+    const auto& fast = viewers[0].at("dropped") > 0 ? viewers[1] : viewers[0];
+    EXPECT_LE(slow.at("queued_bytes").get<size_t>(), 2 * (largest + 200)) << viewers.dump();
+    EXPECT_GT(slow.at("dropped").get<size_t>(), 10u) << viewers.dump();
+    EXPECT_GE(fast.at("parts").get<size_t>(), atDrop + 20 - 2) << viewers.dump();
+    EXPECT_LE(fast.at("dropped").get<size_t>(), 2u) << viewers.dump();
+    EXPECT_LT(ResidentKb(t.Pid()) - rssBefore, 4096) << "resident memory grew";
+    stalled.Leave();
+    reader.Leave();
+    t.Interrupt();
+    EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
 }
 
 // ---- stats ----------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 // own device sources, exchange engine and controllers.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,7 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,9 +38,11 @@
 #include "tools/remote/ExitCode.h"
 #include "tools/remote/GpsTrack.h"
 #include "tools/remote/HeadlessCaptureScreens.h"
+#include "tools/remote/HttpServer.h"
 #include "tools/remote/Mjpeg.h"
 #include "tools/remote/RemoteOptions.h"
 #include "tools/remote/RemoteSession.h"
+#include "tools/remote/ServePage.h"
 #include "tools/remote/StatusReport.h"
 
 namespace remote {
@@ -797,6 +802,216 @@ int Stats(RemoteSession& s, const RemoteOptions& o) {
     return kExitOk;
 }
 
+// ---- serve -------------------------------------------------------------------
+
+// 32 hex digits from the kernel's random source; empty when it failed.
+std::string RandomToken() {
+    uint8_t bytes[16];
+    const platform::sys::Outcome o =
+        platform::sys::Call("getrandom", [&] { return ::getrandom(bytes, sizeof bytes, 0); });
+    if (o.Failed() || o.result != static_cast<long>(sizeof bytes)) {
+        return {};
+    }
+    std::string token;
+    for (const uint8_t b : bytes) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x", b);
+        token += hex;
+    }
+    return token;
+}
+
+HttpResponse Json(int status, const std::string& body) {
+    return {status, "application/json", body + "\n"};
+}
+
+int Serve(RemoteSession& s, const RemoteOptions& o) {
+    std::string error;
+    std::unique_ptr<HttpServer> server = HttpServer::Listen(o.listenHost, o.listenPort, &error);
+    if (server == nullptr) {
+        Complain("cannot listen on %s:%d: %s", o.listenHost.c_str(), o.listenPort, error.c_str());
+        return kExitFailed;
+    }
+    // Beyond this machine only who has the printed URL may use it.
+    std::string token;
+    if (!IsLoopback(o.listenHost)) {
+        token = RandomToken();
+        if (token.empty()) {
+            Complain("no random token could be made; not listening on %s", o.listenHost.c_str());
+            return kExitFailed;
+        }
+        server->RequireToken(token);
+    }
+    s.StartModePolling();
+    const bool gpsDevice = s.Gps()->CheckDevice() == 1;
+    const platform::WindowHandle window = s.Window();
+
+    // The live view runs while someone watches: on with the first viewer, off
+    // after the last, and on again only once the camera has answered the end.
+    enum class Live { Off, On, Stopping };
+    Live live = Live::Off;
+    size_t stopped = 0;
+    size_t answeredAtStop = 0;
+    size_t stoppedAtOff = 0;
+    Clock::time_point offAt{};
+    s.SetMessageHandler([&](uint32_t message) {
+        if (message == WM_MONITOR_STOPPED) {
+            ++stopped;
+            answeredAtStop = s.Answers().Count(4);
+            return;
+        }
+        if (message != WM_MONITOR_FRAME) {
+            return;
+        }
+        uint8_t* image = nullptr;
+        uint32_t size = 0;
+        s.Monitor()->TakeImage(&image, &size);
+        if (image == nullptr) {
+            return;
+        }
+        if (live == Live::On) {
+            server->Publish(std::make_shared<const std::string>(MjpegPart(std::span(image, size))));
+        }
+        std::free(image);
+    });
+
+    struct PendingPress {
+        uint64_t id;
+        std::string key;
+    };
+    std::deque<PendingPress> presses;
+    server->SetHandler([&](const HttpRequest& r) -> HttpResponse {
+        const bool get = r.method == "GET" || r.method == "HEAD";
+        if (r.path == "/" || r.path == "/status.json" || r.path == "/live.mjpeg") {
+            if (!get) {
+                return {405, "text/plain; charset=utf-8", "GET only\n"};
+            }
+            if (r.path == "/") {
+                return {200, "text/html; charset=utf-8", kServePage};
+            }
+            if (r.path == "/status.json") {
+                std::string status = FormatStatusJson(Report(s, gpsDevice));
+                std::string viewers = "[";
+                for (const HttpServer::Viewer& v : server->Viewers()) {
+                    viewers += (viewers.size() > 1 ? "," : "") +
+                               ("{\"queued_bytes\":" + std::to_string(v.queuedBytes) +
+                                ",\"parts\":" + std::to_string(v.parts) +
+                                ",\"dropped\":" + std::to_string(v.dropped) + "}");
+                }
+                status.pop_back();  // its closing brace
+                return Json(200, status +
+                                     ",\"live_view\":" + (live == Live::On ? "true" : "false") +
+                                     ",\"viewers\":" + viewers + "]}");
+            }
+            std::fprintf(stderr, "viewer %llu: watching\n", static_cast<unsigned long long>(r.id));
+            HttpResponse stream;
+            stream.contentType =
+                std::string("multipart/x-mixed-replace; boundary=") + kMjpegBoundary;
+            stream.stream = true;
+            return stream;
+        }
+        if (r.path.starts_with("/press/")) {
+            const std::string key = r.path.substr(7);
+            const auto& names = KeyNames();
+            if (std::find(names.begin(), names.end(), key) == names.end()) {
+                return Json(404, "{\"key\":" + JsonString(key) + ",\"refused\":\"no such key\"}");
+            }
+            if (r.method != "POST") {
+                return {405, "text/plain; charset=utf-8", "POST only\n"};
+            }
+            if (presses.size() >= 8) {
+                return Json(503, "{\"key\":" + JsonString(key) + ",\"refused\":\"too many\"}");
+            }
+            presses.push_back({r.id, key});
+            HttpResponse later;
+            later.later = true;
+            return later;
+        }
+        return {404, "text/plain; charset=utf-8", "not found\n"};
+    });
+    server->OnViewerLeft([](const HttpServer::Viewer& v) {
+        std::fprintf(stderr, "viewer %llu: left after %llu images, %llu dropped\n",
+                     static_cast<unsigned long long>(v.id),
+                     static_cast<unsigned long long>(v.parts),
+                     static_cast<unsigned long long>(v.dropped));
+    });
+    s.SetIdle([&] { server->Poll(); });
+    Output("serving http://%s:%d/%s%s\n", o.listenHost.c_str(), server->Port(),
+           token.empty() ? "" : "?token=", token.c_str());
+
+    auto wantLive = [&] {
+        return server->ViewerCount() > 0 && s.State()->IsActionAllowed(ActionMonitor);
+    };
+    auto stopDone = [&] {
+        return (stopped >= stoppedAtOff + 2 && s.Answers().Count(4) > answeredAtStop) ||
+               Clock::now() - offAt > ReplyLimit(s) * 2;
+    };
+    auto stopLive = [&] {
+        // The switch itself reports the first of the two ends, at once.
+        stoppedAtOff = stopped;
+        offAt = Clock::now();
+        live = Live::Stopping;
+        s.Monitor()->Request(window);  // off
+    };
+    for (;;) {
+        const Wait w = s.PumpUntil([&] {
+            return !presses.empty() || (live == Live::Off && wantLive()) ||
+                   (live == Live::On && server->ViewerCount() == 0) ||
+                   (live == Live::Stopping && stopDone());
+        });
+        if (w == Wait::LinkLost) {
+            for (const PendingPress& p : presses) {
+                server->Respond(p.id, Json(503, "{\"key\":" + JsonString(p.key) +
+                                                    ",\"refused\":\"link lost\"}"));
+            }
+            presses.clear();
+            if (o.reconnect && s.HandleLinkLost(true)) {
+                continue;  // a live view under way starts its next image by itself
+            }
+            return LinkLostEnd();
+        }
+        if (w != Wait::Done) {
+            break;  // interrupted
+        }
+        if (live == Live::Off && wantLive()) {
+            s.Monitor()->Request(window);  // on
+            live = Live::On;
+        } else if (live == Live::On && server->ViewerCount() == 0) {
+            stopLive();
+        } else if (live == Live::Stopping && stopDone()) {
+            live = Live::Off;
+        }
+        if (!presses.empty()) {
+            const PendingPress p = presses.front();
+            presses.pop_front();
+            const int button = kKeyButtons[KeyIndex(p.key)];
+            if (const char* refusal = PressRefusal(s, button)) {
+                server->Respond(p.id, Json(409, "{\"key\":" + JsonString(p.key) +
+                                                    ",\"answered\":false,\"refused\":" +
+                                                    JsonString(refusal) + "}"));
+                continue;
+            }
+            const PressResult r = PressOnce(s, CCamCmdController::MakeCommand(button), 0,
+                                            Clock::now() + ReplyLimit(s));
+            char body[160];
+            std::snprintf(body, sizeof body, ",\"answered\":%s,\"status\":%u,\"ms\":%.0f}",
+                          r.end == Wait::Done ? "true" : "false", r.status, r.ms);
+            server->Respond(p.id, Json(r.end == Wait::Done ? 200 : 504,
+                                       "{\"key\":" + JsonString(p.key) + body));
+            std::fprintf(stderr, "press %s: %s\n", p.key.c_str(),
+                         r.end == Wait::Done ? "answered" : "no answer");
+        }
+    }
+    // Interrupted: the camera is told that live view ended.
+    if (live == Live::On) {
+        stopLive();
+    }
+    if (live == Live::Stopping) {
+        s.PumpUntil(stopDone, ReplyLimit(s) * 2, RemoteSession::Interruptible::No);
+    }
+    return kExitOk;
+}
+
 int Run(const RemoteOptions& o) {
     auto* session = new RemoteSession;  // never freed: its threads outlive main
     RemoteSession::InstallSignalHandlers();
@@ -824,6 +1039,7 @@ int Run(const RemoteOptions& o) {
         case Subcommand::Stats:
             return Stats(*session, o);
         case Subcommand::Serve:
+            return Serve(*session, o);
         case Subcommand::Devices:
         case Subcommand::Help:
             break;

@@ -478,6 +478,7 @@ ExitCode RemoteSession::ConnectSelected(bool again) {
         if (Interrupted() || Clock::now() >= deadline) {
             return kExitTimedOut;
         }
+        Idle();
         platform::PumpWindowMessages(10);
     }
     engine_->SetConnecting(0);
@@ -525,6 +526,7 @@ RemoteSession::Wait RemoteSession::PumpUntil(const std::function<bool()>& done,
         if (limit != std::chrono::milliseconds::zero() && Clock::now() >= deadline) {
             return Wait::TimedOut;
         }
+        Idle();
         platform::PumpWindowMessages(10);
     }
 }
@@ -542,6 +544,7 @@ bool RemoteSession::HandleLinkLost(bool reconnect) {
             if (Interrupted()) {
                 return false;
             }
+            Idle();
             platform::PumpWindowMessages(10);
         }
         const ExitCode code = ConnectSelected(true);

@@ -118,6 +118,8 @@ public:
     // The main screen's stand-in: created on first use.
     platform::WindowHandle Window();
     void SetMessageHandler(MessageHandler handler) { handler_ = std::move(handler); }
+    // Called on every turn of every wait (serve answers its browsers there).
+    void SetIdle(std::function<void()> idle) { idle_ = std::move(idle); }
     // Lets the mode controller's worker poll the camera, as the main screen does.
     void StartModePolling();
 
@@ -164,6 +166,12 @@ private:
     LinkStats stats_;
     std::atomic<bool> linkLost_{false};
     MessageHandler handler_;
+    std::function<void()> idle_;
+    void Idle() {
+        if (idle_) {
+            idle_();
+        }
+    }
     platform::WindowHandle window_{};
     bool windowMade_ = false;
     bool modeWorker_ = false;  // the mode worker polls (it owns channel 1)
