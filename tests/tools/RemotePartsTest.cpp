@@ -9,6 +9,7 @@
 
 #include "tests/support/TempDeviceRoot.h"
 #include "tools/remote/GpsTrack.h"
+#include "tools/remote/HttpServer.h"
 #include "tools/remote/LinkStats.h"
 #include "tools/remote/Mjpeg.h"
 #include "tools/remote/RemoteOptions.h"
@@ -362,6 +363,49 @@ TEST(Mjpeg, OnePartPerImageWithItsLength) {
     EXPECT_EQ(part, std::string("--camoraframe\r\nContent-Type: image/jpeg\r\nContent-Length: 7"
                                 "\r\n\r\n\xFF\xD8\x00\x0D\x0A\xFF\xD9\r\n",
                                 71));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(HttpServer, QueryTokenAndAddressHelpers) {
+    const struct {
+        const char* query;
+        const char* name;
+        const char* value;
+    } queries[] = {
+        {"token=abc", "token", "abc"},
+        {"a=1&token=abc&b=2", "token", "abc"},
+        {"xtoken=abc", "token", ""},
+        {"token", "token", ""},
+        {"", "token", ""},
+        {"token=&token=abc", "token", ""},  // the first one counts
+    };
+    for (const auto& q : queries) {
+        EXPECT_EQ(remote::QueryValue(q.query, q.name), q.value) << q.query;
+    }
+    const struct {
+        const char* a;
+        const char* b;
+        bool equal;
+    } tokens[] = {
+        {"0123456789abcdef", "0123456789abcdef", true},
+        {"0123456789abcdef", "0123456789abcdee", false},
+        {"0123456789abcdef", "0123456789abcde", false},
+        {"", "", true},
+        {"a", "", false},
+        {"", "a", false},
+    };
+    for (const auto& t : tokens) {
+        EXPECT_EQ(remote::ConstantTimeEqual(t.a, t.b), t.equal) << t.a << " / " << t.b;
+    }
+    for (const char* loop : {"127.0.0.1", "127.1.2.3", "127.255.255.255"}) {
+        EXPECT_TRUE(remote::IsLoopback(loop)) << loop;
+    }
+    for (const char* other : {"0.0.0.0", "192.168.1.5", "128.0.0.1", "10.127.0.1", "localhost"}) {
+        EXPECT_FALSE(remote::IsLoopback(other)) << other;
+    }
 }
 
 }  // namespace

@@ -1545,6 +1545,122 @@ TEST_F(RemoteTool, AViewerThatStopsReadingStallsNobodyAndHoldsTwoImagesAtMost) {
     EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
 }
 
+// Runs `argv` to its end (killed after `limit`); its exit code, -1 when killed.
+int RunToEnd(std::vector<std::string> argv, const std::string& log, std::chrono::seconds limit) {
+    std::vector<char*> args;
+    for (std::string& a : argv) {
+        args.push_back(a.data());
+    }
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = -1;
+    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        return -2;
+    }
+    int status = 0;
+    if (!PumpUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, limit)) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The spread of the grey levels in a region of a picture (0: one flat colour).
+double Spread(const std::string& png, const std::string& region) {
+    const std::string out = png + ".spread";
+    const std::string command = "convert '" + png + "' -crop " + region +
+                                " +repage -colorspace Gray -format '%[fx:standard_deviation]' "
+                                "info: > '" +
+                                out + "'";
+    if (std::system(command.c_str()) != 0) {
+        return -1;
+    }
+    return std::atof(ReadText(out).c_str());
+}
+
+// The page in a real browser: it loads, asks for the stream and shows the
+// camera's pictures where the live view goes.
+TEST_F(RemoteTool, ThePageShowsTheLiveViewInHeadlessChromium) {
+    Tool t(root_, {"serve", "--listen", "127.0.0.1:0"});
+    const Served served = WaitForUrl(t);
+    ASSERT_GT(served.port, 0) << t.Diagnose();
+    const std::string shot = root_.Host("serve.png");
+    const std::string url = "http://127.0.0.1:" + std::to_string(served.port) + "/";
+    const int code =
+        RunToEnd({"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+                  "--user-data-dir=" + root_.Host("chromium"), "--window-size=360,560",
+                  "--timeout=6000", "--screenshot=" + shot, url},
+                 root_.Host("chromium.log"), 120s);
+    ASSERT_EQ(code, 0) << ReadText(root_.Host("chromium.log"));
+    ASSERT_TRUE(root_.Exists("serve.png")) << ReadText(root_.Host("chromium.log"));
+    // The browser watched and left again.
+    ASSERT_TRUE(PumpUntil([&] { return t.Err().find("left after ") != std::string::npos; }))
+        << t.Diagnose();
+    EXPECT_GE(NumberAfter(t.Err(), "left after "), 1.0) << t.Err();
+    // The live view's box (black until a picture comes) shows the test picture.
+    EXPECT_GT(Spread(shot, "300x220+22+52"), 0.05) << shot;
+    t.Interrupt();
+    EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
+    if (const char* keep = std::getenv("CAMORA_KEEP_SCREENSHOT")) {
+        std::filesystem::copy_file(shot, keep, std::filesystem::copy_options::overwrite_existing);
+    }
+}
+
+// The live view's rate on the shaped link, through serve's stream beside the
+// liveview command, one after the other in one run. The stream adds no
+// exchange with the camera, so it must come close.
+TEST_F(RemoteTool, ServeStreamsAtTheRateOfLiveviewOnTheShapedLink) {
+    cam_.SetShaping({.on = true, .bytesPerSecond = 100000, .latencyMs = 20});
+    constexpr size_t kImages = 21;
+    const std::string dir = root_.Host("rate");
+    double liveview = 0;
+    {
+        Tool t(root_, {"liveview", "--frames", std::to_string(kImages), "--out", dir});
+        std::vector<std::chrono::steady_clock::time_point> seen;
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                while (seen.size() < JpegFiles(dir)) {
+                    seen.push_back(std::chrono::steady_clock::now());
+                }
+                return seen.size() >= kImages;
+            },
+            120s))
+            << t.Diagnose();
+        ASSERT_EQ(t.Wait(), 0) << t.Diagnose();
+        liveview =
+            (kImages - 1) / std::chrono::duration<double>(seen.back() - seen.front()).count();
+    }
+    double served = 0;
+    {
+        Tool t(root_, {"serve", "--listen", "127.0.0.1:0"});
+        const Served url = WaitForUrl(t);
+        ASSERT_GT(url.port, 0) << t.Diagnose();
+        MjpegViewer viewer(url.port);
+        ASSERT_TRUE(viewer.ReadParts(kImages, 120s)) << t.Diagnose();
+        served =
+            (kImages - 1) /
+            std::chrono::duration<double>(viewer.arrived.back() - viewer.arrived.front()).count();
+        viewer.Leave();
+        t.Interrupt();
+        EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
+    }
+    std::printf(
+        "live view at 100000 B/s, 20 ms: liveview %.2f images/s, serve /live.mjpeg %.2f "
+        "images/s\n",
+        liveview, served);
+    RecordProperty("liveview_images_per_s", std::to_string(liveview));
+    RecordProperty("serve_images_per_s", std::to_string(served));
+    EXPECT_GT(liveview, 0);
+    EXPECT_GE(served, 0.8 * liveview);
+}
+
 // ---- stats ----------------------------------------------------------------------------
 
 TEST_F(RemoteTool, StatsMeasuresTheShapedLink) {
