@@ -269,7 +269,7 @@ public:
 
 TEST_F(RemoteTool, HelpForEveryCommandListsTheExitCodes) {
     for (const char* command :
-         {"devices", "status", "press", "liveview", "capture", "gps", "stats"}) {
+         {"devices", "status", "press", "liveview", "capture", "gps", "stats", "serve"}) {
         Tool t(root_, {command, "--help"});
         ASSERT_EQ(t.Wait(), 0) << command << t.Diagnose();
         EXPECT_NE(t.Out().find(std::string("usage: camora-remote ") + command), std::string::npos)

@@ -386,6 +386,50 @@ int Press(RemoteSession& s, const RemoteOptions& o) {
     return kExitOk;
 }
 
+// ---- the live view's images and its end --------------------------------------
+
+// The image waiting for the main screen; empty when there is none.
+std::vector<uint8_t> TakeWaitingImage(RemoteSession& s) {
+    uint8_t* image = nullptr;
+    uint32_t size = 0;
+    s.Monitor()->TakeImage(&image, &size);
+    if (image == nullptr) {
+        return {};
+    }
+    std::vector<uint8_t> bytes(image, image + size);
+    std::free(image);
+    return bytes;
+}
+
+// Switching live view off ends it twice, the switch at once and then the run
+// itself, which then tells the camera; the off is over once the camera has
+// answered that.
+class LiveViewEnd {
+public:
+    explicit LiveViewEnd(RemoteSession& s) : s_(s) {}
+    // From the message handler: true when `message` was one of the ends.
+    bool Note(uint32_t message) {
+        if (message != WM_MONITOR_STOPPED) {
+            return false;
+        }
+        ++stopped_;
+        answeredAtStop_ = s_.Answers().Count(4);
+        return true;
+    }
+    // Switches the live view off.
+    void SwitchOff(platform::WindowHandle window) {
+        mark_ = stopped_;
+        s_.Monitor()->Request(window);
+    }
+    bool Over() const { return stopped_ >= mark_ + 2 && s_.Answers().Count(4) > answeredAtStop_; }
+
+private:
+    RemoteSession& s_;
+    size_t stopped_ = 0;
+    size_t answeredAtStop_ = 0;
+    size_t mark_ = 0;
+};
+
 // ---- liveview ----------------------------------------------------------------
 
 int LiveView(RemoteSession& s, const RemoteOptions& o) {
@@ -402,25 +446,15 @@ int LiveView(RemoteSession& s, const RemoteOptions& o) {
     }
     int taken = 0;
     int result = -1;  // set when a frame could not be written
-    size_t stopped = 0;
-    size_t answeredAtStop = 0;
+    LiveViewEnd end(s);
     s.SetMessageHandler([&](uint32_t message) {
-        if (message == WM_MONITOR_STOPPED) {
-            // The run's own end comes before its end command to the camera.
-            ++stopped;
-            answeredAtStop = s.Answers().Count(4);
+        if (end.Note(message) || message != WM_MONITOR_FRAME || result >= 0) {
             return;
         }
-        if (message != WM_MONITOR_FRAME || result >= 0) {
+        const std::vector<uint8_t> jpeg = TakeWaitingImage(s);
+        if (jpeg.empty()) {
             return;
         }
-        uint8_t* image = nullptr;
-        uint32_t size = 0;
-        s.Monitor()->TakeImage(&image, &size);
-        if (image == nullptr) {
-            return;
-        }
-        const std::span<const uint8_t> jpeg(image, size);
         ++taken;
         if (o.mjpeg) {
             const std::string part = MjpegPart(jpeg);
@@ -449,7 +483,6 @@ int LiveView(RemoteSession& s, const RemoteOptions& o) {
                 result = kExitNotWritable;
             }
         }
-        std::free(image);
     });
     const platform::WindowHandle window = s.Window();
     s.Monitor()->Request(window);  // on
@@ -465,10 +498,9 @@ int LiveView(RemoteSession& s, const RemoteOptions& o) {
         break;
     }
     // Off, and wait for the run's own end and the camera's answer to it.
-    s.Monitor()->Request(window);
+    end.SwitchOff(window);
     const Wait w =
-        s.PumpUntil([&] { return stopped >= 2 && s.Answers().Count(4) > answeredAtStop; },
-                    ReplyLimit(s), RemoteSession::Interruptible::No);
+        s.PumpUntil([&] { return end.Over(); }, ReplyLimit(s), RemoteSession::Interruptible::No);
     if (w == Wait::LinkLost) {
         return WaitFailed(s, w, "");
     }
@@ -722,23 +754,15 @@ int Stats(RemoteSession& s, const RemoteOptions& o) {
     if (s.State()->IsActionAllowed(ActionMonitor)) {
         Clock::time_point first{};
         Clock::time_point last{};
-        size_t stopped = 0;
-        size_t answeredAtStop = 0;
+        LiveViewEnd end(s);
         s.SetMessageHandler([&](uint32_t message) {
-            if (message == WM_MONITOR_STOPPED) {
-                ++stopped;
-                answeredAtStop = s.Answers().Count(4);
-            }
-            if (message != WM_MONITOR_FRAME) {
+            if (end.Note(message) || message != WM_MONITOR_FRAME) {
                 return;
             }
-            uint8_t* image = nullptr;
-            uint32_t size = 0;
-            s.Monitor()->TakeImage(&image, &size);
-            if (image == nullptr) {
+            const size_t size = TakeWaitingImage(s).size();
+            if (size == 0) {
                 return;
             }
-            std::free(image);
             last = Clock::now();
             atLast = s.Stats().Totals(4);
             if (frames++ == 0) {
@@ -752,10 +776,10 @@ int Stats(RemoteSession& s, const RemoteOptions& o) {
         const platform::WindowHandle window = s.Window();
         s.Monitor()->Request(window);
         Wait w = s.PumpUntil([&] { return frames >= o.frames; });
-        s.Monitor()->Request(window);
+        end.SwitchOff(window);
         if (w == Wait::Done || w == Wait::Interrupted) {
-            w = s.PumpUntil([&] { return stopped >= 2 && s.Answers().Count(4) > answeredAtStop; },
-                            ReplyLimit(s), RemoteSession::Interruptible::No);
+            w = s.PumpUntil([&] { return end.Over(); }, ReplyLimit(s),
+                            RemoteSession::Interruptible::No);
         }
         if (w == Wait::LinkLost) {
             return WaitFailed(s, w, "");
@@ -850,29 +874,17 @@ int Serve(RemoteSession& s, const RemoteOptions& o) {
     // after the last, and on again only once the camera has answered the end.
     enum class Live { Off, On, Stopping };
     Live live = Live::Off;
-    size_t stopped = 0;
-    size_t answeredAtStop = 0;
-    size_t stoppedAtOff = 0;
+    LiveViewEnd end(s);
     Clock::time_point offAt{};
     s.SetMessageHandler([&](uint32_t message) {
-        if (message == WM_MONITOR_STOPPED) {
-            ++stopped;
-            answeredAtStop = s.Answers().Count(4);
+        if (end.Note(message) || message != WM_MONITOR_FRAME) {
             return;
         }
-        if (message != WM_MONITOR_FRAME) {
-            return;
+        // Taken even when nobody watches any more, as the main screen takes it.
+        const std::vector<uint8_t> jpeg = TakeWaitingImage(s);
+        if (!jpeg.empty() && live == Live::On) {
+            server->Publish(std::make_shared<const std::string>(MjpegPart(jpeg)));
         }
-        uint8_t* image = nullptr;
-        uint32_t size = 0;
-        s.Monitor()->TakeImage(&image, &size);
-        if (image == nullptr) {
-            return;
-        }
-        if (live == Live::On) {
-            server->Publish(std::make_shared<const std::string>(MjpegPart(std::span(image, size))));
-        }
-        std::free(image);
     });
 
     struct PendingPress {
@@ -942,16 +954,11 @@ int Serve(RemoteSession& s, const RemoteOptions& o) {
     auto wantLive = [&] {
         return server->ViewerCount() > 0 && s.State()->IsActionAllowed(ActionMonitor);
     };
-    auto stopDone = [&] {
-        return (stopped >= stoppedAtOff + 2 && s.Answers().Count(4) > answeredAtStop) ||
-               Clock::now() - offAt > ReplyLimit(s) * 2;
-    };
+    auto stopDone = [&] { return end.Over() || Clock::now() - offAt > ReplyLimit(s) * 2; };
     auto stopLive = [&] {
-        // The switch itself reports the first of the two ends, at once.
-        stoppedAtOff = stopped;
         offAt = Clock::now();
         live = Live::Stopping;
-        s.Monitor()->Request(window);  // off
+        end.SwitchOff(window);
     };
     for (;;) {
         const Wait w = s.PumpUntil([&] {
