@@ -1596,7 +1596,7 @@ TEST_F(RemoteTool, ThePageShowsTheLiveViewInHeadlessChromium) {
     const int code =
         RunToEnd({"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
                   "--user-data-dir=" + root_.Host("chromium"), "--window-size=360,560",
-                  "--timeout=6000", "--screenshot=" + shot, url},
+                  "--timeout=15000", "--screenshot=" + shot, url},
                  root_.Host("chromium.log"), 120s);
     ASSERT_EQ(code, 0) << ReadText(root_.Host("chromium.log"));
     ASSERT_TRUE(root_.Exists("serve.png")) << ReadText(root_.Host("chromium.log"));

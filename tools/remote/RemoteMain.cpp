@@ -893,7 +893,7 @@ int Serve(RemoteSession& s, const RemoteOptions& o) {
     };
     std::deque<PendingPress> presses;
     server->SetHandler([&](const HttpRequest& r) -> HttpResponse {
-        const bool get = r.method == "GET" || r.method == "HEAD";
+        const bool get = r.method == "GET";
         if (r.path == "/" || r.path == "/status.json" || r.path == "/live.mjpeg") {
             if (!get) {
                 return {405, "text/plain; charset=utf-8", "GET only\n"};
