@@ -906,7 +906,8 @@ int Serve(RemoteSession& s, const RemoteOptions& o) {
                 std::string viewers = "[";
                 for (const HttpServer::Viewer& v : server->Viewers()) {
                     viewers += (viewers.size() > 1 ? "," : "") +
-                               ("{\"queued_bytes\":" + std::to_string(v.queuedBytes) +
+                               ("{\"id\":" + std::to_string(v.id) +
+                                ",\"queued_bytes\":" + std::to_string(v.queuedBytes) +
                                 ",\"parts\":" + std::to_string(v.parts) +
                                 ",\"dropped\":" + std::to_string(v.dropped) + "}");
                 }
