@@ -1,9 +1,13 @@
 // camora-remote as a child process against the simulated camcorder of this
 // process, which serves it over a pseudo-terminal linked into the device root.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -32,7 +37,11 @@ namespace {
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
+using testsupport::ChildProcess;
+using testsupport::ExitStatus;
 using testsupport::PumpUntil;
+using testsupport::SpawnOptions;
+using testsupport::Stream;
 
 const std::string kBt = "registry/HKLM/Software/Microsoft/Bluetooth/";
 const std::string kSpp = "00001101-0000-1000-8000-00805f9b34fb";
@@ -127,6 +136,7 @@ public:
         return exit_;
     }
     void Interrupt() const { child_.Signal(SIGINT); }
+    pid_t Pid() const { return child_.Pid(); }
     void Kill() const { child_.Signal(SIGKILL); }
 
     std::string Out() const { return ReadText(out_); }
@@ -226,7 +236,7 @@ public:
 
 TEST_F(RemoteTool, HelpForEveryCommandListsTheExitCodes) {
     for (const char* command :
-         {"devices", "status", "press", "liveview", "capture", "gps", "stats"}) {
+         {"devices", "status", "press", "liveview", "capture", "gps", "stats", "serve"}) {
         Tool t(root_, {command, "--help"});
         ASSERT_EQ(t.Wait(), 0) << command << t.Diagnose();
         EXPECT_NE(t.Out().find(std::string("usage: camora-remote ") + command), std::string::npos)
@@ -319,6 +329,16 @@ TEST_F(RemoteTool, ConnectionErrorsHaveTheirOwnCodes) {
          {"status"},
          3,
          "NO PAIRING DEVICE FOUND"},
+        {"only a headset is paired",
+         [](RemoteTool& t) {
+             std::filesystem::remove_all(t.root_.Host(kBt + "Device"));
+             t.root_.WriteFile(kBt + "Device/112233445566/name", "HEADSET\n");
+             std::filesystem::create_directories(t.root_.Host(
+                 kBt + "Device/112233445566/Services/0000111e-0000-1000-8000-00805f9b34fb"));
+         },
+         {"status"},
+         3,
+         "NO PAIRING DEVICE FOUND"},
         {"the port does not open",
          [](RemoteTool& t) { std::filesystem::remove(t.root_.Host("dev/COM8")); },
          {"status"},
@@ -335,6 +355,114 @@ TEST_F(RemoteTool, ConnectionErrorsHaveTheirOwnCodes) {
         Pair("0a1b2c3d4e5f", "CAMORA HD", "COM8");
         std::filesystem::remove_all(root_.Host(kBt + "Device/112233445566"));
         ASSERT_TRUE(cam_.LinkAsDevice("COM8"));
+    }
+}
+
+// A whole session as a script runs it, one call after the other: record,
+// live view, the GPS feed, record again; through either device source.
+TEST_F(RemoteTool, ASessionOfCallsRunsThroughEitherDeviceSource) {
+    const struct {
+        const char* source;
+        std::function<void(RemoteTool&)> setUp;
+    } cases[] = {
+        {"the registry", [](RemoteTool&) {}},
+        {"the link library",
+         [](RemoteTool& t) {
+             std::filesystem::remove_all(t.root_.Host("registry"));
+             t.root_.WriteFile("Windows/BtSdkCE50.dll", "");
+             t.root_.WriteFile("bluetooth/stack.ini",
+                               "[stack]\ndiscovery-delay-ms = 20\n"
+                               "[device]\naddress = 00:11:22:33:00:01\nname = HEADSET\n"
+                               "serial-port = no\n"
+                               "[device]\naddress = 00:11:22:33:00:02\nname = CAMORA HD\n"
+                               "com-port = 13\nconnect-delay-ms = 20\n");
+             ASSERT_TRUE(t.cam_.LinkAsDevice("BTC3"));
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source);
+        c.setUp(*this);
+        cam_.ClearRecords();
+        const std::string dir = root_.Host(std::string("frames-") + c.source);
+        // The link library lists the paired headset too: the camcorder by name.
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"press", "record"},
+              std::vector<std::string>{"liveview", "--frames", "3", "--out", dir},
+              std::vector<std::string>{"gps", "on", "--for", "3"},
+              std::vector<std::string>{"press", "record"}}) {
+            std::vector<std::string> named = args;
+            named.insert(named.end(), {"--device", "CAMORA HD"});
+            Tool t(root_, named);
+            ASSERT_EQ(t.Wait(), 0) << ::testing::PrintToString(named) << t.Diagnose();
+            EXPECT_EQ(t.Err().find("Sanitizer"), std::string::npos) << t.Err();
+        }
+        ASSERT_EQ(JpegFiles(dir), 3u);
+        EXPECT_EQ(sim::CheckJpeg(ReadBytes(dir + "/frame-000003.jpg")).width,
+                  sim::CameraModel::kLiveViewWidth);
+        // Each call opens with the handshake; record exactly twice, first in
+        // standby, then while shooting.
+        const auto received = cam_.ReceivedFrames();
+        ASSERT_FALSE(received.empty());
+        EXPECT_EQ(received[0].bytes, (Bytes{0x00, 0x01, 0x00, 0x06, 0x11, 0x01}));
+        EXPECT_EQ(
+            ReceivedWith(sim::CTP_CAMCMD),
+            (std::vector<Bytes>{{0x00, 0x03, 0x00, 0x0A, 0x10, 0x01, 0x00, 0x00, 0x00, 0x00},
+                                {0x00, 0x03, 0x00, 0x0A, 0x10, 0x01, 0x00, 0x00, 0x00, 0x01}}));
+        EXPECT_EQ(cam_.Status().operationState, 0);
+        const auto imageCommands = ReceivedWith(sim::CTP_IMAGE_CMD);
+        ASSERT_FALSE(imageCommands.empty());
+        EXPECT_EQ(imageCommands.back()[7], 1) << "the last image command ends live view";
+        const auto gpsSwitches = ReceivedWith(sim::CTP_GPS_CMD);
+        ASSERT_EQ(gpsSwitches.size(), 2u);
+        EXPECT_EQ(gpsSwitches[0][7], 0);
+        EXPECT_EQ(gpsSwitches[1][7], 1);
+        EXPECT_FALSE(cam_.GpsFeedOn());
+        const auto sentences = cam_.GpsSentences();
+        ASSERT_FALSE(sentences.empty());
+        for (const std::string& s : sentences) {
+            // One of the two points of the track, in the GGA layout.
+            EXPECT_TRUE(s.starts_with("$GPGGA,093000.000,3540.874160,N,13946.027500,E,1,") ||
+                        s.starts_with("$GPGGA,093001.000,3540.878600,N,13946.032600,E,1,"))
+                << s;
+        }
+        EXPECT_TRUE(cam_.ErrorReports().empty());
+        EXPECT_TRUE(cam_.UnknownRequests().empty());
+    }
+}
+
+// A step that does not happen ends the call with its code and says why.
+TEST_F(RemoteTool, AStepThatDoesNotHappenEndsTheCallWithItsCode) {
+    const struct {
+        const char* what;
+        std::function<void(RemoteTool&)> setUp;
+        std::vector<std::string> args;
+        int code;
+        const char* message;
+    } cases[] = {
+        {"the link drops during live view",
+         [](RemoteTool& t) {
+             t.cam_.AddFault(
+                 {.kind = sim::FaultKind::DropLink, .opcode = sim::CTP_GET_DATA_INFO, .times = 1});
+         },
+         {"liveview", "--frames", "3", "--out", "frames"},
+         8,
+         "link lost: \"CAMORA HD\" went away"},
+        {"the handset has no GPS",
+         [](RemoteTool& t) { t.root_.WriteFile("gps.conf", "backend=none\n"); },
+         {"gps", "on", "--for", "1"},
+         1,
+         "no GPS position source on this machine"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.setUp(*this);
+        Tool t(root_, c.args);
+        EXPECT_EQ(t.Wait(), c.code) << t.Diagnose();
+        EXPECT_NE(t.Err().find(c.message), std::string::npos) << t.Err();
+        cam_.ClearFaults();
+        if (!cam_.LinkUp()) {
+            ASSERT_TRUE(cam_.RestoreLink());
+        }
     }
 }
 
@@ -555,6 +683,82 @@ TEST_F(RemoteTool, PressSendsTheKeyOnceAndHoldKeepsItDownForTheTime) {
         << held.Out();
     EXPECT_NE(held.Out().find(", " + std::to_string(keys.size()) + " answered"), std::string::npos)
         << held.Out();
+}
+
+// The intervalometer's lines, "press K at TIME (+SECONDS s): ...", by K.
+struct PressLine {
+    int k = 0;
+    double offset = 0;
+    std::string text;
+};
+std::vector<PressLine> PressLines(const std::string& out) {
+    std::vector<PressLine> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with("press ")) {
+            lines.push_back(
+                {static_cast<int>(NumberAfter(line, "press ")), NumberAfter(line, "(+"), line});
+        }
+    }
+    return lines;
+}
+
+// Press k goes at start + k x interval: a slow answer (the shaped link) and a
+// missed one (reported) do not move the presses after them.
+TEST_F(RemoteTool, PressEveryKeepsItsScheduleThroughSlowAndMissedAnswers) {
+    root_.WriteFile("Program Files/CamoraController/CamoraControllerConfig.ini",
+                    "GpsInterval=1\r\nTimeOut=1\r\n");
+    cam_.SetShaping({.on = true, .bytesPerSecond = 100000, .latencyMs = 150});
+    Tool t(root_, {"press", "zoom-t", "--every", "1.5", "--count", "4"});
+    ASSERT_TRUE(PumpUntil([&] { return t.Out().find("press 1 at ") != std::string::npos; }))
+        << t.Diagnose();
+    // The controller sends a held key again after TimeOut: both sends of the
+    // second press go unanswered.
+    cam_.AddFault({.kind = sim::FaultKind::Silence, .opcode = sim::CTP_CAMCMD, .times = 2});
+    EXPECT_EQ(t.Wait(), 1) << "one press went unanswered" << t.Diagnose();
+    const std::vector<PressLine> lines = PressLines(t.Out());
+    ASSERT_EQ(lines.size(), 4u) << t.Out();
+    for (size_t i = 0; i < lines.size(); ++i) {
+        SCOPED_TRACE(lines[i].text);
+        EXPECT_EQ(lines[i].k, static_cast<int>(i + 1));
+        EXPECT_NEAR(lines[i].offset, 1.5 * static_cast<double>(i), 0.3);
+        const bool missed = i == 1;
+        EXPECT_EQ(lines[i].text.find("no answer within") != std::string::npos, missed);
+        EXPECT_EQ(lines[i].text.find("zoom-t answered in") != std::string::npos, !missed);
+        // A time of day in UTC.
+        EXPECT_NE(lines[i].text.find("Z (+"), std::string::npos);
+    }
+    EXPECT_NE(t.Out().find("zoom-t: 4 presses, 3 answered"), std::string::npos) << t.Out();
+    const std::vector<uint16_t> keys = cam_.Keys();
+    EXPECT_GE(keys.size(), 5u);
+    EXPECT_EQ(std::count(keys.begin(), keys.end(), 2), static_cast<long>(keys.size()));
+}
+
+TEST_F(RemoteTool, PressEveryGoesOnAcrossADroppedLink) {
+    Tool t(root_, {"press", "zoom-w", "--every", "1", "--count", "7", "--reconnect"});
+    ASSERT_TRUE(PumpUntil([&] { return t.Out().find("press 2 at ") != std::string::npos; }))
+        << t.Diagnose();
+    cam_.DropLink();
+    ASSERT_TRUE(PumpUntil([&] { return t.Err().find("reconnecting") != std::string::npos; }))
+        << t.Diagnose();
+    ASSERT_TRUE(cam_.RestoreLink());
+    const int code = t.Wait();
+    EXPECT_TRUE(code == 0 || code == 1) << t.Diagnose();
+    EXPECT_NE(t.Err().find("link back"), std::string::npos) << t.Err();
+    const std::vector<PressLine> lines = PressLines(t.Out());
+    ASSERT_EQ(lines.size(), 7u) << t.Out();
+    size_t answered = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        SCOPED_TRACE(lines[i].text);
+        EXPECT_EQ(lines[i].k, static_cast<int>(i + 1));
+        if (lines[i].text.find("answered in") != std::string::npos) {
+            ++answered;
+            EXPECT_NEAR(lines[i].offset, static_cast<double>(i), 0.3) << "on its schedule";
+        }
+    }
+    EXPECT_NE(lines.back().text.find("answered in"), std::string::npos) << t.Out();
+    EXPECT_GE(answered, 4u) << t.Out();
+    EXPECT_GE(cam_.Keys().size(), answered) << t.Out();
 }
 
 TEST_F(RemoteTool, PressIsRefusedInQuickStartStandby) {
@@ -816,6 +1020,82 @@ TEST_F(RemoteTool, GpsFeedsSentencesForTheTimeAndSwitchesOff) {
     EXPECT_NE(t.Out().find("gps: off after"), std::string::npos) << t.Out();
 }
 
+size_t Occurrences(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// Killed while it feeds, the track keeps every point but the one being
+// written, as a GPX document a reader takes; status then shows the last fix.
+TEST_F(RemoteTool, GpsTrackSurvivesAKillAndStatusShowsTheLastFix) {
+    Tool before(root_, {"status", "--json"});
+    ASSERT_EQ(before.Wait(), 0) << before.Diagnose();
+    EXPECT_TRUE(nlohmann::json::parse(before.Out()).at("last_fix").is_null()) << before.Out();
+
+    const std::string gpx = root_.Host("walk.gpx");
+    {
+        Tool t(root_, {"gps", "on", "--gpx", gpx});
+        ASSERT_TRUE(PumpUntil([&] { return Occurrences(ReadText(gpx), "<trkpt ") >= 3; }))
+            << t.Diagnose();
+        t.Kill();
+        EXPECT_EQ(t.Wait(), -1);
+    }
+    const std::string text = ReadText(gpx);
+    EXPECT_EQ(std::system(("xmllint --noout " + gpx).c_str()), 0) << text;
+    const size_t points = Occurrences(text, "<trkpt ");
+    const size_t fed = cam_.GpsSentences().size();
+    EXPECT_LE(points, fed);
+    EXPECT_GE(points + 1, fed) << "all but the last position fed";
+    std::istringstream lines(text);
+    size_t checked = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.starts_with("<trkpt ")) {
+            continue;
+        }
+        ++checked;
+        // The two points of the track, each with its time of day.
+        const bool first =
+            line.starts_with("<trkpt lat=\"35.6812360\" lon=\"139.7671250\"><time>") &&
+            line.find("T09:30:00.000Z</time>") != std::string::npos;
+        const bool second =
+            line.starts_with("<trkpt lat=\"35.6813100\" lon=\"139.7672100\"><time>") &&
+            line.find("T09:30:01.000Z</time>") != std::string::npos;
+        EXPECT_TRUE(first || second) << line;
+        EXPECT_NE(line.find("<camora:quality>1</camora:quality>"), std::string::npos) << line;
+    }
+    EXPECT_EQ(checked, points);
+
+    Tool after(root_, {"status", "--json"});
+    ASSERT_EQ(after.Wait(), 0) << after.Diagnose();
+    const auto fix = nlohmann::json::parse(after.Out()).at("last_fix");
+    ASSERT_TRUE(fix.is_object()) << after.Out();
+    EXPECT_EQ(fix.at("source"), "a track (track.txt)");
+    EXPECT_GE(fix.at("age_s").get<double>(), 0.0);
+    EXPECT_LT(fix.at("age_s").get<double>(), 60.0);
+    EXPECT_EQ(fix.at("quality"), 1);
+    EXPECT_NEAR(fix.at("latitude").get<double>(), 35.6812, 0.001);
+    Tool textStatus(root_, {"status"});
+    ASSERT_EQ(textStatus.Wait(), 0) << textStatus.Diagnose();
+    EXPECT_NE(textStatus.Out().find("\nfix:     35.681"), std::string::npos) << textStatus.Out();
+    EXPECT_NE(textStatus.Out().find(" s ago, from a track (track.txt)\nsource:  a track "
+                                    "(track.txt)\n"),
+              std::string::npos)
+        << textStatus.Out();
+
+    // A track is never written over, and nothing goes to the camera for it.
+    cam_.ClearRecords();
+    Tool again(root_, {"gps", "on", "--for", "1", "--gpx", gpx});
+    EXPECT_EQ(again.Wait(), 9) << again.Diagnose();
+    EXPECT_NE(again.Err().find("cannot write the track " + gpx + ": File exists"),
+              std::string::npos)
+        << again.Err();
+    EXPECT_TRUE(ReceivedWith(sim::CTP_GPS_CMD).empty());
+    EXPECT_EQ(ReadText(gpx), text);
+}
+
 TEST_F(RemoteTool, GpsOffAndARefusedFeed) {
     Tool off(root_, {"gps", "off"});
     ASSERT_EQ(off.Wait(), 0) << off.Diagnose();
@@ -850,6 +1130,491 @@ TEST_F(RemoteTool, GpsFeedGoesOnAfterTheLinkComesBack) {
     ASSERT_FALSE(switches.empty());
     EXPECT_EQ(switches.back()[7], 1);
     EXPECT_FALSE(cam_.GpsFeedOn());
+}
+
+// ---- serve ----------------------------------------------------------------------------
+
+// A browser's side of it, over plain sockets to 127.0.0.1.
+int ConnectTo(int port, int receiveBuffer = 0) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0) {
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Reads what comes within `limit`; false when the peer closed.
+bool ReadSome(int fd, std::string* into, std::chrono::milliseconds limit) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(limit.count())) <= 0) {
+        return true;
+    }
+    char buffer[65536];
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) {
+        return false;
+    }
+    into->append(buffer, static_cast<size_t>(n));
+    return true;
+}
+
+struct HttpReply {
+    int status = 0;
+    std::string head;
+    std::string body;
+};
+
+// One request, read to the server's close.
+HttpReply Http(int port, const std::string& method, const std::string& target,
+               const std::string& extraHeaders = "") {
+    HttpReply reply;
+    const int fd = ConnectTo(port);
+    if (fd < 0) {
+        return reply;
+    }
+    const std::string request =
+        method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n" +
+        extraHeaders + (method == "POST" ? "Content-Length: 0\r\n" : "") + "\r\n";
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string all;
+    const auto end = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < end && ReadSome(fd, &all, 100ms)) {
+    }
+    ::close(fd);
+    const size_t split = all.find("\r\n\r\n");
+    reply.head = all.substr(0, split);
+    reply.body = split == std::string::npos ? "" : all.substr(split + 4);
+    if (all.starts_with("HTTP/1.1 ")) {
+        reply.status = std::atoi(all.c_str() + 9);
+    }
+    return reply;
+}
+
+// A viewer of /live.mjpeg: the parts as they come, split as a player splits them.
+class MjpegViewer {
+public:
+    MjpegViewer(int port, const std::string& query = "", int receiveBuffer = 0)
+        : fd_(ConnectTo(port, receiveBuffer)) {
+        const std::string request = "GET /live.mjpeg" + query +
+                                    " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                                    "\r\n\r\n";
+        ::send(fd_, request.data(), request.size(), MSG_NOSIGNAL);
+    }
+    ~MjpegViewer() { Leave(); }
+    void Leave() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    // Reads until `n` whole parts have come in all, or `limit` passed.
+    bool ReadParts(size_t n, std::chrono::milliseconds limit = 30s) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (parts.size() < n && std::chrono::steady_clock::now() < end) {
+            if (!ReadSome(fd_, &buffer_, 50ms)) {
+                break;
+            }
+            Split();
+        }
+        return parts.size() >= n;
+    }
+    std::string head;
+    std::vector<Bytes> parts;
+    std::vector<std::chrono::steady_clock::time_point> arrived;
+    bool malformed = false;
+
+private:
+    void Split() {
+        if (head.empty()) {
+            const size_t end = buffer_.find("\r\n\r\n");
+            if (end == std::string::npos) {
+                return;
+            }
+            head = buffer_.substr(0, end);
+            buffer_.erase(0, end + 4);
+        }
+        for (;;) {
+            const std::string boundary = "--camoraframe\r\n";
+            if (buffer_.size() < boundary.size()) {
+                return;
+            }
+            if (buffer_.compare(0, boundary.size(), boundary) != 0) {
+                malformed = true;
+                return;
+            }
+            const size_t headersEnd = buffer_.find("\r\n\r\n");
+            if (headersEnd == std::string::npos) {
+                return;
+            }
+            const double declared = NumberAfter(buffer_.substr(0, headersEnd), "Content-Length: ");
+            if (std::isnan(declared)) {
+                malformed = true;
+                return;
+            }
+            const auto length = static_cast<size_t>(declared);
+            if (buffer_.size() < headersEnd + 4 + length + 2) {
+                return;
+            }
+            parts.emplace_back(
+                buffer_.begin() + static_cast<std::ptrdiff_t>(headersEnd + 4),
+                buffer_.begin() + static_cast<std::ptrdiff_t>(headersEnd + 4 + length));
+            arrived.push_back(std::chrono::steady_clock::now());
+            buffer_.erase(0, headersEnd + 4 + length + 2);
+        }
+    }
+    int fd_;
+    std::string buffer_;
+};
+
+// The serve command with the address it printed.
+struct Served {
+    int port = 0;
+    std::string token;
+};
+Served WaitForUrl(Tool& t) {
+    Served s;
+    if (!PumpUntil([&] { return t.Out().find("serving http://") != std::string::npos; }, 30s)) {
+        return s;
+    }
+    const std::string out = t.Out();
+    const size_t colon = out.find(':', out.find("serving http://") + 15);
+    s.port = std::atoi(out.c_str() + colon + 1);
+    const size_t token = out.find("?token=");
+    if (token != std::string::npos) {
+        s.token = out.substr(token + 7, out.find('\n', token) - token - 7);
+    }
+    return s;
+}
+
+TEST_F(RemoteTool, ServeAnswersItsRoutesOnlyAndKeysReachTheCamera) {
+    Tool t(root_, {"serve", "--listen", "127.0.0.1:0"});
+    const Served served = WaitForUrl(t);
+    ASSERT_GT(served.port, 0) << t.Diagnose();
+    EXPECT_TRUE(served.token.empty()) << "no token on loopback";
+
+    const HttpReply page = Http(served.port, "GET", "/");
+    EXPECT_EQ(page.status, 200) << page.head;
+    EXPECT_NE(page.head.find("Content-Type: text/html"), std::string::npos) << page.head;
+    EXPECT_NE(page.body.find("/live.mjpeg"), std::string::npos);
+    EXPECT_NE(page.body.find("\"zoom-t\""), std::string::npos);
+
+    const HttpReply status = Http(served.port, "GET", "/status.json");
+    ASSERT_EQ(status.status, 200) << status.head;
+    const auto j = nlohmann::json::parse(status.body);
+    EXPECT_EQ(j.at("mode"), "video recording");
+    EXPECT_EQ(j.at("live_view"), false);
+    EXPECT_TRUE(j.at("viewers").empty());
+    EXPECT_TRUE(ReceivedWith(sim::CTP_IMAGE_CMD).empty()) << "no live view without a viewer";
+
+    const HttpReply pressed = Http(served.port, "POST", "/press/zoom-t");
+    ASSERT_EQ(pressed.status, 200) << pressed.head << pressed.body;
+    const auto answer = nlohmann::json::parse(pressed.body);
+    EXPECT_EQ(answer.at("key"), "zoom-t");
+    EXPECT_EQ(answer.at("answered"), true);
+    EXPECT_EQ(answer.at("status"), 0);
+    EXPECT_EQ(cam_.Keys(), (std::vector<uint16_t>{2}));
+
+    const std::string here = "Origin: http://127.0.0.1:" + std::to_string(served.port) + "\r\n";
+    EXPECT_EQ(Http(served.port, "POST", "/press/pause", here).status, 200);
+    EXPECT_EQ(cam_.Keys(), (std::vector<uint16_t>{2, 1}));
+
+    const struct {
+        const char* method;
+        const char* target;
+        std::string headers;
+        int status;
+    } refused[] = {
+        {"POST", "/press/banana", "", 404},
+        {"GET", "/press/record", "", 405},
+        {"POST", "/status.json", "", 405},
+        {"GET", "/etc/passwd", "", 404},
+        {"GET", "/../../etc/passwd", "", 404},
+        {"GET", "/index.html", "", 404},
+        // Another site's page, posting to us or reaching us by a name of its own.
+        {"POST", "/press/record", "Origin: http://evil.example\r\n", 403},
+        {"GET", "/status.json", "Host: evil.example:80\r\n", 403},
+    };
+    for (const auto& r : refused) {
+        SCOPED_TRACE(std::string(r.method) + " " + r.target + " " + r.headers);
+        HttpReply reply;
+        if (r.headers.starts_with("Host:")) {
+            // Our own Host header instead of the client's.
+            const int fd = ConnectTo(served.port);
+            const std::string request =
+                std::string(r.method) + " " + r.target + " HTTP/1.1\r\n" + r.headers + "\r\n";
+            ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+            std::string all;
+            while (ReadSome(fd, &all, 2000ms) && all.find("\r\n\r\n") == std::string::npos) {
+            }
+            ::close(fd);
+            reply.status = all.starts_with("HTTP/1.1 ") ? std::atoi(all.c_str() + 9) : 0;
+        } else {
+            reply = Http(served.port, r.method, r.target, r.headers);
+        }
+        EXPECT_EQ(reply.status, r.status) << reply.head;
+    }
+    EXPECT_EQ(cam_.Keys(), (std::vector<uint16_t>{2, 1})) << "nothing refused reached the camera";
+    t.Interrupt();
+    EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
+}
+
+TEST_F(RemoteTool, ServeRunsTheLiveViewWhileWatchedAndDecodesFrameByFrame) {
+    Tool t(root_, {"serve", "--listen", "127.0.0.1:0"});
+    const Served served = WaitForUrl(t);
+    ASSERT_GT(served.port, 0) << t.Diagnose();
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round == 0 ? "the first viewer" : "a viewer after the last left");
+        {
+            MjpegViewer viewer(served.port);
+            ASSERT_TRUE(viewer.ReadParts(5)) << t.Diagnose();
+            EXPECT_NE(
+                viewer.head.find("Content-Type: multipart/x-mixed-replace; boundary=camoraframe"),
+                std::string::npos)
+                << viewer.head;
+            EXPECT_FALSE(viewer.malformed);
+            for (const Bytes& f : viewer.parts) {
+                EXPECT_EQ(sim::CheckJpeg(f).width, sim::CameraModel::kLiveViewWidth);
+            }
+            EXPECT_NE(viewer.parts.front(), viewer.parts.back()) << "the pictures move on";
+        }
+        // After the last viewer the camera is told that live view ended.
+        ASSERT_TRUE(PumpUntil([&] {
+            const auto commands = ReceivedWith(sim::CTP_IMAGE_CMD);
+            return !commands.empty() && commands.back()[7] == 1 &&
+                   nlohmann::json::parse(Http(served.port, "GET", "/status.json").body)
+                           .at("live_view") == false;
+        })) << t.Diagnose();
+    }
+    // Two runs, each ended once.
+    size_t ends = 0;
+    for (const Bytes& c : ReceivedWith(sim::CTP_IMAGE_CMD)) {
+        ends += c[7] == 1 ? 1 : 0;
+    }
+    EXPECT_EQ(ends, 2u);
+    t.Interrupt();
+    EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
+    EXPECT_NE(t.Err().find("left after "), std::string::npos) << t.Err();
+}
+
+TEST_F(RemoteTool, ServeBeyondLoopbackRefusesRequestsWithoutItsToken) {
+    Tool t(root_, {"serve", "--listen", "0.0.0.0:0"});
+    const Served served = WaitForUrl(t);
+    ASSERT_GT(served.port, 0) << t.Diagnose();
+    ASSERT_EQ(served.token.size(), 32u) << t.Out();
+    EXPECT_EQ(served.token.find_first_not_of("0123456789abcdef"), std::string::npos);
+    std::string wrong = served.token;
+    wrong[31] = wrong[31] == '0' ? '1' : '0';
+    const struct {
+        const char* method;
+        std::string target;
+        int status;
+    } cases[] = {
+        {"GET", "/", 403},
+        {"GET", "/status.json", 403},
+        {"GET", "/live.mjpeg", 403},
+        {"POST", "/press/record", 403},
+        {"GET", "/status.json?token=", 403},
+        {"GET", "/status.json?token=" + wrong, 403},
+        {"GET", "/status.json?token=" + served.token.substr(0, 31), 403},
+        {"POST", "/press/record?token=" + wrong, 403},
+        {"GET", "/?token=" + served.token, 200},
+        {"GET", "/status.json?token=" + served.token, 200},
+        {"POST", "/press/record?token=" + served.token, 200},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.method) + " " + c.target);
+        const HttpReply r = Http(served.port, c.method, c.target);
+        EXPECT_EQ(r.status, c.status) << r.head;
+    }
+    EXPECT_EQ(cam_.Keys(), (std::vector<uint16_t>{0})) << "only the press with the token";
+    EXPECT_TRUE(ReceivedWith(sim::CTP_IMAGE_CMD).empty()) << "no stream without the token";
+    t.Interrupt();
+    EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
+}
+
+long ResidentKb(pid_t pid) {
+    return static_cast<long>(
+        NumberAfter(ReadText("/proc/" + std::to_string(pid) + "/status"), "VmRSS:"));
+}
+
+// A viewer that takes nothing keeps at most two images waiting and loses the
+// rest; the viewer beside it gets every image as it comes.
+TEST_F(RemoteTool, AViewerThatStopsReadingStallsNobodyAndHoldsTwoImagesAtMost) {
+    Tool t(root_, {"serve", "--listen", "127.0.0.1:0"});
+    const Served served = WaitForUrl(t);
+    ASSERT_GT(served.port, 0) << t.Diagnose();
+    MjpegViewer stalled(served.port, "", 4096);
+    MjpegViewer reader(served.port);
+    ASSERT_TRUE(reader.ReadParts(3)) << t.Diagnose();
+    const long rssBefore = ResidentKb(t.Pid());
+    // The stalled viewer connected first: it is the one of the lower id.
+    auto viewers = [&] {
+        auto v = nlohmann::json::parse(Http(served.port, "GET", "/status.json").body).at("viewers");
+        if (v.size() == 2 && v[0].at("id") > v[1].at("id")) {
+            std::swap(v[0], v[1]);
+        }
+        return v;
+    };
+    // Until the stalled one takes nothing more (the buffers between us are full).
+    nlohmann::json v;
+    uint64_t slowParts = ~uint64_t{0};
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            reader.ReadParts(reader.parts.size() + 5, 2s);
+            v = viewers();
+            if (v.size() != 2) {
+                return false;
+            }
+            const uint64_t now = v[0].at("parts");
+            const bool still = now == slowParts && v[0].at("dropped") > 0;
+            slowParts = now;
+            return still;
+        },
+        90s))
+        << t.Diagnose() << v.dump();
+    const uint64_t slowDropped = v[0].at("dropped");
+    const uint64_t fastParts = v[1].at("parts");
+    // Twenty images more: the reader gets them all, the stalled one loses them.
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            reader.ReadParts(reader.parts.size() + 1, 200ms);
+            v = viewers();
+            return v.size() == 2 && v[1].at("parts") >= fastParts + 20;
+        },
+        60s))
+        << t.Diagnose() << v.dump();
+    EXPECT_FALSE(reader.malformed);
+    v = viewers();
+    ASSERT_EQ(v.size(), 2u);
+    size_t largest = 0;
+    for (const Bytes& f : reader.parts) {
+        largest = std::max(largest, f.size());
+    }
+    EXPECT_LE(v[0].at("queued_bytes").get<size_t>(), 2 * (largest + 200)) << v.dump();
+    EXPECT_LE(v[0].at("parts").get<uint64_t>(), slowParts + 1) << v.dump();
+    EXPECT_GE(v[0].at("dropped").get<uint64_t>(), slowDropped + 18) << v.dump();
+    // Loose: the sanitizers' own memory grows too; the queued bytes above are the bound.
+    EXPECT_LT(ResidentKb(t.Pid()) - rssBefore, 16384) << "resident memory grew";
+    stalled.Leave();
+    reader.Leave();
+    t.Interrupt();
+    EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
+}
+
+// Runs `argv` to its end (killed after `limit`); its exit code, -1 when killed.
+int RunToEnd(const std::vector<std::string>& argv, const std::string& log,
+             std::chrono::seconds limit) {
+    ChildProcess child = ChildProcess::Spawn(argv, SpawnOptions()
+                                                       .In(Stream::Null())
+                                                       .Out(Stream::Truncate(log))
+                                                       .Err(Stream::AsOutput())
+                                                       .SearchPath());
+    if (!child.Started()) {
+        return -2;
+    }
+    const std::optional<ExitStatus> status = child.Wait(limit);
+    if (!status) {
+        child.Kill();
+        return -1;
+    }
+    return status->Exited() ? status->code : -1;
+}
+
+// The spread of the grey levels in a region of a picture (0: one flat colour).
+double Spread(const std::string& png, const std::string& region) {
+    const std::string out = png + ".spread";
+    const std::string command = "convert '" + png + "' -crop " + region +
+                                " +repage -colorspace Gray -format '%[fx:standard_deviation]' "
+                                "info: > '" +
+                                out + "'";
+    if (std::system(command.c_str()) != 0) {
+        return -1;
+    }
+    return std::atof(ReadText(out).c_str());
+}
+
+// The page in a real browser: it loads, asks for the stream and shows the
+// camera's pictures where the live view goes.
+TEST_F(RemoteTool, ThePageShowsTheLiveViewInHeadlessChromium) {
+    Tool t(root_, {"serve", "--listen", "127.0.0.1:0"});
+    const Served served = WaitForUrl(t);
+    ASSERT_GT(served.port, 0) << t.Diagnose();
+    const std::string shot = root_.Host("serve.png");
+    const std::string url = "http://127.0.0.1:" + std::to_string(served.port) + "/";
+    const int code =
+        RunToEnd({"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+                  "--user-data-dir=" + root_.Host("chromium"), "--window-size=360,560",
+                  "--timeout=15000", "--screenshot=" + shot, url},
+                 root_.Host("chromium.log"), 120s);
+    ASSERT_EQ(code, 0) << ReadText(root_.Host("chromium.log"));
+    ASSERT_TRUE(root_.Exists("serve.png")) << ReadText(root_.Host("chromium.log"));
+    // The browser watched and left again.
+    ASSERT_TRUE(PumpUntil([&] { return t.Err().find("left after ") != std::string::npos; }))
+        << t.Diagnose();
+    EXPECT_GE(NumberAfter(t.Err(), "left after "), 1.0) << t.Err();
+    // The live view's box (black until a picture comes) shows the test picture.
+    EXPECT_GT(Spread(shot, "300x220+22+52"), 0.05) << shot;
+    t.Interrupt();
+    EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
+    if (const char* keep = std::getenv("CAMORA_KEEP_SCREENSHOT")) {
+        std::filesystem::copy_file(shot, keep, std::filesystem::copy_options::overwrite_existing);
+    }
+}
+
+// The live view's rate on the shaped link, through serve's stream beside the
+// liveview command, one after the other in one run. The stream adds no
+// exchange with the camera, so it must come close.
+TEST_F(RemoteTool, ServeStreamsAtTheRateOfLiveviewOnTheShapedLink) {
+    cam_.SetShaping({.on = true, .bytesPerSecond = 100000, .latencyMs = 20});
+    constexpr size_t kImages = 21;
+    const std::string dir = root_.Host("rate");
+    double liveview = 0;
+    {
+        Tool t(root_, {"liveview", "--frames", std::to_string(kImages), "--out", dir});
+        std::vector<std::chrono::steady_clock::time_point> seen;
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                while (seen.size() < JpegFiles(dir)) {
+                    seen.push_back(std::chrono::steady_clock::now());
+                }
+                return seen.size() >= kImages;
+            },
+            120s))
+            << t.Diagnose();
+        ASSERT_EQ(t.Wait(), 0) << t.Diagnose();
+        liveview =
+            (kImages - 1) / std::chrono::duration<double>(seen.back() - seen.front()).count();
+    }
+    double served = 0;
+    {
+        Tool t(root_, {"serve", "--listen", "127.0.0.1:0"});
+        const Served url = WaitForUrl(t);
+        ASSERT_GT(url.port, 0) << t.Diagnose();
+        MjpegViewer viewer(url.port);
+        ASSERT_TRUE(viewer.ReadParts(kImages, 120s)) << t.Diagnose();
+        served =
+            (kImages - 1) /
+            std::chrono::duration<double>(viewer.arrived.back() - viewer.arrived.front()).count();
+        viewer.Leave();
+        t.Interrupt();
+        EXPECT_EQ(t.Wait(), 0) << t.Diagnose();
+    }
+    std::printf(
+        "live view at 100000 B/s, 20 ms: liveview %.2f images/s, serve /live.mjpeg %.2f "
+        "images/s\n",
+        liveview, served);
+    RecordProperty("liveview_images_per_s", std::to_string(liveview));
+    RecordProperty("serve_images_per_s", std::to_string(served));
+    EXPECT_GT(liveview, 0);
+    EXPECT_GE(served, 0.8 * liveview);
 }
 
 // ---- stats ----------------------------------------------------------------------------

@@ -2,16 +2,21 @@
 // own device sources, exchange engine and controllers.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <deque>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,16 +29,20 @@
 #include "core/ConfigStore.h"
 #include "ctp/CtpData.h"
 #include "platform/fs/FileSystem.h"
+#include "platform/gps/GpsSourceName.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/sys/Syscall.h"
 #include "platform/ui/WindowMessages.h"
 #include "resources/ResourceIds.h"
 #include "tools/TappedEngine.h"
 #include "tools/remote/ExitCode.h"
+#include "tools/remote/GpsTrack.h"
 #include "tools/remote/HeadlessCaptureScreens.h"
+#include "tools/remote/HttpServer.h"
 #include "tools/remote/Mjpeg.h"
 #include "tools/remote/RemoteOptions.h"
 #include "tools/remote/RemoteSession.h"
+#include "tools/remote/ServePage.h"
 #include "tools/remote/StatusReport.h"
 
 namespace remote {
@@ -136,6 +145,9 @@ StatusReport Report(RemoteSession& s, bool gpsDevice) {
     r.device = s.DeviceName();
     r.state = Snapshot(s);
     r.gpsDevice = gpsDevice;
+    r.gpsSource = platform::GpsSourceName();
+    r.lastFix = LoadLastFix();
+    r.now = WallClock::now();
     return r;
 }
 
@@ -184,54 +196,239 @@ int Status(RemoteSession& s, const RemoteOptions& o) {
     }
 }
 
-// ---- press -------------------------------------------------------------------
+// ---- press ------------------------------------------------------------------
+
+struct PressResult {
+    Wait end = Wait::Done;  // Done: answered; TimedOut: no answer in time; or LinkLost
+    double ms = 0;          // from key down to the answer that let it go
+    uint64_t sent = 0;
+    size_t answered = 0;
+    uint16_t status = 0;  // the last answer's
+};
+
+// One press: key down, held for `holdMs` when asked, let go with the camera's
+// next answer, waited for until `answerBy`.
+PressResult PressOnce(RemoteSession& s, const CamCmdRecord& record, int holdMs,
+                      Clock::time_point answerBy) {
+    AnswerLog& answers = s.Answers();
+    const size_t answeredBefore = answers.Count(3);
+    const uint64_t sentBefore = s.Stats().Totals(3).sentFrames;
+    const auto started = Clock::now();
+    PressResult r;
+    auto finish = [&](Wait end) {
+        r.end = end;
+        r.ms = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+        r.sent = s.Stats().Totals(3).sentFrames - sentBefore;
+        r.answered = answers.Count(3) - answeredBefore;
+        r.status = answers.LastStatus(3);
+        return r;
+    };
+    // The key is let go with the camera's next answer, on the engine's
+    // receiving thread: the worker sees it up as soon as that answer reaches
+    // it, so that exchange is the last one. Without a hold, the first one.
+    if (holdMs == 0) {
+        answers.ReleaseOnAnswer(s.Commands());
+    }
+    s.Commands()->Request(&record);
+    if (holdMs > 0) {
+        const Wait held = s.PumpUntil([] { return false; }, std::chrono::milliseconds(holdMs));
+        if (held == Wait::LinkLost) {
+            s.Commands()->Request(nullptr);
+            return finish(held);
+        }
+        answers.ReleaseOnAnswer(s.Commands());
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(answerBy - Clock::now());
+    const Wait w =
+        s.PumpUntil([&] { return !answers.ReleasePending(); },
+                    std::max(left, std::chrono::milliseconds(1)), RemoteSession::Interruptible::No);
+    if (w != Wait::Done) {
+        answers.ReleaseOnAnswer(nullptr);
+        s.Commands()->Request(nullptr);
+    }
+    return finish(w);
+}
+
+size_t KeyIndex(const std::string& key) {
+    const auto& names = KeyNames();
+    return static_cast<size_t>(std::find(names.begin(), names.end(), key) - names.begin());
+}
+
+// Why the panel would not take `button` now; null when it would.
+const char* PressRefusal(RemoteSession& s, int button) {
+    if (!s.State()->IsActionAllowed(ActionCommand)) {
+        return "camera busy (quick-start standby)";
+    }
+    // The panel draws the snapshot key blank in video recording mode and
+    // ignores it there.
+    if (button == ui::res::kBmpSnapshot && Snapshot(s).mode == 0) {
+        return "snapshot is not taken in video recording mode";
+    }
+    return nullptr;
+}
+
+// "2026-12-09T12:00:05.250Z"
+std::string UtcTimestamp(std::chrono::system_clock::time_point t) {
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm utc{};
+    ::gmtime_r(&seconds, &utc);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                  static_cast<int>(ms % 1000));
+    return text;
+}
+
+// The intervalometer: press k at start + k x interval, so that neither a slow
+// answer nor a missed one moves the presses after it.
+int PressEvery(RemoteSession& s, const RemoteOptions& o) {
+    const int button = kKeyButtons[KeyIndex(o.key)];
+    const CamCmdRecord record = CCamCmdController::MakeCommand(button);
+    // The command carries the camera's mode and state: keep them current.
+    s.StartModePolling();
+    const auto interval =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.everySeconds));
+    const Clock::time_point start = Clock::now();
+    const auto wallStart = std::chrono::system_clock::now();
+    int pressed = 0;
+    int answered = 0;
+    auto summary = [&] {
+        Output("%s: %d press%s, %d answered\n", o.key.c_str(), pressed, pressed == 1 ? "" : "es",
+               answered);
+        return answered == pressed ? kExitOk : kExitFailed;
+    };
+    for (int k = 0; o.count == 0 || k < o.count; ++k) {
+        const Clock::time_point due = start + k * interval;
+        const Clock::time_point next = start + (k + 1) * interval;
+        for (;;) {
+            const Wait w = s.PumpUntil([&] { return Clock::now() >= due; });
+            if (w == Wait::Done) {
+                break;
+            }
+            if (w == Wait::Interrupted) {
+                return summary();
+            }
+            if (!o.reconnect || !s.HandleLinkLost(true)) {
+                summary();
+                return LinkLostEnd();
+            }
+        }
+        const auto offset = std::chrono::duration<double>(Clock::now() - start).count();
+        const std::string when = UtcTimestamp(
+            wallStart +
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(Clock::now() - start));
+        ++pressed;
+        if (Clock::now() >= next) {
+            // Its time passed while the link was being mended.
+            Output("press %d at %s (+%.3f s): missed, the link was down at its time\n", k + 1,
+                   when.c_str(), offset);
+            continue;
+        }
+        if (const char* refusal = PressRefusal(s, button)) {
+            Output("press %d at %s (+%.3f s): not sent: %s\n", k + 1, when.c_str(), offset,
+                   refusal);
+            continue;
+        }
+        // The last press may wait as long as a single one; the others until the next is due.
+        const bool last = o.count != 0 && k + 1 == o.count;
+        const PressResult r =
+            PressOnce(s, record, o.holdMs, last ? Clock::now() + ReplyLimit(s) : next);
+        if (r.end == Wait::Done) {
+            ++answered;
+            Output(
+                "press %d at %s (+%.3f s): %s answered in %.0f ms, sent %llu time%s, status %u\n",
+                k + 1, when.c_str(), offset, o.key.c_str(), r.ms,
+                static_cast<unsigned long long>(r.sent), r.sent == 1 ? "" : "s", r.status);
+        } else if (r.end == Wait::LinkLost) {
+            Output("press %d at %s (+%.3f s): no answer, the link was lost\n", k + 1, when.c_str(),
+                   offset);
+            if (!o.reconnect || !s.HandleLinkLost(true)) {
+                summary();
+                return LinkLostEnd();
+            }
+        } else {
+            Output("press %d at %s (+%.3f s): no answer within %.0f ms, sent %llu time%s\n", k + 1,
+                   when.c_str(), offset, r.ms, static_cast<unsigned long long>(r.sent),
+                   r.sent == 1 ? "" : "s");
+        }
+        if (OutputFailed()) {
+            return kExitOk;  // Finish reports it
+        }
+    }
+    return summary();
+}
 
 int Press(RemoteSession& s, const RemoteOptions& o) {
-    const auto& names = KeyNames();
-    const size_t index =
-        static_cast<size_t>(std::find(names.begin(), names.end(), o.key) - names.begin());
+    if (o.everySeconds > 0) {
+        return PressEvery(s, o);
+    }
+    const int button = kKeyButtons[KeyIndex(o.key)];
     if (!s.State()->IsActionAllowed(ActionCommand)) {
         return WrongMode(s, "a key", "the camera out of quick-start standby");
     }
     // The panel draws the snapshot key blank in video recording mode and
     // ignores it there.
-    if (kKeyButtons[index] == ui::res::kBmpSnapshot && Snapshot(s).mode == 0) {
+    if (button == ui::res::kBmpSnapshot && Snapshot(s).mode == 0) {
         return WrongMode(s, "snapshot", "still recording, video playback or still playback");
     }
-    const CamCmdRecord record = CCamCmdController::MakeCommand(kKeyButtons[index]);
-    AnswerLog& answers = s.Answers();
-    const size_t answeredBefore = answers.Count(3);
-    const uint64_t sentBefore = s.Stats().Totals(3).sentFrames;
-    const auto started = Clock::now();
-    // The key is let go with the camera's next answer, on the engine's
-    // receiving thread: the worker sees it up as soon as that answer reaches
-    // it, so that exchange is the last one. Without --hold, the first one.
-    if (o.holdMs == 0) {
-        answers.ReleaseOnAnswer(s.Commands());
+    const CamCmdRecord record = CCamCmdController::MakeCommand(button);
+    const PressResult r = PressOnce(
+        s, record, o.holdMs, Clock::now() + std::chrono::milliseconds(o.holdMs) + ReplyLimit(s));
+    if (r.end != Wait::Done) {
+        return WaitFailed(s, r.end, "the camera's answer to the key");
     }
-    s.Commands()->Request(&record);
-    if (o.holdMs > 0) {
-        const Wait held = s.PumpUntil([] { return false; }, std::chrono::milliseconds(o.holdMs));
-        if (held == Wait::LinkLost) {
-            s.Commands()->Request(nullptr);
-            return WaitFailed(s, held, "");
-        }
-        answers.ReleaseOnAnswer(s.Commands());
-    }
-    const Wait w = s.PumpUntil([&] { return !answers.ReleasePending(); }, ReplyLimit(s),
-                               RemoteSession::Interruptible::No);
-    if (w != Wait::Done) {
-        answers.ReleaseOnAnswer(nullptr);
-        s.Commands()->Request(nullptr);
-        return WaitFailed(s, w, "the camera's answer to the key");
-    }
-    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
-    const uint64_t sent = s.Stats().Totals(3).sentFrames - sentBefore;
     Output("%s: sent %llu time%s in %.0f ms, %zu answered; the last answer's status %u\n",
-           o.key.c_str(), static_cast<unsigned long long>(sent), sent == 1 ? "" : "s", ms,
-           answers.Count(3) - answeredBefore, answers.LastStatus(3));
+           o.key.c_str(), static_cast<unsigned long long>(r.sent), r.sent == 1 ? "" : "s", r.ms,
+           r.answered, r.status);
     return kExitOk;
 }
+
+// ---- the live view's images and its end --------------------------------------
+
+// The image waiting for the main screen; empty when there is none.
+std::vector<uint8_t> TakeWaitingImage(RemoteSession& s) {
+    uint8_t* image = nullptr;
+    uint32_t size = 0;
+    s.Monitor()->TakeImage(&image, &size);
+    if (image == nullptr) {
+        return {};
+    }
+    std::vector<uint8_t> bytes(image, image + size);
+    std::free(image);
+    return bytes;
+}
+
+// Switching live view off ends it twice, the switch at once and then the run
+// itself, which then tells the camera; the off is over once the camera has
+// answered that.
+class LiveViewEnd {
+public:
+    explicit LiveViewEnd(RemoteSession& s) : s_(s) {}
+    // From the message handler: true when `message` was one of the ends.
+    bool Note(uint32_t message) {
+        if (message != WM_MONITOR_STOPPED) {
+            return false;
+        }
+        ++stopped_;
+        answeredAtStop_ = s_.Answers().Count(4);
+        return true;
+    }
+    // Switches the live view off.
+    void SwitchOff(platform::WindowHandle window) {
+        mark_ = stopped_;
+        s_.Monitor()->Request(window);
+    }
+    bool Over() const { return stopped_ >= mark_ + 2 && s_.Answers().Count(4) > answeredAtStop_; }
+
+private:
+    RemoteSession& s_;
+    size_t stopped_ = 0;
+    size_t answeredAtStop_ = 0;
+    size_t mark_ = 0;
+};
 
 // ---- liveview ----------------------------------------------------------------
 
@@ -249,25 +446,15 @@ int LiveView(RemoteSession& s, const RemoteOptions& o) {
     }
     int taken = 0;
     int result = -1;  // set when a frame could not be written
-    size_t stopped = 0;
-    size_t answeredAtStop = 0;
+    LiveViewEnd end(s);
     s.SetMessageHandler([&](uint32_t message) {
-        if (message == WM_MONITOR_STOPPED) {
-            // The run's own end comes before its end command to the camera.
-            ++stopped;
-            answeredAtStop = s.Answers().Count(4);
+        if (end.Note(message) || message != WM_MONITOR_FRAME || result >= 0) {
             return;
         }
-        if (message != WM_MONITOR_FRAME || result >= 0) {
+        const std::vector<uint8_t> jpeg = TakeWaitingImage(s);
+        if (jpeg.empty()) {
             return;
         }
-        uint8_t* image = nullptr;
-        uint32_t size = 0;
-        s.Monitor()->TakeImage(&image, &size);
-        if (image == nullptr) {
-            return;
-        }
-        const std::span<const uint8_t> jpeg(image, size);
         ++taken;
         if (o.mjpeg) {
             const std::string part = MjpegPart(jpeg);
@@ -296,7 +483,6 @@ int LiveView(RemoteSession& s, const RemoteOptions& o) {
                 result = kExitNotWritable;
             }
         }
-        std::free(image);
     });
     const platform::WindowHandle window = s.Window();
     s.Monitor()->Request(window);  // on
@@ -312,10 +498,9 @@ int LiveView(RemoteSession& s, const RemoteOptions& o) {
         break;
     }
     // Off, and wait for the run's own end and the camera's answer to it.
-    s.Monitor()->Request(window);
+    end.SwitchOff(window);
     const Wait w =
-        s.PumpUntil([&] { return stopped >= 2 && s.Answers().Count(4) > answeredAtStop; },
-                    ReplyLimit(s), RemoteSession::Interruptible::No);
+        s.PumpUntil([&] { return end.Over(); }, ReplyLimit(s), RemoteSession::Interruptible::No);
     if (w == Wait::LinkLost) {
         return WaitFailed(s, w, "");
     }
@@ -454,7 +639,37 @@ int Gps(RemoteSession& s, const RemoteOptions& o) {
     if (!s.State()->IsActionAllowed(ActionGps)) {
         return WrongMode(s, "the GPS feed", "video or still recording mode");
     }
+    std::unique_ptr<GpxTrack> track;
+    if (!o.gpxFile.empty()) {
+        std::string error;
+        track = GpxTrack::Create(o.gpxFile, &error);
+        if (track == nullptr) {
+            Complain("cannot write the track %s: %s", o.gpxFile.c_str(), error.c_str());
+            return kExitNotWritable;
+        }
+    }
     AnswerLog& answers = s.Answers();
+    answers.TakeGpsTexts();  // none yet; nothing from before counts
+    const std::string source = platform::GpsSourceName();
+    bool trackFailed = false;
+    // Each position that went to the camera: into the track, and as the last fix.
+    auto keep = [&] {
+        for (const AnswerLog::SentText& sent : answers.TakeGpsTexts()) {
+            const std::optional<platform::GpsPosition> p = PositionOfSentence(sent.text);
+            if (!p || p->fixQuality == platform::kGpsNoFix) {
+                continue;
+            }
+            std::string error;
+            if (track != nullptr && !trackFailed && !track->Add({sent.at, *p}, &error)) {
+                Complain("cannot write the track %s: %s", o.gpxFile.c_str(), error.c_str());
+                trackFailed = true;
+            }
+            const int64_t atMs =
+                std::chrono::duration_cast<std::chrono::milliseconds>(sent.at.time_since_epoch())
+                    .count();
+            SaveLastFix({atMs, *p, source});
+        }
+    };
     const platform::WindowHandle window = s.Window();
     const size_t before = answers.GpsSwitchesSent();
     s.Gps()->Request(window);  // on
@@ -477,6 +692,10 @@ int Gps(RemoteSession& s, const RemoteOptions& o) {
             return answers.Count(2) > seen || (o.forSeconds > 0 && Clock::now() >= end) ||
                    OutputFailed();
         });
+        keep();
+        if (trackFailed) {
+            break;  // switched off below; the command then ends with 9
+        }
         if (w == Wait::Done && answers.Count(2) > seen && !OutputFailed()) {
             sentences += answers.Count(2) - seen;
             Output("sentence %zu: status %u\n", sentences, answers.LastStatus(2));
@@ -500,11 +719,16 @@ int Gps(RemoteSession& s, const RemoteOptions& o) {
     w = s.PumpUntil(
         [&] { return answers.GpsSwitchesSent() > switches && answers.GpsSwitchAnswered(); },
         ReplyLimit(s) * 2, RemoteSession::Interruptible::No);
+    keep();
     if (w != Wait::Done) {
         return WaitFailed(s, w, "the camera's answer to GPS off");
     }
     Output("gps: off after %zu sentence%s\n", sentences, sentences == 1 ? "" : "s");
-    return kExitOk;
+    if (track != nullptr) {
+        std::fprintf(stderr, "%zu point%s written to %s\n", track->Points(),
+                     track->Points() == 1 ? "" : "s", o.gpxFile.c_str());
+    }
+    return trackFailed ? kExitNotWritable : kExitOk;
 }
 
 // ---- stats -------------------------------------------------------------------
@@ -530,23 +754,15 @@ int Stats(RemoteSession& s, const RemoteOptions& o) {
     if (s.State()->IsActionAllowed(ActionMonitor)) {
         Clock::time_point first{};
         Clock::time_point last{};
-        size_t stopped = 0;
-        size_t answeredAtStop = 0;
+        LiveViewEnd end(s);
         s.SetMessageHandler([&](uint32_t message) {
-            if (message == WM_MONITOR_STOPPED) {
-                ++stopped;
-                answeredAtStop = s.Answers().Count(4);
-            }
-            if (message != WM_MONITOR_FRAME) {
+            if (end.Note(message) || message != WM_MONITOR_FRAME) {
                 return;
             }
-            uint8_t* image = nullptr;
-            uint32_t size = 0;
-            s.Monitor()->TakeImage(&image, &size);
-            if (image == nullptr) {
+            const size_t size = TakeWaitingImage(s).size();
+            if (size == 0) {
                 return;
             }
-            std::free(image);
             last = Clock::now();
             atLast = s.Stats().Totals(4);
             if (frames++ == 0) {
@@ -560,10 +776,10 @@ int Stats(RemoteSession& s, const RemoteOptions& o) {
         const platform::WindowHandle window = s.Window();
         s.Monitor()->Request(window);
         Wait w = s.PumpUntil([&] { return frames >= o.frames; });
-        s.Monitor()->Request(window);
+        end.SwitchOff(window);
         if (w == Wait::Done || w == Wait::Interrupted) {
-            w = s.PumpUntil([&] { return stopped >= 2 && s.Answers().Count(4) > answeredAtStop; },
-                            ReplyLimit(s), RemoteSession::Interruptible::No);
+            w = s.PumpUntil([&] { return end.Over(); }, ReplyLimit(s),
+                            RemoteSession::Interruptible::No);
         }
         if (w == Wait::LinkLost) {
             return WaitFailed(s, w, "");
@@ -610,6 +826,200 @@ int Stats(RemoteSession& s, const RemoteOptions& o) {
     return kExitOk;
 }
 
+// ---- serve -------------------------------------------------------------------
+
+// 32 hex digits from the kernel's random source; empty when it failed.
+std::string RandomToken() {
+    uint8_t bytes[16];
+    const platform::sys::Outcome o =
+        platform::sys::Call("getrandom", [&] { return ::getrandom(bytes, sizeof bytes, 0); });
+    if (o.Failed() || o.result != static_cast<long>(sizeof bytes)) {
+        return {};
+    }
+    std::string token;
+    for (const uint8_t b : bytes) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x", b);
+        token += hex;
+    }
+    return token;
+}
+
+HttpResponse Json(int status, const std::string& body) {
+    return {status, "application/json", body + "\n"};
+}
+
+int Serve(RemoteSession& s, const RemoteOptions& o) {
+    std::string error;
+    std::unique_ptr<HttpServer> server = HttpServer::Listen(o.listenHost, o.listenPort, &error);
+    if (server == nullptr) {
+        Complain("cannot listen on %s:%d: %s", o.listenHost.c_str(), o.listenPort, error.c_str());
+        return kExitFailed;
+    }
+    // Beyond this machine only who has the printed URL may use it.
+    std::string token;
+    if (!IsLoopback(o.listenHost)) {
+        token = RandomToken();
+        if (token.empty()) {
+            Complain("no random token could be made; not listening on %s", o.listenHost.c_str());
+            return kExitFailed;
+        }
+        server->RequireToken(token);
+    }
+    s.StartModePolling();
+    const bool gpsDevice = s.Gps()->CheckDevice() == 1;
+    const platform::WindowHandle window = s.Window();
+
+    // The live view runs while someone watches: on with the first viewer, off
+    // after the last, and on again only once the camera has answered the end.
+    enum class Live { Off, On, Stopping };
+    Live live = Live::Off;
+    LiveViewEnd end(s);
+    Clock::time_point offAt{};
+    s.SetMessageHandler([&](uint32_t message) {
+        if (end.Note(message) || message != WM_MONITOR_FRAME) {
+            return;
+        }
+        // Taken even when nobody watches any more, as the main screen takes it.
+        const std::vector<uint8_t> jpeg = TakeWaitingImage(s);
+        if (!jpeg.empty() && live == Live::On) {
+            server->Publish(std::make_shared<const std::string>(MjpegPart(jpeg)));
+        }
+    });
+
+    struct PendingPress {
+        uint64_t id;
+        std::string key;
+    };
+    std::deque<PendingPress> presses;
+    server->SetHandler([&](const HttpRequest& r) -> HttpResponse {
+        const bool get = r.method == "GET";
+        if (r.path == "/" || r.path == "/status.json" || r.path == "/live.mjpeg") {
+            if (!get) {
+                return {405, "text/plain; charset=utf-8", "GET only\n"};
+            }
+            if (r.path == "/") {
+                return {200, "text/html; charset=utf-8", kServePage};
+            }
+            if (r.path == "/status.json") {
+                std::string status = FormatStatusJson(Report(s, gpsDevice));
+                std::string viewers = "[";
+                for (const HttpServer::Viewer& v : server->Viewers()) {
+                    viewers += (viewers.size() > 1 ? "," : "") +
+                               ("{\"id\":" + std::to_string(v.id) +
+                                ",\"queued_bytes\":" + std::to_string(v.queuedBytes) +
+                                ",\"parts\":" + std::to_string(v.parts) +
+                                ",\"dropped\":" + std::to_string(v.dropped) + "}");
+                }
+                status.pop_back();  // its closing brace
+                return Json(200, status +
+                                     ",\"live_view\":" + (live == Live::On ? "true" : "false") +
+                                     ",\"viewers\":" + viewers + "]}");
+            }
+            std::fprintf(stderr, "viewer %llu: watching\n", static_cast<unsigned long long>(r.id));
+            HttpResponse stream;
+            stream.contentType =
+                std::string("multipart/x-mixed-replace; boundary=") + kMjpegBoundary;
+            stream.stream = true;
+            return stream;
+        }
+        if (r.path.starts_with("/press/")) {
+            const std::string key = r.path.substr(7);
+            const auto& names = KeyNames();
+            if (std::find(names.begin(), names.end(), key) == names.end()) {
+                return Json(404, "{\"key\":" + JsonString(key) + ",\"refused\":\"no such key\"}");
+            }
+            if (r.method != "POST") {
+                return {405, "text/plain; charset=utf-8", "POST only\n"};
+            }
+            if (presses.size() >= 8) {
+                return Json(503, "{\"key\":" + JsonString(key) + ",\"refused\":\"too many\"}");
+            }
+            presses.push_back({r.id, key});
+            HttpResponse later;
+            later.later = true;
+            return later;
+        }
+        return {404, "text/plain; charset=utf-8", "not found\n"};
+    });
+    server->OnViewerLeft([](const HttpServer::Viewer& v) {
+        std::fprintf(stderr, "viewer %llu: left after %llu images, %llu dropped\n",
+                     static_cast<unsigned long long>(v.id),
+                     static_cast<unsigned long long>(v.parts),
+                     static_cast<unsigned long long>(v.dropped));
+    });
+    s.SetIdle([&] { server->Poll(); });
+    Output("serving http://%s:%d/%s%s\n", o.listenHost.c_str(), server->Port(),
+           token.empty() ? "" : "?token=", token.c_str());
+
+    auto wantLive = [&] {
+        return server->ViewerCount() > 0 && s.State()->IsActionAllowed(ActionMonitor);
+    };
+    auto stopDone = [&] { return end.Over() || Clock::now() - offAt > ReplyLimit(s) * 2; };
+    auto stopLive = [&] {
+        offAt = Clock::now();
+        live = Live::Stopping;
+        end.SwitchOff(window);
+    };
+    for (;;) {
+        const Wait w = s.PumpUntil([&] {
+            return !presses.empty() || (live == Live::Off && wantLive()) ||
+                   (live == Live::On && server->ViewerCount() == 0) ||
+                   (live == Live::Stopping && stopDone());
+        });
+        if (w == Wait::LinkLost) {
+            for (const PendingPress& p : presses) {
+                server->Respond(p.id, Json(503, "{\"key\":" + JsonString(p.key) +
+                                                    ",\"refused\":\"link lost\"}"));
+            }
+            presses.clear();
+            if (o.reconnect && s.HandleLinkLost(true)) {
+                continue;  // a live view under way starts its next image by itself
+            }
+            return LinkLostEnd();
+        }
+        if (w != Wait::Done) {
+            break;  // interrupted
+        }
+        if (live == Live::Off && wantLive()) {
+            s.Monitor()->Request(window);  // on
+            live = Live::On;
+        } else if (live == Live::On && server->ViewerCount() == 0) {
+            stopLive();
+        } else if (live == Live::Stopping && stopDone()) {
+            live = Live::Off;
+        }
+        if (!presses.empty()) {
+            const PendingPress p = presses.front();
+            presses.pop_front();
+            const int button = kKeyButtons[KeyIndex(p.key)];
+            if (const char* refusal = PressRefusal(s, button)) {
+                server->Respond(p.id, Json(409, "{\"key\":" + JsonString(p.key) +
+                                                    ",\"answered\":false,\"refused\":" +
+                                                    JsonString(refusal) + "}"));
+                continue;
+            }
+            const PressResult r = PressOnce(s, CCamCmdController::MakeCommand(button), 0,
+                                            Clock::now() + ReplyLimit(s));
+            char body[160];
+            std::snprintf(body, sizeof body, ",\"answered\":%s,\"status\":%u,\"ms\":%.0f}",
+                          r.end == Wait::Done ? "true" : "false", r.status, r.ms);
+            server->Respond(p.id, Json(r.end == Wait::Done ? 200 : 504,
+                                       "{\"key\":" + JsonString(p.key) + body));
+            std::fprintf(stderr, "press %s: %s\n", p.key.c_str(),
+                         r.end == Wait::Done ? "answered" : "no answer");
+        }
+    }
+    // Interrupted: the camera is told that live view ended.
+    if (live == Live::On) {
+        stopLive();
+    }
+    if (live == Live::Stopping) {
+        s.PumpUntil(stopDone, ReplyLimit(s) * 2, RemoteSession::Interruptible::No);
+    }
+    return kExitOk;
+}
+
 int Run(const RemoteOptions& o) {
     auto* session = new RemoteSession;  // never freed: its threads outlive main
     RemoteSession::InstallSignalHandlers();
@@ -636,6 +1046,8 @@ int Run(const RemoteOptions& o) {
             return Gps(*session, o);
         case Subcommand::Stats:
             return Stats(*session, o);
+        case Subcommand::Serve:
+            return Serve(*session, o);
         case Subcommand::Devices:
         case Subcommand::Help:
             break;

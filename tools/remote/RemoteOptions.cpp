@@ -43,11 +43,18 @@ const Command kCommands[] = {
      "  --json        one JSON object per report\n"
      "  --reconnect   with --watch: carry on across a lost link\n"},
     {"press", Subcommand::Press,
-     "usage: camora-remote press KEY [--hold MS]\n"
+     "usage: camora-remote press KEY [--hold MS] [--every SECONDS [--count N] [--reconnect]]\n"
      "Presses one of the panel's keys: record, pause, zoom-t, zoom-w, rewind,\n"
      "play, forward, index, snapshot. Without --hold the key is let go once the\n"
      "camera has answered it; with --hold it is held (sent again and again) for MS\n"
-     "milliseconds. As on the panel, snapshot is refused in video recording mode.\n"},
+     "milliseconds. As on the panel, snapshot is refused in video recording mode.\n"
+     "  --every SECONDS  press again every SECONDS (0.1 or more; fractions allowed),\n"
+     "                   N times or until interrupted: press k goes at start + k x\n"
+     "                   SECONDS, whatever the answers before it took. Each press is\n"
+     "                   printed with its time and answer; one without an answer is\n"
+     "                   reported and the command then ends with 1.\n"
+     "  --reconnect      with --every: carry on across a lost link\n"
+     "for example:  camora-remote press snapshot --every 10 --count 360\n"},
     {"liveview", Subcommand::LiveView,
      "usage: camora-remote liveview [--frames N] [--out DIR | --mjpeg -] [--reconnect]\n"
      "Runs the live view (video recording mode) until N images have come, or until\n"
@@ -63,10 +70,15 @@ const Command kCommands[] = {
      "program remembers it. A progress bar is shown when standard error is a\n"
      "terminal.\n"},
     {"gps", Subcommand::Gps,
-     "usage: camora-remote gps on [--for SECONDS] [--reconnect] | camora-remote gps off\n"
+     "usage: camora-remote gps on [--for SECONDS] [--gpx FILE] [--reconnect] | camora-remote gps "
+     "off\n"
      "on: feeds the camera with this machine's GPS position (see gps.conf in the\n"
      "device root) for SECONDS, or until interrupted, then switches the feed off.\n"
-     "off: tells the camera to stop taking a GPS feed.\n"},
+     "With --gpx every position fed to the camera is written to FILE as a GPX 1.1\n"
+     "track (time, latitude, longitude, fix quality); the file is a whole GPX\n"
+     "document after each point, so one killed keeps every point but the last.\n"
+     "off: tells the camera to stop taking a GPS feed.\n"
+     "for example:  camora-remote gps on --for 3600 --gpx walk.gpx\n"},
     {"stats", Subcommand::Stats,
      "usage: camora-remote stats [--frames N] [--queries N]\n"
      "                           [--link-rate BYTES_PER_S --link-latency MS]\n"
@@ -75,7 +87,65 @@ const Command kCommands[] = {
      "exchanges, median and 99th percentile, per channel. With the link's rate and\n"
      "latency (both needed) it also prints the stop-and-wait bound for the same\n"
      "images.\n"},
+    {"serve", Subcommand::Serve,
+     "usage: camora-remote serve [--listen ADDR:PORT] [--reconnect]\n"
+     "A remote in the browser: a page with the panel's keys, the camera's mode,\n"
+     "state, battery and GPS and its live view, at the URL it prints (default\n"
+     "http://127.0.0.1:8780/, this machine only). Also /live.mjpeg (a multipart\n"
+     "MJPEG stream for players and streaming software), /status.json and\n"
+     "POST /press/KEY. The live view runs while someone watches. On an address\n"
+     "other than loopback every request needs the token in the printed URL.\n"
+     "PORT 0 takes a free port.\n"
+     "for example:  camora-remote serve --listen 0.0.0.0:8780\n"},
 };
+
+bool ParseSeconds(const std::string& text, double low, double high, double* out) {
+    if (text.empty()) {
+        return false;
+    }
+    char* end = nullptr;
+    const double n = std::strtod(text.c_str(), &end);
+    // Also refuses "nan", "inf" and hexadecimal forms.
+    if (*end != '\0' || !(n >= low && n <= high) ||
+        text.find_first_not_of("0123456789.") != std::string::npos) {
+        return false;
+    }
+    *out = n;
+    return true;
+}
+
+bool ParseInt(const std::string& text, int low, int high, int* out);
+
+// "ADDR:PORT" with ADDR four dotted decimals, each 0 to 255.
+bool ParseListen(const std::string& text, std::string* host, int* port) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || !ParseInt(text.substr(colon + 1), 0, 65535, port)) {
+        return false;
+    }
+    const std::string address = text.substr(0, colon);
+    int parts = 0;
+    size_t at = 0;
+    while (at <= address.size()) {
+        size_t dot = address.find('.', at);
+        if (dot == std::string::npos) {
+            dot = address.size();
+        }
+        const std::string part = address.substr(at, dot - at);
+        int value = 0;
+        if (part.empty() || part.size() > 3 ||
+            part.find_first_not_of("0123456789") != std::string::npos ||
+            !ParseInt(part, 0, 255, &value)) {
+            return false;
+        }
+        ++parts;
+        at = dot + 1;
+    }
+    if (parts != 4) {
+        return false;
+    }
+    *host = address;
+    return true;
+}
 
 bool ParseInt(const std::string& text, int low, int high, int* out) {
     if (text.empty()) {
@@ -174,7 +244,8 @@ ParseResult ParseRemoteOptions(const std::vector<std::string>& args) {
         } else if (a == "--device") {
             ok = value(&o.device) && !o.device.empty();
         } else if (a == "--reconnect" &&
-                   (c == Subcommand::Status || c == Subcommand::LiveView || c == Subcommand::Gps)) {
+                   (c == Subcommand::Status || c == Subcommand::LiveView || c == Subcommand::Gps ||
+                    c == Subcommand::Press || c == Subcommand::Serve)) {
             o.reconnect = true;
         } else if (a == "--json" && (c == Subcommand::Status || c == Subcommand::Devices)) {
             o.json = true;
@@ -182,6 +253,15 @@ ParseResult ParseRemoteOptions(const std::vector<std::string>& args) {
             o.watch = true;
         } else if (a == "--hold" && c == Subcommand::Press) {
             ok = number(1, 600000, &o.holdMs);
+        } else if (a == "--every" && c == Subcommand::Press) {
+            std::string v;
+            ok = value(&v);
+            if (ok && !ParseSeconds(v, 0.1, 86400, &o.everySeconds)) {
+                result.error = "--every takes seconds from 0.1 to 86400";
+                ok = false;
+            }
+        } else if (a == "--count" && c == Subcommand::Press) {
+            ok = number(1, 10000000, &o.count);
         } else if (a == "--frames" && (c == Subcommand::LiveView || c == Subcommand::Stats)) {
             ok = number(1, 1000000, &o.frames);
         } else if (a == "--out" && c == Subcommand::LiveView) {
@@ -197,6 +277,15 @@ ParseResult ParseRemoteOptions(const std::vector<std::string>& args) {
             o.mjpeg = true;
         } else if (a == "--out" && c == Subcommand::Capture) {
             ok = value(&o.outFile) && !o.outFile.empty();
+        } else if (a == "--gpx" && c == Subcommand::Gps) {
+            ok = value(&o.gpxFile) && !o.gpxFile.empty();
+        } else if (a == "--listen" && c == Subcommand::Serve) {
+            std::string v;
+            ok = value(&v);
+            if (ok && !ParseListen(v, &o.listenHost, &o.listenPort)) {
+                result.error = "--listen takes an IPv4 address and a port, as 127.0.0.1:8780";
+                ok = false;
+            }
         } else if (a == "--for" && c == Subcommand::Gps) {
             ok = number(1, 86400 * 366, &o.forSeconds);
         } else if (a == "--queries" && c == Subcommand::Stats) {
@@ -239,14 +328,23 @@ ParseResult ParseRemoteOptions(const std::vector<std::string>& args) {
             return result;
         }
         o.key = positional[0];
+        if (o.everySeconds == 0 && (o.count != 0 || o.reconnect)) {
+            result.error = "--count and --reconnect go with --every";
+            return result;
+        }
+        // A held key must be let go before the next press is due.
+        if (o.everySeconds > 0 && o.holdMs >= o.everySeconds * 1000) {
+            result.error = "--hold must be shorter than --every";
+            return result;
+        }
     } else if (c == Subcommand::Gps) {
         if (positional.size() != 1 || (positional[0] != "on" && positional[0] != "off")) {
             result.error = "gps takes on or off";
             return result;
         }
         o.gpsOn = positional[0] == "on";
-        if (!o.gpsOn && (o.forSeconds != 0 || o.reconnect)) {
-            result.error = "--for and --reconnect go with gps on";
+        if (!o.gpsOn && (o.forSeconds != 0 || o.reconnect || !o.gpxFile.empty())) {
+            result.error = "--for, --gpx and --reconnect go with gps on";
             return result;
         }
     } else if (!positional.empty()) {

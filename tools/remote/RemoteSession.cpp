@@ -13,6 +13,7 @@
 #include <iterator>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "controllers/CamCmdController.h"
 #include "controllers/CamModeController.h"
@@ -288,10 +289,29 @@ void AnswerLog::Note(std::span<const uint8_t> frame) {
 }
 
 void AnswerLog::NoteSent(std::span<const uint8_t> frame) {
-    if (frame.size() >= 6 && (frame[4] << 8 | frame[5]) == CTP_GPS_CMD) {
+    if (frame.size() < kCtpHeaderSize) {
+        return;
+    }
+    const uint16_t opcode = static_cast<uint16_t>(frame[4] << 8 | frame[5]);
+    if (opcode == CTP_GPS_CMD) {
         gpsSwitchMark_ = Count(2);
         ++gpsSwitches_;
+    } else if (opcode == CTP_GPS) {
+        // The text runs to its terminating zero, or to the frame's end.
+        const auto body = frame.subspan(kCtpHeaderSize);
+        const auto end = std::find(body.begin(), body.end(), uint8_t{0});
+        SentText sent{WallClock::now(), std::string(body.begin(), end)};
+        gpsTexts_.With([&](std::vector<SentText>& texts) {
+            // Bounded, should nobody take them.
+            if (texts.size() < 4096) {
+                texts.push_back(std::move(sent));
+            }
+        });
     }
+}
+
+std::vector<AnswerLog::SentText> AnswerLog::TakeGpsTexts() {
+    return gpsTexts_.With([](std::vector<SentText>& texts) { return std::exchange(texts, {}); });
 }
 
 RemoteSession::RemoteSession() = default;
@@ -312,6 +332,10 @@ void RemoteSession::InstallSignalHandlers() {
 }
 
 bool RemoteSession::Build() {
+    if (!answers_.Create()) {
+        Complain("the answer log's lock could not be made");
+        return false;
+    }
     config_ = CConfigStore::GetInstance();
     state_ = CCameraState::GetInstance();
     engine_ = new CTappedEngine(
@@ -454,6 +478,7 @@ ExitCode RemoteSession::ConnectSelected(bool again) {
         if (Interrupted() || Clock::now() >= deadline) {
             return kExitTimedOut;
         }
+        Idle();
         platform::PumpWindowMessages(10);
     }
     engine_->SetConnecting(0);
@@ -501,6 +526,7 @@ RemoteSession::Wait RemoteSession::PumpUntil(const std::function<bool()>& done,
         if (limit != std::chrono::milliseconds::zero() && Clock::now() >= deadline) {
             return Wait::TimedOut;
         }
+        Idle();
         platform::PumpWindowMessages(10);
     }
 }
@@ -518,6 +544,7 @@ bool RemoteSession::HandleLinkLost(bool reconnect) {
             if (Interrupted()) {
                 return false;
             }
+            Idle();
             platform::PumpWindowMessages(10);
         }
         const ExitCode code = ConnectSelected(true);

@@ -15,9 +15,11 @@
 #include <vector>
 
 #include "platform/fs/InstanceLock.h"
+#include "platform/kernel/Protected.h"
 #include "platform/serial/SerialPort.h"
 #include "platform/ui/Window.h"
 #include "tools/remote/ExitCode.h"
+#include "tools/remote/GpsTrack.h"
 #include "tools/remote/LinkStats.h"
 
 class CCameraState;
@@ -66,6 +68,8 @@ public:
 // What the camera answered, as the engine's receive path saw it.
 class AnswerLog {
 public:
+    // Makes the lock of what it keeps; before the engine runs.
+    bool Create() { return gpsTexts_.Create(); }
     void Note(std::span<const uint8_t> frame);
     size_t Count(int channel) const { return count_[channel - 1].load(); }
     // The first body word of the last answer on the channel: a reply's status.
@@ -79,8 +83,15 @@ public:
     // Lets the held key go when the next answer on channel 3 comes.
     void ReleaseOnAnswer(CCamCmdController* controller) { releaseOnAnswer_ = controller; }
     bool ReleasePending() const { return releaseOnAnswer_.load() != nullptr; }
+    // The GPS packets' texts sent since the last call, with when they went out.
+    struct SentText {
+        WallClock::time_point at;
+        std::string text;
+    };
+    std::vector<SentText> TakeGpsTexts();
 
 private:
+    platform::Protected<std::vector<SentText>> gpsTexts_;
     std::atomic<CCamCmdController*> releaseOnAnswer_{nullptr};
     std::atomic<size_t> count_[4] = {};
     std::atomic<uint16_t> status_[4] = {};
@@ -107,6 +118,8 @@ public:
     // The main screen's stand-in: created on first use.
     platform::WindowHandle Window();
     void SetMessageHandler(MessageHandler handler) { handler_ = std::move(handler); }
+    // Called on every turn of every wait (serve answers its browsers there).
+    void SetIdle(std::function<void()> idle) { idle_ = std::move(idle); }
     // Lets the mode controller's worker poll the camera, as the main screen does.
     void StartModePolling();
 
@@ -153,6 +166,12 @@ private:
     LinkStats stats_;
     std::atomic<bool> linkLost_{false};
     MessageHandler handler_;
+    std::function<void()> idle_;
+    void Idle() {
+        if (idle_) {
+            idle_();
+        }
+    }
     platform::WindowHandle window_{};
     bool windowMade_ = false;
     bool modeWorker_ = false;  // the mode worker polls (it owns channel 1)

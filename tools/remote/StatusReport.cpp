@@ -47,8 +47,27 @@ std::string FormatStatusText(const StatusReport& r) {
            "\nstate:   " + OperationName(s.operationState) +
            "\npower:   " + (s.acPower != 0 ? "mains" : "battery") + "\nbattery: " + battery +
            "\ngps:     " + GpsName(s.gpsStatus) +
-           (r.gpsDevice ? "" : " (no position source on this machine)") + "\n";
+           (r.gpsDevice ? "" : " (no position source on this machine)") +
+           "\nfix:     " + (r.lastFix ? FormatLastFix(*r.lastFix, r.now) : "none fed yet") +
+           "\nsource:  " + (r.gpsSource.empty() ? "none" : r.gpsSource) + "\n";
 }
+
+namespace {
+
+std::string LastFixJson(const StatusReport& r) {
+    if (!r.lastFix) {
+        return "null";
+    }
+    const LastFix& f = *r.lastFix;
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "{\"age_s\":%.1f,\"latitude\":%.7f,\"longitude\":%.7f,\"quality\":%d,",
+                  LastFixAgeSeconds(f, r.now), f.position.latitude, f.position.longitude,
+                  f.position.fixQuality);
+    return text + ("\"source\":" + JsonString(f.source) + "}");
+}
+
+}  // namespace
 
 std::string FormatStatusJson(const StatusReport& r) {
     const CameraStateSnapshot& s = r.state;
@@ -62,7 +81,8 @@ std::string FormatStatusJson(const StatusReport& r) {
            ",\"battery_attached\":" + flag(s.batteryAttached) +
            ",\"battery_level\":" + std::to_string(s.batteryLevel) +
            ",\"gps\":" + JsonString(GpsName(s.gpsStatus)) +
-           ",\"gps_device\":" + (r.gpsDevice ? "true" : "false") + "}";
+           ",\"gps_device\":" + (r.gpsDevice ? "true" : "false") +
+           ",\"gps_source\":" + JsonString(r.gpsSource) + ",\"last_fix\":" + LastFixJson(r) + "}";
 }
 
 bool StatusChanged(const CameraStateSnapshot& a, const CameraStateSnapshot& b) {

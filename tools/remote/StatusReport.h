@@ -3,16 +3,21 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/CameraState.h"
+#include "tools/remote/GpsTrack.h"
 
 namespace remote {
 
 struct StatusReport {
     std::string device;
     CameraStateSnapshot state{};
-    bool gpsDevice = false;  // this machine has a position source
+    bool gpsDevice = false;          // this machine has a position source
+    std::string gpsSource;           // which one
+    std::optional<LastFix> lastFix;  // the last one fed to the camera
+    WallClock::time_point now;       // for the fix's age
 };
 
 const char* ModeName(uint16_t mode);
