@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/TempDeviceRoot.h"
+#include "testkit/TempDeviceRoot.h"
 #include "tools/remote/GpsTrack.h"
 #include "tools/remote/HttpServer.h"
 #include "tools/remote/LinkStats.h"
