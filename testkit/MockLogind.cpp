@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 
@@ -14,8 +15,11 @@
 namespace testsupport {
 
 MockLogind::MockLogind() {
-    const pid_t probe = Spawn({kSystemPython, "-c", "import dbusmock"});
-    if (probe <= 0 || Reap(probe) != 0) {
+    ChildProcess probe = ChildProcess::Spawn(
+        {kSystemPython, "-c", "import dbusmock"},
+        SpawnOptions().In(Stream::Null()).Out(Stream::Null()).Err(Stream::Null()));
+    const std::optional<ExitStatus> probed = probe.Wait(std::chrono::seconds(60));
+    if (!probed || !probed->Exited() || probed->code != 0) {
         unavailable_ = "python3-dbusmock is not installed (scripts/setup installs it)";
         return;
     }
@@ -29,15 +33,20 @@ MockLogind::MockLogind() {
         unavailable_ = "dbus-daemon did not start (scripts/setup installs dbus-daemon)";
         return;
     }
-    mock_ = Spawn({kSystemPython, "-m", "dbusmock", "--system", "-t", "logind"}, -1,
-                  dir_ + "/mock.log");
+    mock_ = ChildProcess::Spawn({kSystemPython, "-m", "dbusmock", "--system", "-t", "logind"},
+                                SpawnOptions()
+                                    .In(Stream::Null())
+                                    .Out(Stream::Null())
+                                    .Err(Stream::Append(dir_ + "/mock.log")));
     if (!PumpUntil([&] { return bus_->HasOwner("org.freedesktop.login1"); })) {
         throw std::runtime_error("the mock login manager did not come up");
     }
 }
 
 MockLogind::~MockLogind() {
-    Stop(mock_);
+    if (mock_.Started()) {
+        mock_.Stop(std::chrono::seconds(5));
+    }
     bus_.reset();
     if (!dir_.empty()) {
         std::error_code ignored;

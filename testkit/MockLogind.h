@@ -4,12 +4,11 @@
 // end is closed, as logind does, so ListInhibitors shows what is held.
 #pragma once
 
-#include <sys/types.h>
-
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "testkit/ChildProcess.h"
 #include "testkit/Processes.h"
 
 namespace testsupport {
@@ -40,7 +39,7 @@ private:
     std::string dir_;
     std::string unavailable_;
     std::unique_ptr<PrivateSystemBus> bus_;
-    pid_t mock_ = -1;
+    ChildProcess mock_;
 };
 
 // How the test output shows a lock.

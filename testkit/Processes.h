@@ -1,23 +1,13 @@
-// Helper processes for tests: started with posix_spawn, ended by their id.
+// Helpers for tests that need the system's message bus: Debian's interpreter
+// for the python mocks, and a private system bus of the test's own.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
-#include <vector>
+
+#include "testkit/ChildProcess.h"
 
 namespace testsupport {
 
-// Runs `argv` (looked up in PATH) with stdin from /dev/null, stdout to `out`
-// (or /dev/null when -1) and stderr appended to the file `err` (or /dev/null
-// when empty); -1 when it cannot be started.
-pid_t Spawn(const std::vector<std::string>& argv, int out = -1, const std::string& err = {});
-// Waits for the process and returns its exit status, -1 when it did not exit.
-int Reap(pid_t pid);
-// Ends the process (SIGTERM), waits for it and sets `pid` to -1; nothing for -1.
-void Stop(pid_t& pid);
-// One line from `fd`, without its "\n", within `timeoutMs`; empty when none came.
-std::string ReadLine(int fd, int timeoutMs);
 // Debian's interpreter, for which python3-dbus, python3-gi and python3-dbusmock are.
 inline constexpr const char* kSystemPython = "/usr/bin/python3";
 
@@ -38,7 +28,7 @@ public:
     bool HasOwner(const char* name) const;
 
 private:
-    pid_t daemon_ = -1;
+    ChildProcess daemon_;
     std::string address_;
 };
 

@@ -5,7 +5,6 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -25,9 +24,11 @@
 namespace geocluetest {
 namespace {
 
-using testsupport::ReadLine;
-using testsupport::Spawn;
-using testsupport::Stop;
+using testsupport::ChildProcess;
+using testsupport::SpawnOptions;
+using testsupport::Stream;
+
+constexpr std::chrono::seconds kGrace{5};
 
 constexpr const char* kDaemon = "/usr/libexec/geoclue";
 
@@ -71,8 +72,8 @@ GeoclueDaemon::GeoclueDaemon(bool start) {
         return;
     }
     if (start && !StartDaemon()) {
-        Stop(agent_);
-        Stop(daemon_);
+        agent_.Stop(kGrace);
+        daemon_.Stop(kGrace);
     }
 }
 
@@ -102,40 +103,36 @@ bool GeoclueDaemon::StartDaemon() {
               "[3g]\nenable=false\n[cdma]\nenable=false\n[modem-gps]\nenable=false\n"
               "[wifi]\nenable=false\n[compass]\nenable=false\n"
               "[camora-controller]\nallowed=true\nsystem=false\nusers=\n");
-    daemon_ = Spawn({"unshare", "-m", "sh", "-c",
-                     "mount --bind \"$0\" /etc/geoclue/geoclue.conf && exec \"$1\" --timeout=0",
-                     dir_ + "/geoclue.conf", kDaemon},
-                    -1, dir_ + "/geoclue.log");
+    daemon_ = ChildProcess::Spawn(
+        {"unshare", "-m", "sh", "-c",
+         "mount --bind \"$0\" /etc/geoclue/geoclue.conf && exec \"$1\" --timeout=0",
+         dir_ + "/geoclue.conf", kDaemon},
+        SpawnOptions()
+            .In(Stream::Null())
+            .Out(Stream::Null())
+            .Err(Stream::Append(dir_ + "/geoclue.log"))
+            .SearchPath());
     // A daemon that cannot start (no right to mount, say) ends at once: no
     // need to wait the whole time for its name then.
-    bool ended = false;
-    const bool up = daemon_ > 0 &&
-                    testsupport::PumpUntil(
-                        [&] {
-                            int status = 0;
-                            ended = ::waitpid(daemon_, &status, WNOHANG) == daemon_;
-                            return ended || bus_->HasOwner("org.freedesktop.GeoClue2");
-                        },
-                        std::chrono::milliseconds(20000)) &&
-                    !ended;
-    if (ended) {
-        daemon_ = -1;  // reaped
-    }
+    const bool up =
+        daemon_.Started() &&
+        testsupport::PumpUntil(
+            [&] { return !daemon_.Running() || bus_->HasOwner("org.freedesktop.GeoClue2"); },
+            std::chrono::milliseconds(20000)) &&
+        daemon_.Running();
     if (!up) {
         unavailable_ =
             "the GeoClue daemon did not start (it needs root for its private mount):\n" + Log();
         return false;
     }
-    int out[2] = {-1, -1};
-    if (::pipe2(out, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    agent_ = Spawn(
+    agent_ = ChildProcess::Spawn(
         {testsupport::kSystemPython, testsupport::SourceDir() + "/tests/gps/geoclue_agent.py"},
-        out[1], dir_ + "/agent.log");
-    ::close(out[1]);
-    const std::string ready = agent_ > 0 ? ReadLine(out[0], 20000) : "";
-    ::close(out[0]);
+        SpawnOptions()
+            .In(Stream::Null())
+            .Out(Stream::Pipe())
+            .Err(Stream::Append(dir_ + "/agent.log")));
+    const std::string ready =
+        agent_.Started() ? agent_.ReadOutputLine(std::chrono::milliseconds(20000)) : "";
     if (ready != "ready") {
         throw std::runtime_error("the location agent did not register: " + ready);
     }
@@ -143,8 +140,8 @@ bool GeoclueDaemon::StartDaemon() {
 }
 
 GeoclueDaemon::~GeoclueDaemon() {
-    Stop(agent_);
-    Stop(daemon_);
+    agent_.Stop(kGrace);
+    daemon_.Stop(kGrace);
     if (nmea_.joinable()) {
         ::eventfd_write(wake_, 1);
         nmea_.join();
@@ -176,7 +173,7 @@ std::set<std::string> GeoclueDaemon::SentTimes() {
 }
 
 void GeoclueDaemon::Kill() {
-    Stop(daemon_);
+    daemon_.Stop(kGrace);
 }
 
 void GeoclueDaemon::ServeNmea() {

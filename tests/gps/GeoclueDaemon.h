@@ -7,14 +7,13 @@
 // private bus while the object lives. Needs root (the mount).
 #pragma once
 
-#include <sys/types.h>
-
 #include <memory>
 #include <set>
 #include <string>
 #include <thread>
 
 #include "platform/kernel/Protected.h"
+#include "testkit/ChildProcess.h"
 #include "testkit/Processes.h"
 
 namespace geocluetest {
@@ -54,8 +53,8 @@ private:
     std::string dir_;
     std::string unavailable_;
     std::unique_ptr<testsupport::PrivateSystemBus> bus_;
-    pid_t daemon_ = -1;
-    pid_t agent_ = -1;
+    testsupport::ChildProcess daemon_;
+    testsupport::ChildProcess agent_;
     int listener_ = -1;
     int wake_ = -1;
     std::thread nmea_;

@@ -6,13 +6,9 @@
 // the screenshots are kept in the test's folder (PHONE_SHOTS names another).
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QColor>
@@ -26,120 +22,54 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "testkit/ChildProcess.h"
 #include "testkit/PumpUntil.h"
 #include "testkit/SourceDir.h"
 #include "testkit/TempDeviceRoot.h"
-
-extern char** environ;
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using testsupport::ChildProcess;
+using testsupport::ExitStatus;
+using testsupport::SpawnOptions;
+using testsupport::Stream;
 
-// A child process with extra environment, standard error to a file, and
-// optionally its standard input and output on pipes; killed by its id at the end.
-class Child {
-public:
-    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-          const std::string& errorFile, bool pipes = false) {
-        std::vector<std::string> envStrings(env);
-        for (char** e = environ; *e != nullptr; ++e) {
-            envStrings.emplace_back(*e);
-        }
-        std::vector<char*> args, envp;
-        for (const std::string& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        for (const std::string& e : envStrings) {
-            envp.push_back(const_cast<char*>(e.c_str()));
-        }
-        envp.push_back(nullptr);
-        int in[2] = {-1, -1}, out[2] = {-1, -1};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        if (pipes && ::pipe2(in, O_CLOEXEC) == 0 && ::pipe2(out, O_CLOEXEC) == 0) {
-            posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-            posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        } else {
-            posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        }
-        posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(),
-                                         O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        if (pipes && in[0] >= 0) {
-            ::close(in[0]);
-            ::close(out[1]);
-            input_ = in[1];
-            output_ = out[0];
-        }
+// A child process with extra environment and standard error to a file; with
+// `pipes` its standard input and output are pipes (the pointer tool's
+// commands and answers), else its output goes nowhere.
+ChildProcess Start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                   const std::string& errorFile, bool pipes = false) {
+    return ChildProcess::Spawn(argv, SpawnOptions()
+                                         .In(pipes ? Stream::Pipe() : Stream::Inherit())
+                                         .Out(pipes ? Stream::Pipe() : Stream::Null())
+                                         .Err(Stream::Append(errorFile))
+                                         .Env(env));
+}
+
+// Writes one line to the child and reads its answer line (empty when none came).
+std::string Ask(ChildProcess& child, const std::string& line) {
+    if (!child.Write(line + "\n")) {
+        return {};
     }
-    ~Child() {
-        if (input_ >= 0) {
-            ::close(input_);
-        }
-        if (output_ >= 0) {
-            ::close(output_);
-        }
-        if (pid_ > 0 && !exited_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    bool Started() const { return pid_ > 0; }
-    // The exit status once the process has ended within `limit`, else -1.
-    int WaitExit(std::chrono::milliseconds limit) {
-        const auto end = Clock::now() + limit;
-        while (Clock::now() < end) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                exited_ = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            ::usleep(5000);
-        }
+    return child.ReadOutputLine(30s);
+}
+
+// The exit code once the child has ended within `limit` (128 + the signal
+// when a signal ended it), else -1.
+int ExitCode(ChildProcess& child, std::chrono::milliseconds limit) {
+    const std::optional<ExitStatus> status = child.Wait(limit);
+    if (!status) {
         return -1;
     }
-    bool Running() {
-        int status = 0;
-        if (exited_) {
-            return false;
-        }
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            exited_ = true;
-            return false;
-        }
-        return true;
-    }
-    // Writes one line and reads the answer line (empty when there is none).
-    std::string Ask(const std::string& line) {
-        const std::string text = line + "\n";
-        if (::write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-            return {};
-        }
-        std::string answer;
-        char c = 0;
-        while (::read(output_, &c, 1) == 1 && c != '\n') {
-            answer.push_back(c);
-        }
-        return answer;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int input_ = -1;
-    int output_ = -1;
-    bool exited_ = false;
-};
+    return status->Exited() ? status->code : 128 + status->signal;
+}
 
 std::string FileText(const std::string& path) {
     std::string text;
@@ -293,19 +223,19 @@ protected:
         root_.WriteFile("phoc.ini", "[output:HEADLESS-1]\nmode = " + std::to_string(width) + "x" +
                                         std::to_string(height) +
                                         "\nscale = " + std::to_string(scale) + "\n");
-        phoc_ = std::make_unique<Child>(
-            std::vector<std::string>{"/usr/bin/phoc", "-C", root_.Host("phoc.ini")},
-            std::vector<std::string>{"XDG_RUNTIME_DIR=" + runtime_, "WLR_BACKENDS=headless",
-                                     "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1",
-                                     "WAYLAND_DISPLAY=", "DISPLAY="},
-            root_.Host("phoc.err"));
+        phoc_ =
+            Start(std::vector<std::string>{"/usr/bin/phoc", "-C", root_.Host("phoc.ini")},
+                  std::vector<std::string>{"XDG_RUNTIME_DIR=" + runtime_, "WLR_BACKENDS=headless",
+                                           "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1",
+                                           "WAYLAND_DISPLAY=", "DISPLAY="},
+                  root_.Host("phoc.err"));
         const bool up = testsupport::PumpUntil(
             [&] {
                 struct stat st {};
-                return !phoc_->Running() || ::stat((runtime_ + "/wayland-0").c_str(), &st) == 0;
+                return !phoc_.Running() || ::stat((runtime_ + "/wayland-0").c_str(), &st) == 0;
             },
             30s);
-        if (!up || !phoc_->Running()) {
+        if (!up || !phoc_.Running()) {
             GTEST_SKIP() << "phoc could not start here, so the phone run is skipped:\n"
                          << FileText(root_.Host("phoc.err"));
         }
@@ -322,7 +252,7 @@ protected:
         root_.WriteFile(bt + "/Serial/Ports/00000a1b2c3d4e5f/Port", "COM8\n");
         root_.WriteFile("dev/.keep", "");
         control_ = root_.Host("camsim.sock");
-        sim_ = std::make_unique<Child>(
+        sim_ = Start(
             std::vector<std::string>{std::string(CAMORA_BIN_DIR) + "/camora-camsim", "--link",
                                      root_.Host("dev/COM8"), "--control", control_, "--no-stdin"},
             std::vector<std::string>{}, root_.Host("camsim.err"));
@@ -336,12 +266,12 @@ protected:
             << FileText(root_.Host("camsim.err"));
 
         // The pointer first, so that the seat has a pointer when the program comes.
-        pointer_ = std::make_unique<Child>(
-            std::vector<std::string>{std::string(CAMORA_BIN_DIR) + "/camora-test-pointer",
-                                     std::to_string(logical_.width()),
-                                     std::to_string(logical_.height())},
-            WaylandEnv(), root_.Host("pointer.err"), true);
-        ASSERT_EQ(pointer_->Ask("move 1 1"), "ok") << FileText(root_.Host("pointer.err"));
+        pointer_ =
+            Start(std::vector<std::string>{std::string(CAMORA_BIN_DIR) + "/camora-test-pointer",
+                                           std::to_string(logical_.width()),
+                                           std::to_string(logical_.height())},
+                  WaylandEnv(), root_.Host("pointer.err"), true);
+        ASSERT_EQ(Ask(pointer_, "move 1 1"), "ok") << FileText(root_.Host("pointer.err"));
     }
 
     // Where the screenshots go: PHONE_SHOTS, else the test's own folder.
@@ -367,10 +297,12 @@ protected:
     QImage Shot(const std::string& name) const {
         const std::string file = shots_ + "/" + name + ".png";
         ::unlink(file.c_str());
-        const std::string command = "XDG_RUNTIME_DIR='" + runtime_ +
-                                    "' WAYLAND_DISPLAY=wayland-0 /usr/bin/grim '" + file +
-                                    "' 2>/dev/null";
-        if (std::system(command.c_str()) != 0) {
+        ChildProcess grim = ChildProcess::Spawn(
+            {"/usr/bin/grim", file},
+            SpawnOptions()
+                .Err(Stream::Null())
+                .Env({"XDG_RUNTIME_DIR=" + runtime_, "WAYLAND_DISPLAY=wayland-0"}));
+        if (ExitCode(grim, 30s) != 0) {
             return {};
         }
         return QImage(QString::fromStdString(file)).convertToFormat(QImage::Format_RGB32);
@@ -397,8 +329,8 @@ protected:
     }
 
     std::string Tap(QPointF logical) {
-        return pointer_->Ask("tap " + std::to_string(static_cast<int>(logical.x())) + " " +
-                             std::to_string(static_cast<int>(logical.y())));
+        return Ask(pointer_, "tap " + std::to_string(static_cast<int>(logical.x())) + " " +
+                                 std::to_string(static_cast<int>(logical.y())));
     }
     std::string TapPanel(QPointF panel) { return Tap(PanelToLogical(panel)); }
 
@@ -406,7 +338,7 @@ protected:
     bool WaitForScreen(const std::string& name, const std::function<bool(const QImage&)>& inFront,
                        std::chrono::seconds limit = 40s) {
         // The pointer out of the way of the picture.
-        pointer_->Ask("move 1 1");
+        Ask(pointer_, "move 1 1");
         return testsupport::PumpUntil(
             [&] {
                 const QImage shot = Shot(name);
@@ -453,7 +385,7 @@ protected:
     QSize physical_, logical_;
     int scale_ = 1;
     std::string runtime_, shots_, control_;
-    std::unique_ptr<Child> phoc_, sim_, pointer_;
+    ChildProcess phoc_, sim_, pointer_;
 };
 
 TEST_P(PhoneCompositorTest, FromTheInstructionScreenToYesWithTheScreenInFrontAtEveryStep) {
@@ -507,8 +439,8 @@ TEST_P(PhoneCompositorTest, FromTheInstructionScreenToYesWithTheScreenInFrontAtE
         return Likeness(mainScreen, shot, bars) > 0.85 && Likeness(mainScreen, shot, middle) < 0.5;
     };
 
-    Child program({std::string(CAMORA_BIN_DIR) + "/camora-controller"}, ProgramEnv(),
-                  root_.Host("program.err"));
+    ChildProcess program = Start({std::string(CAMORA_BIN_DIR) + "/camora-controller"}, ProgramEnv(),
+                                 root_.Host("program.err"));
     ASSERT_TRUE(program.Started());
 
     ASSERT_TRUE(WaitForScreen("instruction", isInstruction))
@@ -525,14 +457,14 @@ TEST_P(PhoneCompositorTest, FromTheInstructionScreenToYesWithTheScreenInFrontAtE
         << Why("main screen") << "\nlast screenshot: " << seen;
 
     // The record key, held until the camera has had it.
-    ASSERT_EQ(pointer_->Ask("move " + std::to_string(int(PanelToLogical({420, 286}).x())) + " " +
-                            std::to_string(int(PanelToLogical({420, 286}).y()))),
+    ASSERT_EQ(Ask(pointer_, "move " + std::to_string(int(PanelToLogical({420, 286}).x())) + " " +
+                                std::to_string(int(PanelToLogical({420, 286}).y()))),
               "ok");
-    ASSERT_EQ(pointer_->Ask("down"), "ok");
+    ASSERT_EQ(Ask(pointer_, "down"), "ok");
     EXPECT_TRUE(
         testsupport::PumpUntil([&] { return Camera(control_, "presses").find("0\n") == 0; }, 20s))
         << Camera(control_, "presses");
-    ASSERT_EQ(pointer_->Ask("up"), "ok");
+    ASSERT_EQ(Ask(pointer_, "up"), "ok");
     EXPECT_TRUE(testsupport::PumpUntil(
         [&] { return Camera(control_, "status").find("\nstate 1\n") != std::string::npos; }, 20s))
         << Camera(control_, "status");
@@ -550,7 +482,7 @@ TEST_P(PhoneCompositorTest, FromTheInstructionScreenToYesWithTheScreenInFrontAtE
     const QPointF yes = DefaultButton(question, mainScreen);
     ASSERT_FALSE(yes.isNull()) << "no default button found in the box";
     ASSERT_EQ(Tap(yes / scale_), "ok");
-    EXPECT_EQ(program.WaitExit(30s), 0) << Why("YES");
+    EXPECT_EQ(ExitCode(program, 30s), 0) << Why("YES");
 }
 
 INSTANTIATE_TEST_SUITE_P(Phones, PhoneCompositorTest,
