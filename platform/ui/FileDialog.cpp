@@ -1,14 +1,21 @@
 #include "platform/ui/FileDialog.h"
 
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSplitter>
 #include <QStandardPaths>
 #include <QStorageInfo>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -78,6 +85,64 @@ QList<QUrl> Places() {
     return urls;
 }
 
+// Sizes the dialog to its screen: full screen on a handset or where the
+// screen is smaller than the dialog wants, else its own size, centred; the
+// places column as wide as its longest name (up to half the dialog), so that
+// every button, the toolbar and the places are on the screen.
+void FitToScreen(QFileDialog& dialog) {
+    const QWidget* owner = dialog.parentWidget();
+    QScreen* screen = owner != nullptr && owner->screen() != nullptr
+                          ? owner->screen()
+                          : QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return;
+    }
+    const QRect available = screen->availableGeometry();
+    // Every child may give way: the screen, not the widgets' wishes, is the limit.
+    for (const char* name :
+         {"lookInCombo", "fileNameEdit", "fileTypeCombo", "sidebar", "listView", "treeView"}) {
+        if (auto* w = dialog.findChild<QWidget*>(QString::fromLatin1(name))) {
+            w->setMinimumWidth(0);
+        }
+    }
+    if (auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("lookInCombo"))) {
+        combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        combo->setMinimumContentsLength(4);
+    }
+    if (auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
+        combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        combo->setMinimumContentsLength(4);
+    }
+    dialog.setMinimumSize(0, 0);
+    const QSize wanted = dialog.sizeHint().expandedTo(QSize(640, 480));
+    const bool handset = available.width() <= 540;
+    QRect placed;
+    if (handset || wanted.width() > available.width() || wanted.height() > available.height()) {
+        placed = available;
+    } else {
+        placed = QRect(QPoint(0, 0), wanted);
+        placed.moveCenter(available.center());
+    }
+    dialog.setGeometry(placed);
+    if (handset) {
+        dialog.setWindowState(Qt::WindowFullScreen);
+    }
+    if (auto* places = dialog.findChild<QListView*>(QStringLiteral("sidebar"))) {
+        const QFontMetrics metrics(places->font());
+        int longest = 0;
+        for (int i = 0; i < places->model()->rowCount(); ++i) {
+            longest = std::max(
+                longest, metrics.horizontalAdvance(places->model()->index(i, 0).data().toString()));
+        }
+        const int column =
+            std::min(placed.width() / 2, longest + places->iconSize().width() + 28 +
+                                             places->verticalScrollBar()->sizeHint().width());
+        if (auto* splitter = dialog.findChild<QSplitter*>(QStringLiteral("splitter"))) {
+            splitter->setSizes({column, std::max(1, placed.width() - column)});
+        }
+    }
+}
+
 class View final : public SaveFileDialogView {
 public:
     explicit View(QFileDialog& dialog) : dialog_(dialog) {}
@@ -134,6 +199,7 @@ bool ShowOnGui(const SaveFileRequest& request, std::u16string* path, bool* unnam
     dialog.setDirectory(ExistingFolder(HostPathFor(request.initialFolder)));
     dialog.selectFile(qt::ToQString(request.fileName));
 
+    FitToScreen(dialog);
     if (auto hook = CurrentHook()) {
         QTimer::singleShot(0, &dialog, [&dialog, hook] {
             View view(dialog);
