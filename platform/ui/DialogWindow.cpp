@@ -16,6 +16,25 @@
 #include <cmath>
 
 namespace platform::qt {
+namespace {
+
+// A list box as the keyboard meets it: focus alone makes no row current, so
+// that the first arrow press picks the first device rather than the second.
+class ListBox final : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    void focusInEvent(QFocusEvent* event) override {
+        const bool noSelection = selectedItems().isEmpty();
+        QListWidget::focusInEvent(event);
+        if (noSelection) {
+            selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+        }
+    }
+};
+
+}  // namespace
 
 std::map<uint64_t, WindowEntry>& Windows() {
     static auto* windows = new std::map<uint64_t, WindowEntry>;
@@ -188,7 +207,7 @@ void DialogWindow::AddControl(const ControlTemplate& c) {
             break;
         }
         case ControlKind::ListBox: {
-            auto* list = new QListWidget(this);
+            auto* list = new ListBox(this);
             list->setSelectionMode(QAbstractItemView::SingleSelection);
             if ((c.style & style::kNotify) != 0) {
                 // The selection, not the current row: focus alone makes the
@@ -386,8 +405,15 @@ void DialogWindow::keyPressEvent(QKeyEvent* event) {
         if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) {
             // Only what a button of the screen does: a screen without one
             // ignores the key.
-            if (QPushButton* button =
-                    ButtonForKey(key == Qt::Key_Escape ? Qt::Key_Escape : Qt::Key_Return)) {
+            // Return presses the button that has the focus, as a click would;
+            // elsewhere the screen's default.
+            auto* focused = qobject_cast<QPushButton*>(focusWidget());
+            QPushButton* button =
+                key != Qt::Key_Escape && focused != nullptr && focused->isEnabled() &&
+                        focused->window() == this
+                    ? focused
+                    : ButtonForKey(key == Qt::Key_Escape ? Qt::Key_Escape : Qt::Key_Return);
+            if (button != nullptr) {
                 button->click();
             }
             event->accept();

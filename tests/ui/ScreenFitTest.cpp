@@ -296,7 +296,10 @@ TEST_P(TemplateFitTest, EveryTextFitsItsControlAndCoversNoOther) {
         if (c.preview) {
             CheckPreview(dialog, shot);
         }
-        MaybeSave(shot, QStringLiteral("template-%1").arg(c.templateId));
+        // The main screen draws its own panel (its own test shows it): no shot here.
+        if (!c.texts.empty() || c.templateId == r::kDlgBackdrop) {
+            MaybeSave(shot, QStringLiteral("template-%1").arg(c.templateId));
+        }
         looked = true;
         EndDialog(screen.window, 1);
     });
