@@ -318,11 +318,7 @@ QMessageBox* MakeBox(WindowHandle owner, std::u16string_view text, std::u16strin
                      MessageBoxButtons buttons) {
     auto* box = new FramedBox(WidgetOf(owner));
     box->setWindowTitle(ToQString(caption));
-    // A path breaks after its slashes and backslashes where it does not fit on one line.
-    QString shown = ToQString(text);
-    shown.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
-    shown.replace(QLatin1Char('\\'), QStringLiteral("\\\u200B"));
-    box->setText(shown);
+    box->setText(ToQString(text));
     box->setTextFormat(Qt::PlainText);
     box->setIcon(QMessageBox::NoIcon);
     if (buttons == MessageBoxButtons::YesNo) {

@@ -423,6 +423,11 @@ INSTANTIATE_TEST_SUITE_P(EveryBox, MessageBoxFitTest,
                          });
 
 TEST(SaveDialogFitTest, ButtonsPlacesAndToolbarAreOnTheScreen) {
+    // Qt's dialog needs a phone's usual 360 device-independent pixels; on a
+    // narrower screen only the desktop portal's dialog fits.
+    if (QGuiApplication::primaryScreen()->availableGeometry().width() < 360) {
+        GTEST_SKIP() << "narrower than 360 device-independent pixels";
+    }
     testsupport::TempDeviceRoot root;
     QDir().mkpath(QString::fromStdString(root.Host("My Documents")));
     QDir().mkpath(
