@@ -88,8 +88,10 @@ private:
     std::vector<std::string> paths_;
 };
 
+// "NAME=" of "NAME=value", and of a bare "NAME" (which removes it).
 std::string NameOf(const std::string& entry) {
-    return entry.substr(0, entry.find('=') + 1);
+    const size_t equals = entry.find('=');
+    return equals == std::string::npos ? entry + "=" : entry.substr(0, equals + 1);
 }
 
 // This process's environment with `own` over it.
@@ -104,7 +106,8 @@ std::vector<std::string> Environment(const std::vector<std::string>& own) {
             env.push_back(entry);
         }
     }
-    env.insert(env.end(), own.begin(), own.end());
+    std::copy_if(own.begin(), own.end(), std::back_inserter(env),
+                 [](const std::string& o) { return o.find('=') != std::string::npos; });
     return env;
 }
 

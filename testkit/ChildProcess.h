@@ -54,7 +54,7 @@ struct SpawnOptions {
     Stream out = Stream::Inherit();
     Stream err = Stream::Inherit();
     // "NAME=value" entries over this process's environment (each replaces the
-    // inherited one of its name).
+    // inherited one of its name); a bare "NAME" leaves NAME out.
     std::vector<std::string> env;
     // Look the program up on PATH when its name has no slash.
     bool searchPath = false;

@@ -8,7 +8,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "platform/kernel/Kernel.h"
 #include "platform/ui/MessageBox.h"
@@ -60,6 +63,58 @@ void UseHandsetLook(QApplication& app) {
     app.setFont(QFont(QStringLiteral("DejaVu Sans")));
 }
 
+// While the windowing platform starts: Qt's messages are held back, and a
+// fatal one (no display to open) ends the process with one line of our own
+// instead of Qt's advice to reinstall and an abort.
+struct StartupMessages {
+    std::mutex lock;
+    std::vector<std::pair<QtMsgType, std::string>> held;
+    std::string program = "camora-controller";
+    QtMessageHandler previous = nullptr;
+};
+StartupMessages& Startup() {
+    static auto* startup = new StartupMessages;
+    return *startup;
+}
+
+void HoldStartupMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    StartupMessages& s = Startup();
+    if (type == QtFatalMsg) {
+        const std::string line =
+            s.program +
+            ": no display to show the screens on (is DISPLAY or WAYLAND_DISPLAY set?)\n";
+        std::fwrite(line.data(), 1, line.size(), stderr);
+        std::fflush(stderr);
+        std::_Exit(kExitNoDisplay);
+    }
+    std::lock_guard guard(s.lock);
+    const std::string category = context.category != nullptr ? context.category : "";
+    s.held.emplace_back(
+        type, (category.empty() || category == "default" ? std::string() : category + ": ") +
+                  text.toStdString());
+}
+
+std::unique_ptr<QApplication> StartQt(int& argc, char** argv) {
+    StartupMessages& s = Startup();
+    if (argc > 0 && argv[0] != nullptr) {
+        const std::string path = argv[0];
+        s.program = path.substr(path.rfind('/') + 1);
+    }
+    s.previous = qInstallMessageHandler(&HoldStartupMessage);
+    auto app = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(s.previous);
+    std::vector<std::pair<QtMsgType, std::string>> held;
+    {
+        std::lock_guard guard(s.lock);
+        held.swap(s.held);
+    }
+    // A started platform's notices go where they would have gone.
+    for (const auto& [type, text] : held) {
+        s.previous(type, QMessageLogContext(), QString::fromStdString(text));
+    }
+    return app;
+}
+
 }  // namespace
 
 struct GuiApplication::Impl {
@@ -68,7 +123,7 @@ struct GuiApplication::Impl {
 };
 
 GuiApplication::GuiApplication(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
-    impl_->app = std::make_unique<QApplication>(argc, argv);
+    impl_->app = StartQt(argc, argv);
     UseHandsetLook(*impl_->app);
     impl_->dispatcher = std::make_unique<QObject>();
     g_dispatcher.store(impl_->dispatcher.get());

@@ -17,7 +17,12 @@ namespace platform {
 
 using ApplicationEntry = int (*)(const ResourceModule* instance);
 
-// Creates the application object, installs the real message boxes, runs
+// The exit code when no display can be opened (the windowing platform does
+// not start): the process says so in one line on standard error and ends.
+inline constexpr int kExitNoDisplay = 69;
+
+// Creates the application object (ending the process with kExitNoDisplay
+// when there is no display), installs the real message boxes, runs
 // `entry(module)` on this thread and returns its result.
 int RunApplication(int argc, char** argv, const ResourceModule* module, ApplicationEntry entry);
 

@@ -45,6 +45,9 @@ bool SetWindowText(WindowHandle window, std::u16string_view text) {
             } else {
                 return false;
             }
+            if (it->second.control != -1 && it->second.dialog != nullptr) {
+                it->second.dialog->TextChanged(it->second.control);
+            }
             return true;
         },
         false);
@@ -280,6 +283,11 @@ bool IsWaitCursorShown() {
 }
 
 namespace qt {
+
+QTransform PaintTransformOf(WindowHandle window) {
+    DialogWindow* d = IsGuiThread() ? DialogOf(window) : nullptr;
+    return d == nullptr ? QTransform() : d->Frame();
+}
 
 QImage* BackBufferOf(WindowHandle window) {
     DialogWindow* d = IsGuiThread() ? DialogOf(window) : nullptr;

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
@@ -9,11 +10,32 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTouchEvent>
 #include <algorithm>
 #include <cmath>
 
 namespace platform::qt {
+namespace {
+
+// A list box as the keyboard meets it: focus alone makes no row current, so
+// that the first arrow press picks the first device rather than the second.
+class ListBox final : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    void focusInEvent(QFocusEvent* event) override {
+        const bool noSelection = selectedItems().isEmpty();
+        QListWidget::focusInEvent(event);
+        if (noSelection) {
+            selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+        }
+    }
+};
+
+}  // namespace
 
 std::map<uint64_t, WindowEntry>& Windows() {
     static auto* windows = new std::map<uint64_t, WindowEntry>;
@@ -250,12 +272,8 @@ void DialogWindow::AddControl(const ControlTemplate& c) {
             break;
         }
         case ControlKind::ListBox: {
-            auto* list = new QListWidget(this);
+            auto* list = new ListBox(this);
             list->setSelectionMode(QAbstractItemView::SingleSelection);
-            // Rows a finger can hit, inside a visible border.
-            list->setStyleSheet(
-                QStringLiteral("QListWidget { border: 1px solid #808080; }"
-                               " QListWidget::item { padding: 4px 2px; }"));
             if ((c.style & style::kNotify) != 0) {
                 // The selection, not the current row: focus alone makes the
                 // first row current, and a click on it then selects it
@@ -330,28 +348,144 @@ intptr_t DialogWindow::ControlProcedure(int index, uint32_t message, uintptr_t w
     }
 }
 
-void DialogWindow::Layout() {
-    const double sx = static_cast<double>(width()) / kReferenceUnitsWide;
-    const double sy = static_cast<double>(height()) / kReferenceUnitsHigh;
+namespace {
+
+// The design's font: 5 vertical dialog units of pixel height, as the
+// handset's Tahoma 8 showed on its 480 x 640 screen.
+constexpr double kFontUnits = 5.0;
+// Below this a text is no longer read; layouts that small are not made.
+constexpr int kSmallestPixels = 6;
+
+// What a control's text is laid out with, and in what room.
+struct TextRoom {
+    QString text;
+    QRect room;
+    int flags = 0;
+};
+
+bool TextRoomOf(QWidget* widget, TextRoom& out) {
+    if (auto* label = qobject_cast<QLabel*>(widget); label && label->pixmap().isNull()) {
+        out.text = label->text();
+        out.room = label->contentsRect();
+        out.flags = static_cast<int>(label->alignment()) |
+                    (label->wordWrap() ? static_cast<int>(Qt::TextWordWrap) : 0);
+        return true;
+    }
+    if (auto* button = qobject_cast<QPushButton*>(widget)) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        out.text = button->text();
+        out.room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        out.flags = Qt::AlignCenter;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void DialogWindow::FitFont(const Control& c) {
     QFont f = font();
-    f.setPixelSize(std::max(8, static_cast<int>(std::lround(sy * 5.0))));
+    f.setPixelSize(fontPixels_);
+    TextRoom t;
+    if (TextRoomOf(c.widget, t) && !t.text.isEmpty()) {
+        // The largest size up to the design's at which the whole text fits.
+        for (int size = fontPixels_; size >= kSmallestPixels; --size) {
+            f.setPixelSize(size);
+            const QRect box = QFontMetrics(f).boundingRect(t.room, t.flags, t.text);
+            if (t.room.contains(box)) {
+                break;
+            }
+        }
+    }
+    c.widget->setFont(f);
+}
+
+void DialogWindow::TextChanged(int index) {
+    FitFont(controls_[static_cast<size_t>(index)]);
+}
+
+void DialogWindow::Layout() {
+    // The handset's screen, as large as the window holds it and centred.
+    const double k = std::min(width() / 480.0, height() / 640.0);
+    const double left = (width() - 480.0 * k) / 2.0;
+    const double top = (height() - 640.0 * k) / 2.0;
+    frame_ = controls_.empty() ? QTransform() : QTransform(k, 0, 0, k, left, top);
+    const double ux = 480.0 * k / kReferenceUnitsWide;
+    const double uy = 640.0 * k / kReferenceUnitsHigh;
+    fontPixels_ = std::max(kSmallestPixels, static_cast<int>(std::lround(uy * kFontUnits)));
+    QFont f = font();
+    f.setPixelSize(fontPixels_);
     setFont(f);
     for (const Control& c : controls_) {
-        const int x = static_cast<int>(std::lround(c.tmpl->x * sx));
-        const int y = static_cast<int>(std::lround(c.tmpl->y * sy));
-        int w = static_cast<int>(std::lround(c.tmpl->width * sx));
-        int h = static_cast<int>(std::lround(c.tmpl->height * sy));
+        const int x = static_cast<int>(std::lround(left + c.tmpl->x * ux));
+        const int y = static_cast<int>(std::lround(top + c.tmpl->y * uy));
+        int w = static_cast<int>(std::lround(c.tmpl->width * ux));
+        int h = static_cast<int>(std::lround(c.tmpl->height * uy));
         if (c.tmpl->kind == ControlKind::Picture) {
-            // A bitmap picture takes its bitmap's size, scaled as the window is.
+            // A bitmap picture takes its bitmap's size, scaled as the frame is.
             if (auto* label = qobject_cast<QLabel*>(c.widget); label && !label->pixmap().isNull()) {
-                const double scale = width() / 480.0;
-                w = static_cast<int>(std::lround(label->pixmap().width() * scale));
-                h = static_cast<int>(std::lround(label->pixmap().height() * scale));
+                w = static_cast<int>(std::lround(label->pixmap().width() * k));
+                h = static_cast<int>(std::lround(label->pixmap().height() * k));
                 label->setScaledContents(true);
             }
         }
+        if (auto* list = qobject_cast<QListWidget*>(c.widget)) {
+            // Rows a finger can hit, inside a visible border, growing with the frame.
+            const int padding = std::max(1, static_cast<int>(std::lround(4 * k)));
+            list->setStyleSheet(QStringLiteral("QListWidget { border: 1px solid #808080; }"
+                                               " QListWidget::item { padding: %1px 2px; }")
+                                    .arg(padding));
+        }
         c.widget->setGeometry(x, y, w, h);
+        FitFont(c);
     }
+}
+
+QPushButton* DialogWindow::ButtonForKey(int key) {
+    QPushButton* found = nullptr;
+    for (const Control& c : controls_) {
+        auto* button = qobject_cast<QPushButton*>(c.widget);
+        if (button == nullptr) {
+            continue;
+        }
+        if (key == Qt::Key_Escape) {
+            if (c.tmpl->id == 2) {
+                found = button;
+            }
+        } else if ((c.tmpl->style & style::kDefault) != 0) {
+            found = button;
+            break;
+        } else if (c.tmpl->id == 1 && found == nullptr) {
+            found = button;
+        }
+    }
+    return found != nullptr && found->isEnabled() && found->isVisible() ? found : nullptr;
+}
+
+void DialogWindow::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) {
+            // Only what a button of the screen does: a screen without one
+            // ignores the key.
+            // Return presses the button that has the focus, as a click would;
+            // elsewhere the screen's default.
+            auto* focused = qobject_cast<QPushButton*>(focusWidget());
+            QPushButton* button =
+                key != Qt::Key_Escape && focused != nullptr && focused->isEnabled() &&
+                        focused->window() == this
+                    ? focused
+                    : ButtonForKey(key == Qt::Key_Escape ? Qt::Key_Escape : Qt::Key_Return);
+            if (button != nullptr) {
+                button->click();
+            }
+            event->accept();
+            return;
+        }
+    }
+    QDialog::keyPressEvent(event);
 }
 
 }  // namespace platform::qt

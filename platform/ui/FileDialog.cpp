@@ -1,16 +1,30 @@
 #include "platform/ui/FileDialog.h"
 
+#include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QEventLoop>
+#include <QFile>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSplitter>
 #include <QStandardPaths>
 #include <QStorageInfo>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "platform/fs/DeviceRoot.h"
@@ -78,6 +92,64 @@ QList<QUrl> Places() {
     return urls;
 }
 
+// Sizes the dialog to its screen: full screen on a handset or where the
+// screen is smaller than the dialog wants, else its own size, centred; the
+// places column as wide as its longest name (up to half the dialog), so that
+// every button, the toolbar and the places are on the screen.
+void FitToScreen(QFileDialog& dialog) {
+    const QWidget* owner = dialog.parentWidget();
+    QScreen* screen = owner != nullptr && owner->screen() != nullptr
+                          ? owner->screen()
+                          : QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return;
+    }
+    const QRect available = screen->availableGeometry();
+    // Every child may give way: the screen, not the widgets' wishes, is the limit.
+    for (const char* name :
+         {"lookInCombo", "fileNameEdit", "fileTypeCombo", "sidebar", "listView", "treeView"}) {
+        if (auto* w = dialog.findChild<QWidget*>(QString::fromLatin1(name))) {
+            w->setMinimumWidth(0);
+        }
+    }
+    if (auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("lookInCombo"))) {
+        combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        combo->setMinimumContentsLength(4);
+    }
+    if (auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
+        combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        combo->setMinimumContentsLength(4);
+    }
+    dialog.setMinimumSize(0, 0);
+    const QSize wanted = dialog.sizeHint().expandedTo(QSize(640, 480));
+    const bool handset = available.width() <= 540;
+    QRect placed;
+    if (handset || wanted.width() > available.width() || wanted.height() > available.height()) {
+        placed = available;
+    } else {
+        placed = QRect(QPoint(0, 0), wanted);
+        placed.moveCenter(available.center());
+    }
+    dialog.setGeometry(placed);
+    if (handset) {
+        dialog.setWindowState(Qt::WindowFullScreen);
+    }
+    if (auto* places = dialog.findChild<QListView*>(QStringLiteral("sidebar"))) {
+        const QFontMetrics metrics(places->font());
+        int longest = 0;
+        for (int i = 0; i < places->model()->rowCount(); ++i) {
+            longest = std::max(
+                longest, metrics.horizontalAdvance(places->model()->index(i, 0).data().toString()));
+        }
+        const int column =
+            std::min(placed.width() / 2, longest + places->iconSize().width() + 28 +
+                                             places->verticalScrollBar()->sizeHint().width());
+        if (auto* splitter = dialog.findChild<QSplitter*>(QStringLiteral("splitter"))) {
+            splitter->setSizes({column, std::max(1, placed.width() - column)});
+        }
+    }
+}
+
 class View final : public SaveFileDialogView {
 public:
     explicit View(QFileDialog& dialog) : dialog_(dialog) {}
@@ -115,7 +187,148 @@ private:
     QFileDialog& dialog_;
 };
 
+// The chosen host file's handset path; whether its name holds a backslash.
+void TakeChosen(const std::string& chosen, std::u16string* path, bool* unnamable) {
+    if (unnamable != nullptr) {
+        *unnamable = chosen.substr(chosen.rfind('/') + 1).find('\\') != std::string::npos;
+    }
+    *path = HandsetPathFor(chosen);
+}
+
+// ---- The desktop's own save dialog through the XDG desktop portal (a phone
+// shell's adaptive one), where a portal runs on the session bus.
+
+constexpr const char* kPortalService = "org.freedesktop.portal.Desktop";
+constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
+constexpr const char* kPortalChooser = "org.freedesktop.portal.FileChooser";
+constexpr const char* kPortalRequest = "org.freedesktop.portal.Request";
+
+// The portal's filter list: a(sa(us)), 0 standing for a glob pattern.
+using PortalPatterns = QList<QPair<uint, QString>>;
+using PortalFilter = QPair<QString, PortalPatterns>;
+
+// What a portal answers, read by the signal's receiver.
+class PortalAnswer final : public QObject {
+    Q_OBJECT
+public:
+    uint response = 2;
+    QStringList uris;
+    bool answered = false;
+    QEventLoop loop;
+
+public Q_SLOTS:
+    void Response(uint code, const QVariantMap& results) {
+        response = code;
+        uris = results.value(QStringLiteral("uris")).toStringList();
+        answered = true;
+        loop.quit();
+    }
+};
+
+bool PortalRuns(QDBusConnection& bus) {
+    if (!bus.isConnected() || bus.interface() == nullptr) {
+        return false;
+    }
+    return bus.interface()->isServiceRegistered(QString::fromLatin1(kPortalService)).value();
+}
+
+// Shows the portal's dialog; nullopt when there is no portal or it failed
+// (Qt's dialog then stands in), else whether a file was chosen.
+std::optional<bool> ShowPortal(const SaveFileRequest& request, std::u16string* path,
+                               bool* unnamable) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!PortalRuns(bus)) {
+        return std::nullopt;
+    }
+    static const bool registered = [] {
+        qDBusRegisterMetaType<QPair<uint, QString>>();
+        qDBusRegisterMetaType<PortalPatterns>();
+        qDBusRegisterMetaType<PortalFilter>();
+        qDBusRegisterMetaType<QList<PortalFilter>>();
+        return true;
+    }();
+    (void)registered;
+    static unsigned serial = 0;
+    const QString token = QStringLiteral("camora%1").arg(++serial);
+    QString sender = bus.baseService().mid(1);
+    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+    const QString requestPath =
+        QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
+    PortalAnswer answer;
+    // Listening before the call: the answer may come before the call returns.
+    bus.connect(QString::fromLatin1(kPortalService), requestPath,
+                QString::fromLatin1(kPortalRequest), QStringLiteral("Response"), &answer,
+                SLOT(Response(uint, QVariantMap)));
+
+    QList<PortalFilter> filters;
+    for (const auto& [description, patterns] : request.filters) {
+        PortalPatterns globs;
+        for (const QString& glob :
+             qt::ToQString(patterns).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            globs << qMakePair(0u, glob.trimmed());
+        }
+        filters << qMakePair(qt::ToQString(description), globs);
+    }
+    QString name = qt::ToQString(request.fileName);
+    if (!request.defaultExtension.empty() && !name.contains(QLatin1Char('.'))) {
+        name += QLatin1Char('.') + qt::ToQString(request.defaultExtension);
+    }
+    QByteArray folder = QFile::encodeName(ExistingFolder(HostPathFor(request.initialFolder)));
+    folder.append('\0');
+    QVariantMap options;
+    options.insert(QStringLiteral("handle_token"), token);
+    options.insert(QStringLiteral("modal"), true);
+    options.insert(QStringLiteral("current_name"), name);
+    options.insert(QStringLiteral("current_folder"), folder);
+    options.insert(QStringLiteral("filters"), QVariant::fromValue(filters));
+    if (!filters.isEmpty()) {
+        options.insert(QStringLiteral("current_filter"), QVariant::fromValue(filters.front()));
+    }
+    QWidget* owner = qt::WidgetOf(request.owner);
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(kPortalService), QString::fromLatin1(kPortalPath),
+        QString::fromLatin1(kPortalChooser), QStringLiteral("SaveFile"));
+    call << QString() << (owner != nullptr ? owner->window()->windowTitle() : QString()) << options;
+    const QDBusMessage reply = bus.call(call);
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        bus.disconnect(QString::fromLatin1(kPortalService), requestPath,
+                       QString::fromLatin1(kPortalRequest), QStringLiteral("Response"), &answer,
+                       SLOT(Response(uint, QVariantMap)));
+        return std::nullopt;
+    }
+    // The portal's window is another program's: the screens wait, as under
+    // a modal dialog of their own, and take no presses meanwhile.
+    QWidget* blocked = owner != nullptr ? owner->window() : nullptr;
+    if (blocked != nullptr) {
+        blocked->setEnabled(false);
+    }
+    if (!answer.answered) {
+        answer.loop.exec();
+    }
+    if (blocked != nullptr) {
+        blocked->setEnabled(true);
+    }
+    bus.disconnect(QString::fromLatin1(kPortalService), requestPath,
+                   QString::fromLatin1(kPortalRequest), QStringLiteral("Response"), &answer,
+                   SLOT(Response(uint, QVariantMap)));
+    if (answer.response != 0 || answer.uris.isEmpty()) {
+        return false;  // cancelled (1) or ended otherwise (2)
+    }
+    const QUrl chosen(answer.uris.constFirst());
+    if (!chosen.isLocalFile()) {
+        return false;
+    }
+    TakeChosen(chosen.toLocalFile().toStdString(), path, unnamable);
+    return true;
+}
+
 bool ShowOnGui(const SaveFileRequest& request, std::u16string* path, bool* unnamable) {
+    // A test that answers Qt's dialog through its hook gets Qt's dialog.
+    if (!CurrentHook()) {
+        if (const std::optional<bool> chosen = ShowPortal(request, path, unnamable)) {
+            return *chosen;
+        }
+    }
     QFileDialog dialog(qt::WidgetOf(request.owner));
     // Qt's own dialog everywhere, so that it looks and behaves the same on
     // every desktop and tests can drive it; the program asks its own
@@ -134,6 +347,7 @@ bool ShowOnGui(const SaveFileRequest& request, std::u16string* path, bool* unnam
     dialog.setDirectory(ExistingFolder(HostPathFor(request.initialFolder)));
     dialog.selectFile(qt::ToQString(request.fileName));
 
+    FitToScreen(dialog);
     if (auto hook = CurrentHook()) {
         QTimer::singleShot(0, &dialog, [&dialog, hook] {
             View view(dialog);
@@ -143,11 +357,7 @@ bool ShowOnGui(const SaveFileRequest& request, std::u16string* path, bool* unnam
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return false;
     }
-    const std::string chosen = dialog.selectedFiles().constFirst().toStdString();
-    if (unnamable != nullptr) {
-        *unnamable = chosen.substr(chosen.rfind('/') + 1).find('\\') != std::string::npos;
-    }
-    *path = HandsetPathFor(chosen);
+    TakeChosen(dialog.selectedFiles().constFirst().toStdString(), path, unnamable);
     return true;
 }
 
@@ -176,3 +386,5 @@ void SetSaveFileDialogHook(std::function<void(SaveFileDialogView&)> hook) {
 }
 
 }  // namespace platform
+
+#include "FileDialog.moc"

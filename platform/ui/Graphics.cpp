@@ -157,6 +157,7 @@ void JpegImage::Draw(DrawingContext& context, const Rect& rect) const {
 PaintScope::PaintScope(WindowHandle window)
     : window_(window), context_(std::make_unique<DrawingContext>()) {
     context_->impl().target = qt::BackBufferOf(window);
+    context_->impl().transform = qt::PaintTransformOf(window);
 }
 
 PaintScope::~PaintScope() {

@@ -1,9 +1,15 @@
 // The modal loops: a dialog run on the GUI thread or for another thread, the
 // message boxes, and the thread timers that end what a thread waits for.
 #include <QApplication>
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <QPaintEvent>
 #include <QPointer>
+#include <QPushButton>
+#include <QScreen>
 #include <QTimer>
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <thread>
@@ -235,23 +241,101 @@ MessageBoxResult ToResult(int button) {
     }
 }
 
+// The handset screen's scale on the screen a box shows on: 1 for 480 x 640.
+double FrameScale(const QWidget* owner) {
+    const QScreen* screen = owner != nullptr && owner->screen() != nullptr
+                                ? owner->screen()
+                                : QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return 1.0;
+    }
+    const QRect area = owner != nullptr ? owner->window()->geometry() : screen->availableGeometry();
+    return std::max(0.25, std::min(area.width() / 480.0, area.height() / 640.0));
+}
+
+// A message box drawn by the program the same on every platform: a framed
+// panel with its caption in a bar on top, centred over its owner (or the
+// screen), the buttons in the program's capitals.
+class FramedBox final : public QMessageBox {
+public:
+    explicit FramedBox(QWidget* owner) : QMessageBox(owner) {
+        setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+        const double k = FrameScale(owner);
+        border_ = std::max(1, static_cast<int>(std::lround(3 * k)));
+        QFont f = font();
+        f.setPixelSize(std::max(6, static_cast<int>(std::lround(17 * k))));
+        setFont(f);
+        captionHeight_ =
+            QFontMetrics(f).height() + 2 * border_ + static_cast<int>(std::lround(8 * k));
+        setContentsMargins(border_, captionHeight_, border_, border_);
+        QPalette p = palette();
+        p.setColor(QPalette::Window, QColor(32, 32, 36));
+        setPalette(p);
+        setAutoFillBackground(true);
+        // The longest line of the program's texts on one line; a saved
+        // file's path wraps at its slashes.
+        setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label { min-width: %1px; max-width: %1px; }")
+                          .arg(static_cast<int>(std::lround(380 * k))));
+    }
+    int CaptionHeight() const { return captionHeight_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QMessageBox::paintEvent(event);
+        QPainter painter(this);
+        const QRect all = rect();
+        painter.fillRect(QRect(0, 0, all.width(), captionHeight_), QColor(38, 86, 160));
+        painter.setPen(
+            QPen(QColor(200, 200, 200), border_, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+        painter.setBrush(Qt::NoBrush);
+        const int half = border_ / 2;
+        painter.drawRect(all.adjusted(half, half, -(border_ - half), -(border_ - half)));
+        painter.setPen(Qt::white);
+        painter.setFont(font());
+        painter.drawText(
+            QRect(border_, border_, all.width() - 2 * border_, captionHeight_ - border_),
+            Qt::AlignCenter, windowTitle());
+    }
+    void showEvent(QShowEvent* event) override {
+        QMessageBox::showEvent(event);
+        const QWidget* owner = parentWidget();
+        QRect area;
+        if (owner != nullptr) {
+            area = owner->window()->geometry();
+        } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            area = screen->availableGeometry();
+        }
+        if (area.isValid()) {
+            QRect placed(QPoint(0, 0), size());
+            placed.moveCenter(area.center());
+            move(placed.topLeft());
+        }
+    }
+
+private:
+    int border_ = 3;
+    int captionHeight_ = 30;
+};
+
 QMessageBox* MakeBox(WindowHandle owner, std::u16string_view text, std::u16string_view caption,
                      MessageBoxButtons buttons) {
-    auto* box = new QMessageBox(WidgetOf(owner));
+    auto* box = new FramedBox(WidgetOf(owner));
     box->setWindowTitle(ToQString(caption));
     box->setText(ToQString(text));
-    // Wide enough that the program's texts break only at their own line
-    // breaks, and a saved file's path reads as one line where it fits.
-    box->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label { min-width: 400px; }"));
+    box->setTextFormat(Qt::PlainText);
+    box->setIcon(QMessageBox::NoIcon);
     if (buttons == MessageBoxButtons::YesNo) {
         box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        // The design's default: the first button.
         box->setDefaultButton(QMessageBox::Yes);
-        box->setIcon(QMessageBox::Question);
+        box->button(QMessageBox::Yes)->setText(QStringLiteral("YES"));
+        box->button(QMessageBox::No)->setText(QStringLiteral("NO"));
     } else {
         // The same box says "FILE SAVED" and "CONNECTION FAILED": no icon
         // that would call every notice a warning.
         box->setStandardButtons(QMessageBox::Ok);
-        box->setIcon(QMessageBox::NoIcon);
+        box->setDefaultButton(QMessageBox::Ok);
+        box->button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
     }
     return box;
 }

@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QPainter>
 #include <QPointer>
+#include <QPushButton>
+#include <QTransform>
 #include <QWidget>
 #include <condition_variable>
 #include <cstdint>
@@ -30,12 +32,17 @@ struct DrawingContext::Impl {
     QImage* target = nullptr;  // the selected bitmap's pixels or a window's back buffer
     Bitmap* selected = nullptr;
     std::unique_ptr<QPainter> painter;
+    // A dialog's paint: from the screen's 480 x 640 pixels onto its frame.
+    QTransform transform;
 
     // The painter on the target, begun on first use; null without a target.
     QPainter* Painter() {
         if (!painter && target != nullptr && !target->isNull()) {
             painter = std::make_unique<QPainter>(target);
             painter->setCompositionMode(QPainter::CompositionMode_Source);
+            if (!transform.isIdentity()) {
+                painter->setTransform(transform);
+            }
         }
         return painter.get();
     }
@@ -60,6 +67,8 @@ int RotationBetween(Qt::ScreenOrientation native, Qt::ScreenOrientation current,
 
 // The back buffer of a dialog for PaintScope; null when there is no such dialog.
 QImage* BackBufferOf(WindowHandle window);
+// How a dialog's paint in the handset's pixels reaches its back buffer.
+QTransform PaintTransformOf(WindowHandle window);
 void EndPaintOf(WindowHandle window);
 // The dialog widget of a handle (GUI thread), or null.
 QWidget* WidgetOf(WindowHandle window);
@@ -145,6 +154,10 @@ public:
     void RequestErase(bool erase) { erase_ = erase_ || erase; }
 
     QWidget* FindControl(int id, int* index);
+    // The text of control `index` changed: its font is fitted to it again.
+    void TextChanged(int index);
+    // The handset's 480 x 640 pixels onto this window: where the template is laid out.
+    const QTransform& Frame() const { return frame_; }
 
     // The whole screen the platform gives an application.
     void GoFullScreen();
@@ -159,6 +172,7 @@ protected:
     bool event(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     // The window manager's close request is the title bar's Done button: command 1.
     void closeEvent(QCloseEvent* event) override;
     // Escape is the cancel command, as on the handset's dialogs.
@@ -171,14 +185,21 @@ private:
     void AddControl(const ControlTemplate& c);
     // What a control does with the messages sent to it.
     intptr_t ControlProcedure(int index, uint32_t message, uintptr_t wParam, intptr_t lParam);
-    // Dialog units onto the window: a 140 x 183 template fills 480 x 640, and
-    // the controls scale with the window.
+    // Dialog units onto the window: a 140 x 183 template fills a frame of the
+    // handset screen's shape, as large as the window holds, centred; fonts
+    // scale with the frame and shrink where a text would not fit its control.
     void Layout();
+    void FitFont(const Control& c);
+    // The push button a key stands for: Return the default (else the one with
+    // id 1), Escape the one with id 2; null when the screen has none enabled.
+    QPushButton* ButtonForKey(int key);
 
     const ResourceModule* module_;
     WindowProcedure procedure_;
     WindowHandle handle_;
     std::vector<Control> controls_;
+    QTransform frame_;
+    int fontPixels_ = 17;
     QImage backBuffer_;
     bool erase_ = true;
     bool painted_ = false;

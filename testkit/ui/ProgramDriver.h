@@ -48,8 +48,8 @@ public:
     static QDialog* ScreenWith(const QString& text);
     // The visible message box, or null.
     static QMessageBox* Box();
-    // Answers the visible box with the button of that text ("OK", "Yes",
-    // "No") when its caption and text are these; false while there is none.
+    // Answers the visible box with the button of that text ("OK", "YES",
+    // "NO") when its caption and text are these; false while there is none.
     static bool Answer(const QString& caption, const QString& text, const QString& button);
     // A mouse click on the enabled button of that text of `screen`.
     static bool Click(QDialog* screen, const QString& button);

@@ -137,7 +137,7 @@ public:
     }
     void ExitAndYes() {
         d_.Step("Exit", [] { return ProgramDriver::TapPanel(kExitBar); });
-        Answer("close question YES", kCheck, kCloseQuestion, QStringLiteral("Yes"));
+        Answer("close question YES", kCheck, kCloseQuestion, QStringLiteral("YES"));
     }
 
     // Runs the program; a return from its entry ends the child with its result.
@@ -318,7 +318,7 @@ TEST_F(ProgramEndToEndTest, HandshakeTimeOutClosesThePortAndListsAfresh) {
             });
             s.Answer("time-out OK", kError, QStringLiteral("CONNECTION TIME-OUT"), kOk);
             s.CancelSelect({QStringLiteral("CAMORA HD"), QStringLiteral("CAMORA SPARE")});
-            s.Answer("close question YES", kCheck, kCloseQuestion, QStringLiteral("Yes"));
+            s.Answer("close question YES", kCheck, kCloseQuestion, QStringLiteral("YES"));
             s.Run();
         },
         ExitedWithCode(0), "box: ERROR \\| CONNECTION TIME-OUT(.|\n)*step done: select CANCEL");
@@ -333,7 +333,7 @@ TEST_F(ProgramEndToEndTest, PortThatDoesNotOpenShowsConnectionFailed) {
             s.Choose({QStringLiteral("CAMORA HD")});
             s.Answer("failure OK", kError, QStringLiteral("CONNECTION FAILED"), kOk);
             s.CancelSelect({QStringLiteral("CAMORA HD")});
-            s.Answer("close question YES", kCheck, kCloseQuestion, QStringLiteral("Yes"));
+            s.Answer("close question YES", kCheck, kCloseQuestion, QStringLiteral("YES"));
             s.Run();
         },
         ExitedWithCode(0), "box: ERROR \\| CONNECTION FAILED(.|\n)*step done: select CANCEL");
@@ -371,7 +371,7 @@ TEST_F(ProgramEndToEndTest, TitleBarDoneWithoutASelectionKeepsThePreviousDevice)
             });
             s.Answer("second failure OK", kError, QStringLiteral("CONNECTION FAILED"), kOk);
             s.CancelSelect({QStringLiteral("CAMORA HD"), QStringLiteral("CAMORA SPARE")});
-            s.Answer("close question YES", kCheck, kCloseQuestion, QStringLiteral("Yes"));
+            s.Answer("close question YES", kCheck, kCloseQuestion, QStringLiteral("YES"));
             s.Run();
         },
         ExitedWithCode(0), "step done: connect screen names the previous device");
@@ -462,9 +462,9 @@ TEST_F(ProgramEndToEndTest, CancelWithNoListsAfreshAndWithYesEnds) {
                 s.Pair("112233445566", "CAMORA SPARE", "COM9");
                 return true;
             });
-            s.Answer("close question NO", kCheck, kCloseQuestion, QStringLiteral("No"));
+            s.Answer("close question NO", kCheck, kCloseQuestion, QStringLiteral("NO"));
             s.CancelSelect({QStringLiteral("CAMORA HD"), QStringLiteral("CAMORA SPARE")});
-            s.Answer("close question YES", kCheck, kCloseQuestion, QStringLiteral("Yes"));
+            s.Answer("close question YES", kCheck, kCloseQuestion, QStringLiteral("YES"));
             s.Run();
         },
         ExitedWithCode(0), "step done: close question NO(.|\n)*step done: close question YES");

@@ -115,20 +115,22 @@ TEST(ChildProcessTest, FilesAndEnvironmentAsAsked) {
     root.WriteFile("truncate.txt", "dropped\n");
     ::setenv("CAMORA_CHILD_TEST_KEPT", "inherited", 1);
     ::setenv("CAMORA_CHILD_TEST_OVER", "old", 1);
+    ::setenv("CAMORA_CHILD_TEST_GONE", "inherited", 1);
     ChildProcess child = ChildProcess::Spawn(
         Shell("cat; echo \"$CAMORA_CHILD_TEST_KEPT $CAMORA_CHILD_TEST_OVER\"; env | grep -c "
-              "^CAMORA_CHILD_TEST_OVER=; echo err >&2"),
+              "^CAMORA_CHILD_TEST_OVER=; env | grep -c ^CAMORA_CHILD_TEST_GONE; echo err >&2"),
         SpawnOptions()
             .In(Stream::Read(root.Host("in.txt")))
             .Out(Stream::Append(root.Host("append.txt")))
             .Err(Stream::Truncate(root.Host("truncate.txt")))
-            .Env({"CAMORA_CHILD_TEST_OVER=new"}));
+            .Env({"CAMORA_CHILD_TEST_OVER=new", "CAMORA_CHILD_TEST_GONE"}));
     ASSERT_TRUE(child.Started());
     ASSERT_TRUE(child.Wait(testsupport::kPatience).has_value());
-    EXPECT_EQ(root.ReadFile("append.txt"), "kept\nfrom a file\ninherited new\n1\n");
+    EXPECT_EQ(root.ReadFile("append.txt"), "kept\nfrom a file\ninherited new\n1\n0\n");
     EXPECT_EQ(root.ReadFile("truncate.txt"), "err\n");
     ::unsetenv("CAMORA_CHILD_TEST_KEPT");
     ::unsetenv("CAMORA_CHILD_TEST_OVER");
+    ::unsetenv("CAMORA_CHILD_TEST_GONE");
 }
 
 TEST(ChildProcessTest, AProgramThatCannotStartSaysSo) {
