@@ -109,7 +109,7 @@ void CConfigStore::Load() {
         SetDefaults();
         return;
     }
-    Parse(bytes.data(), got);
+    LoadBytes(std::string_view(bytes.data(), got));
 }
 
 void CConfigStore::SetDefaults() {
@@ -118,8 +118,8 @@ void CConfigStore::SetDefaults() {
     SetString(kPathKey, std::string(kDefaultPath));
 }
 
-void CConfigStore::Parse(const char* bytes, uint32_t count) {
-    const std::string_view text(bytes, count);
+void CConfigStore::LoadBytes(std::string_view bytes) {
+    const std::string_view text = bytes.substr(0, kReadLimit);
     platform::MutexLock hold(*lock_);
     // An editor's UTF-8 byte-order mark is not part of the first line.
     size_t pos =
