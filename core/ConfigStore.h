@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/kernel/Kernel.h"
+#include "platform/kernel/Protected.h"
 
 class CConfigStore {
 public:
@@ -67,14 +68,13 @@ private:
     // std::char_traits<char> compares.
     using Map = std::map<std::string, std::string>;
 
-    // The value of `key`, added empty when missing. Caller holds lock_.
-    std::string& LookupLocked(const std::string& key);
+    // The value of `key`, added empty when missing.
+    std::string Lookup(const std::string& key);
     // The low 16 bits of the value; `noDigits` when its text has no number.
     uint16_t GetNumber(const std::string& key, uint16_t noDigits = 0);
     void SetDefaults();
     bool WriteFile(const std::string& contents);
 
-    std::unique_ptr<platform::Mutex> lock_;      // guards map_
+    platform::Protected<Map> map_;
     std::unique_ptr<platform::Mutex> fileLock_;  // one save at a time
-    Map map_;
 };
