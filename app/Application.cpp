@@ -45,11 +45,7 @@ CApplication::CApplication() {
     // Once connected, a lost link tells the user and ends the program.
     app::InstallLinkLostHandler(*AppRegistry.ctpEngine);
     // Exactly one device source for the whole run.
-    if (CLinkLoader::IsSdkStackInstalled() == 1) {
-        AppRegistry.linkLoader = new CLinkLoader;
-    } else {
-        AppRegistry.bluetooth = new CBluetooth;
-    }
+    InstallDeviceSource();
     AppRegistry.gpsController = new CGpsController(ControllerServices::Program());
     AppRegistry.commandController = Required(CCamCmdController::GetInstance());
     AppRegistry.modeController = Required(CCamModeController::GetInstance());

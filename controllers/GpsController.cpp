@@ -78,14 +78,14 @@ void CGpsController::Request(platform::WindowHandle window) {
         return;
     }
     window_ = window;
-    const int nowActive = active_.With([](bool& on) {
+    const bool nowActive = active_.With([](bool& on) {
         on = !on;
-        return on ? 1 : 0;
+        return on;
     });
     pending_ = true;
     ++switchRequests_;
-    cameraState()->SetGpsStatus(nowActive);
-    if (nowActive == 0) {
+    cameraState()->SetGpsStatus(nowActive ? kGpsStatusPosition : kGpsStatusOff);
+    if (!nowActive) {
         StopFeed(true);
     } else {
         wakeEvent_->Set();
@@ -99,7 +99,7 @@ void CGpsController::StopFeed(bool notify) {
     // only while it sees GPS on (under the same lock), so it cannot show one
     // after this.
     active_.With([](bool& on) { on = false; });
-    cameraState()->SetGpsStatus(0);
+    cameraState()->SetGpsStatus(kGpsStatusOff);
     if (notify) {
         positionEvents_[kStop]->Set();
         wakeEvent_->Set();
@@ -276,10 +276,10 @@ void CGpsController::RunPositionThread() {
             const int signalled = platform::WaitAny(events, platform::kWaitForever);
             if (signalled == kNewLocation) {
                 platform::GpsPosition record;
-                int result = 2;  // on, without a valid position
+                uint16_t result = kGpsStatusNoPosition;
                 if (platform::GetGpsPosition(device_, &record, platform::kGpsAnyAge, 0) &&
                     FormatGga(record) == 1) {
-                    result = 1;
+                    result = kGpsStatusPosition;
                 }
                 const bool shown = active_.With([&](bool on) {
                     if (on) {

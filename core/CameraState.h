@@ -32,6 +32,11 @@ constexpr bool IsPlaybackMode(int mode) {
     return mode == kModeVideoPlayback || mode == kModeStillPlayback;
 }
 
+// CameraStateSnapshot::gpsStatus.
+inline constexpr uint16_t kGpsStatusOff = 0;
+inline constexpr uint16_t kGpsStatusPosition = 1;    // on, with a valid position
+inline constexpr uint16_t kGpsStatusNoPosition = 2;  // on, without one
+
 struct CameraStateSnapshot {
     uint16_t mode;             // kModeVideoRecord to kModeStillPlayback
     uint16_t operationState;   // kStateStandby to kStateQuickStartStandby
@@ -39,7 +44,7 @@ struct CameraStateSnapshot {
     uint16_t batteryAttached;  // 1: a battery is connected
     uint16_t responseWord;     // as the camera sent it, not interpreted
     uint16_t batteryLevel;     // 0 to 5
-    uint16_t gpsStatus;        // 0 off, 1 on with a position, 2 on without one
+    uint16_t gpsStatus;        // kGpsStatusOff, kGpsStatusPosition, kGpsStatusNoPosition
     uint16_t monitorActive;    // 1 while live view runs
     uint16_t captureActive;    // 1 while a still capture runs
 };

@@ -83,9 +83,8 @@ CConfigStore* CConfigStore::GetInstance() {
     return instance;
 }
 
-CConfigStore::CConfigStore()
-    : lock_(platform::Mutex::Create()), fileLock_(platform::Mutex::Create()) {
-    if (!lock_ || !fileLock_) {
+CConfigStore::CConfigStore() : fileLock_(platform::Mutex::Create()) {
+    if (!map_.Create() || !fileLock_) {
         throw std::runtime_error("Config Lock Error.");
     }
 }
@@ -109,7 +108,7 @@ void CConfigStore::Load() {
         SetDefaults();
         return;
     }
-    Parse(bytes.data(), got);
+    LoadBytes(std::string_view(bytes.data(), got));
 }
 
 void CConfigStore::SetDefaults() {
@@ -118,62 +117,58 @@ void CConfigStore::SetDefaults() {
     SetString(kPathKey, std::string(kDefaultPath));
 }
 
-void CConfigStore::Parse(const char* bytes, uint32_t count) {
-    const std::string_view text(bytes, count);
-    platform::MutexLock hold(*lock_);
-    // An editor's UTF-8 byte-order mark is not part of the first line.
-    size_t pos =
-        text.substr(0, kByteOrderMark.size()) == kByteOrderMark ? kByteOrderMark.size() : 0;
-    while (pos < text.size()) {
-        if (text[pos] == '#') {
-            const size_t lf = text.find('\n', pos);
+void CConfigStore::LoadBytes(std::string_view bytes) {
+    const std::string_view text = bytes.substr(0, kReadLimit);
+    map_.With([&](Map& map) {
+        // An editor's UTF-8 byte-order mark is not part of the first line.
+        size_t pos =
+            text.substr(0, kByteOrderMark.size()) == kByteOrderMark ? kByteOrderMark.size() : 0;
+        while (pos < text.size()) {
+            if (text[pos] == '#') {
+                const size_t lf = text.find('\n', pos);
+                if (lf == std::string_view::npos) {
+                    return;
+                }
+                pos = lf + 1;
+                continue;
+            }
+            const size_t eq = text.find('=', pos);
+            if (eq == std::string_view::npos) {
+                return;
+            }
+            // A line cut by the read limit has no LF and is dropped here.
+            const size_t lf = text.find('\n', eq + 1);
             if (lf == std::string_view::npos) {
                 return;
             }
+            // The writer's CR before the LF is not part of the value; a line an
+            // editor ended with a bare LF keeps all its bytes.
+            const size_t valueBegin = eq + 1;
+            const size_t valueEnd = lf > valueBegin && text[lf - 1] == '\r' ? lf - 1 : lf;
+            const std::string_view key = text.substr(pos, eq - pos);
+            const std::string_view value = text.substr(valueBegin, valueEnd - valueBegin);
+            if (FitsOneLine(key, value)) {
+                map.emplace(key, value);  // a repeated key keeps its first value
+            }
             pos = lf + 1;
-            continue;
         }
-        const size_t eq = text.find('=', pos);
-        if (eq == std::string_view::npos) {
-            return;
-        }
-        // A line cut by the read limit has no LF and is dropped here.
-        const size_t lf = text.find('\n', eq + 1);
-        if (lf == std::string_view::npos) {
-            return;
-        }
-        // The writer's CR before the LF is not part of the value; a line an
-        // editor ended with a bare LF keeps all its bytes.
-        const size_t valueBegin = eq + 1;
-        const size_t valueEnd = lf > valueBegin && text[lf - 1] == '\r' ? lf - 1 : lf;
-        const std::string_view key = text.substr(pos, eq - pos);
-        const std::string_view value = text.substr(valueBegin, valueEnd - valueBegin);
-        if (FitsOneLine(key, value)) {
-            map_.emplace(key, value);  // a repeated key keeps its first value
-        }
-        pos = lf + 1;
-    }
+    });
 }
 
 bool CConfigStore::SetString(const std::string& key, const std::string& value) {
     if (!FitsOneLine(key, value)) {
         return false;
     }
-    platform::MutexLock hold(*lock_);
-    map_[key] = value;
+    map_.With([&](Map& map) { map[key] = value; });
     return true;
 }
 
-std::string& CConfigStore::LookupLocked(const std::string& key) {
-    return map_[key];
+std::string CConfigStore::Lookup(const std::string& key) {
+    return map_.With([&](Map& map) { return map[key]; });
 }
 
 uint16_t CConfigStore::GetNumber(const std::string& key, uint16_t noDigits) {
-    std::string text;
-    {
-        platform::MutexLock hold(*lock_);
-        text = LookupLocked(key);
-    }
+    const std::string text = Lookup(key);
     bool digits = false;
     const int32_t value = ToInt32(text, &digits);
     return digits ? static_cast<uint16_t>(static_cast<uint32_t>(value)) : noDigits;
@@ -188,11 +183,7 @@ uint16_t CConfigStore::GetGpsInterval() {
 }
 
 int CConfigStore::GetPath(char16_t* buffer) {
-    std::string narrow;
-    {
-        platform::MutexLock hold(*lock_);
-        narrow = LookupLocked(kPathKey);
-    }
+    const std::string narrow = Lookup(kPathKey);
     if (narrow.empty() || buffer == nullptr) {
         return 0;
     }
@@ -219,13 +210,14 @@ bool CConfigStore::SetPath(const char16_t* path) {
 
 std::string CConfigStore::Contents() {
     std::string out(kHeader);
-    platform::MutexLock hold(*lock_);
-    for (const auto& [key, value] : map_) {
-        out += key;
-        out += '=';
-        out += value;
-        out += "\r\n";
-    }
+    map_.With([&](const Map& map) {
+        for (const auto& [key, value] : map) {
+            out += key;
+            out += '=';
+            out += value;
+            out += "\r\n";
+        }
+    });
     return out;
 }
 

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/kernel/Kernel.h"
+#include "platform/kernel/Protected.h"
 
 class CConfigStore {
 public:
@@ -37,9 +38,14 @@ public:
     // Reads the file into the map; sets the three defaults when the file
     // cannot be opened or read. A key already present keeps its value.
     void Load();
+    // What Load does with the file's bytes: the pairs of the first
+    // kReadLimit of them join the map.
+    void LoadBytes(std::string_view bytes);
     // Rewrites the whole file from the map. True when the new file is in
     // place; on failure the old file is left as it was.
     bool Save();
+    // The bytes Save writes.
+    std::string Contents();
     // Inserts the pair or replaces the value of the key. Refuses (false, map
     // unchanged) a pair that would not fit one saved line.
     bool SetString(const std::string& key, const std::string& value);
@@ -62,16 +68,13 @@ private:
     // std::char_traits<char> compares.
     using Map = std::map<std::string, std::string>;
 
-    // The value of `key`, added empty when missing. Caller holds lock_.
-    std::string& LookupLocked(const std::string& key);
+    // The value of `key`, added empty when missing.
+    std::string Lookup(const std::string& key);
     // The low 16 bits of the value; `noDigits` when its text has no number.
     uint16_t GetNumber(const std::string& key, uint16_t noDigits = 0);
     void SetDefaults();
-    void Parse(const char* bytes, uint32_t count);
-    std::string Contents();
     bool WriteFile(const std::string& contents);
 
-    std::unique_ptr<platform::Mutex> lock_;      // guards map_
+    platform::Protected<Map> map_;
     std::unique_ptr<platform::Mutex> fileLock_;  // one save at a time
-    Map map_;
 };

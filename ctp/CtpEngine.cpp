@@ -28,10 +28,6 @@ using platform::MutexLock;
 
 namespace {
 
-// Ends a receive step; the frame is dropped where it is caught. Each throw
-// names the design's text for its cause, which nothing reads.
-struct CtpError {};
-
 constexpr uint32_t kStartPauseMs = 100;
 constexpr uint32_t kReadRetryMs = 10;
 constexpr uint32_t kReadTotalMs = 200;
@@ -308,7 +304,10 @@ bool CCtpEngine::ReadPort(uint8_t* dest, uint32_t count, uint32_t* got) {
 }
 
 bool CCtpEngine::ReceiveOneFrame() {
-    bool proceed = true;
+    // A frame that fails a check is dropped by returning (each return names
+    // the design's text for its cause, which nothing reads); reading goes on
+    // where a frame can start. Returns, not a thrown error: a stream of stray
+    // bytes fails a check at nearly every byte.
     {
         MutexLock lock(*portMutex);
         if (frameGeneration != portGeneration) {
@@ -317,54 +316,48 @@ bool CCtpEngine::ReceiveOneFrame() {
         }
         frameGeneration = portGeneration;
     }
-    try {
-        std::memset(receiveBuffer, 0, sizeof receiveBuffer);
-        FrameProgress progress;
-        int result = ReadExact(receiveBuffer, kCtpHeaderSize, &progress);
-        if (result == 0) {
-            Resynchronise(receiveBuffer, progress.bytes);
-            throw CtpError{};  // Recv Error.
-        }
-        if (result != 1) {
-            proceed = result != -2;
-            throw CtpError{};  // Recv Error.
-        }
-        const uint16_t channel = GetBe16(receiveBuffer);
-        if (!IsCtpChannel(channel)) {
-            Resynchronise(receiveBuffer, kCtpHeaderSize);
-            throw CtpError{};  // Port Check Error.
-        }
-        const uint16_t opcode = GetBe16(receiveBuffer + 4);
-        if (!IsAcceptedOpcode(opcode)) {
-            Resynchronise(receiveBuffer, kCtpHeaderSize);
-            throw CtpError{};  // OpeCode Check Error.
-        }
-        const uint16_t length = GetBe16(receiveBuffer + 2);
-        if (length <= kCtpHeaderSize || length > sizeof receiveBuffer ||
-            !CtpFrameLengthFits(opcode, length)) {
-            Resynchronise(receiveBuffer, kCtpHeaderSize);
-            throw CtpError{};  // Read size Error.
-        }
-        result = ReadExact(receiveBuffer + kCtpHeaderSize, length - kCtpHeaderSize, &progress);
-        if (result == 0) {
-            // Cut short: what came may hold the start of the next frame.
-            Resynchronise(receiveBuffer, progress.bytes);
-            throw CtpError{};  // Recv Error.
-        }
-        if (result != 1) {
-            proceed = result != -2;
-            throw CtpError{};  // Recv Error.
-        }
-        CCtpData* packet = CCtpDataFactory::Create(opcode);
-        if (packet == nullptr) {
-            throw CtpError{};  // Data Create Error.
-        }
-        packet->Parse(receiveBuffer + kCtpEnvelopeSize, length - kCtpEnvelopeSize);
-        StoreReply(channel, packet);
-    } catch (const CtpError&) {
-        // The frame is dropped; reading goes on where a frame can start.
+    std::memset(receiveBuffer, 0, sizeof receiveBuffer);
+    FrameProgress progress;
+    int result = ReadExact(receiveBuffer, kCtpHeaderSize, &progress);
+    if (result == 0) {
+        Resynchronise(receiveBuffer, progress.bytes);
+        return true;  // Recv Error.
     }
-    return proceed;
+    if (result != 1) {
+        return result != -2;  // Recv Error.
+    }
+    const uint16_t channel = GetBe16(receiveBuffer);
+    if (!IsCtpChannel(channel)) {
+        Resynchronise(receiveBuffer, kCtpHeaderSize);
+        return true;  // Port Check Error.
+    }
+    const uint16_t opcode = GetBe16(receiveBuffer + 4);
+    if (!IsAcceptedOpcode(opcode)) {
+        Resynchronise(receiveBuffer, kCtpHeaderSize);
+        return true;  // OpeCode Check Error.
+    }
+    const uint16_t length = GetBe16(receiveBuffer + 2);
+    if (length <= kCtpHeaderSize || length > sizeof receiveBuffer ||
+        !CtpFrameLengthFits(opcode, length)) {
+        Resynchronise(receiveBuffer, kCtpHeaderSize);
+        return true;  // Read size Error.
+    }
+    result = ReadExact(receiveBuffer + kCtpHeaderSize, length - kCtpHeaderSize, &progress);
+    if (result == 0) {
+        // Cut short: what came may hold the start of the next frame.
+        Resynchronise(receiveBuffer, progress.bytes);
+        return true;  // Recv Error.
+    }
+    if (result != 1) {
+        return result != -2;  // Recv Error.
+    }
+    CCtpData* packet = CCtpDataFactory::Create(opcode);
+    if (packet == nullptr) {
+        return true;  // Data Create Error.
+    }
+    packet->Parse(receiveBuffer + kCtpEnvelopeSize, length - kCtpEnvelopeSize);
+    StoreReply(channel, packet);
+    return true;
 }
 
 int CCtpEngine::ReadExact(uint8_t* dest, uint32_t count, FrameProgress* progress) {

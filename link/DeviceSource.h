@@ -6,6 +6,16 @@
 #include "link/Bluetooth.h"
 #include "link/LinkLoader.h"
 
+// Makes the one device source of the run and puts it in AppRegistry: the link
+// loader where the SDK stack is installed, else the registry-based source.
+inline void InstallDeviceSource() {
+    if (CLinkLoader::IsSdkStackInstalled() == 1) {
+        AppRegistry.linkLoader = new CLinkLoader;
+    } else {
+        AppRegistry.bluetooth = new CBluetooth;
+    }
+}
+
 // Runs `use` on the source start-up made (both offer the same operations under
 // the same names); `otherwise` when it made none.
 template <typename F, typename R>

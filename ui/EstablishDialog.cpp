@@ -446,7 +446,7 @@ void CEstablishDialog::DrawIndicators(platform::DrawingContext& source,
     if (batteryIndicator_ >= 0 && batteryIndicator_ <= 6) {
         overlay(ui::kOverlayRowBattery + batteryIndicator_);
     }
-    if (gpsIndicator_ == 1 || gpsIndicator_ == 2) {
+    if (gpsIndicator_ == kGpsStatusPosition || gpsIndicator_ == kGpsStatusNoPosition) {
         overlay(ui::kOverlayRowGps + gpsIndicator_);
     }
 }

@@ -45,7 +45,8 @@ InstanceLock::Result InstanceLock::TryTake(std::string_view holder) {
     const int fd = static_cast<int>(opened.result);
     // A lock made wider by an older start is narrowed.
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && (st.st_mode & 077) != 0 && st.st_uid == ::geteuid()) {
+    if (!sys::Call("fstat", [&] { return ::fstat(fd, &st); }).Failed() && (st.st_mode & 077) != 0 &&
+        st.st_uid == ::geteuid()) {
         const sys::Outcome narrowed = sys::Call("fchmod", [&] { return ::fchmod(fd, 0600); });
         if (narrowed.Failed()) {
             sys::Report("narrowing the link lock", narrowed);
@@ -58,7 +59,7 @@ InstanceLock::Result InstanceLock::TryTake(std::string_view holder) {
             char text[256] = {};
             const sys::Outcome got =
                 sys::Call("pread", [&] { return ::pread(fd, text, sizeof text - 1, 0); });
-            ::close(fd);
+            sys::Close(fd, "closing a link lock another holds");
             if (!got.Failed()) {
                 holder_.assign(text, static_cast<size_t>(got.result));
                 while (!holder_.empty() && (holder_.back() == '\n' || holder_.back() == '\0')) {
@@ -68,7 +69,7 @@ InstanceLock::Result InstanceLock::TryTake(std::string_view holder) {
             return Result::Held;
         }
         error_ = path_ + ": " + locked.Describe();
-        ::close(fd);
+        sys::Close(fd, "closing the link lock");
         return Result::Failed;
     }
     fd_ = fd;
@@ -92,7 +93,7 @@ void InstanceLock::Release() {
     // Empty the file first, so that no stale name is read by the next one to look.
     [[maybe_unused]] const sys::Outcome cut =
         sys::Call("ftruncate", [&] { return ::ftruncate(fd_, 0); });
-    ::close(fd_);  // closing the descriptor releases the flock
+    sys::Close(fd_, "releasing the link lock");  // closing the descriptor releases the flock
     fd_ = -1;
 }
 

@@ -44,6 +44,13 @@ std::chrono::steady_clock::duration Scaled(uint32_t ms) {
         std::chrono::duration<double, std::milli>(real));
 }
 
+// A time scale may shrink a wait below a microsecond, which the kernel would
+// stretch to its timer slack (50 us), many times the scaled time: such a wait
+// takes no time. Unscaled, every wait of 1 ms or more is left as it is.
+bool TooShortToSleep(std::chrono::steady_clock::duration wait) {
+    return wait < std::chrono::microseconds(1);
+}
+
 }  // namespace
 
 struct EventWaiter {
@@ -120,7 +127,8 @@ int WaitAny(std::span<Event* const> events, uint32_t timeoutMs) {
         }
         return false;
     };
-    if (ready() || timeoutMs == 0) {
+    if (ready() || timeoutMs == 0 ||
+        (timeoutMs != kWaitForever && TooShortToSleep(Scaled(timeoutMs)))) {
         return index;
     }
     if (timeoutMs == kWaitForever && t_noUnboundedWaits) {
@@ -204,7 +212,10 @@ void Thread::Resume() {
 }
 
 void Sleep(uint32_t ms) {
-    std::this_thread::sleep_for(Scaled(ms));
+    const auto wait = Scaled(ms);
+    if (!TooShortToSleep(wait)) {
+        std::this_thread::sleep_for(wait);
+    }
 }
 
 uint64_t TickCountMs() {

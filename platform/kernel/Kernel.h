@@ -136,7 +136,8 @@ LocalDate GetLocalDate();
 // to the clock.
 void OverrideLocalDate(const LocalDate* date);
 
-// Test support only: every wait, sleep and tick runs `factor` times faster.
+// Test support only: every wait, sleep and tick runs `factor` times faster; a
+// wait the factor shrinks below a microsecond takes no time at all.
 // The program itself never calls it.
 void SetTimeScale(double factor);
 double TimeScale();

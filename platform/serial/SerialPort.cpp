@@ -60,7 +60,7 @@ bool PeerGone(const std::string& link) {
     }
     const int fd = static_cast<int>(opened.result);
     const sys::Outcome locked = sys::Call("flock", [&] { return ::flock(fd, LOCK_SH | LOCK_NB); });
-    ::close(fd);  // also lets go of a lock taken here
+    sys::Close(fd, "closing a link's .peer file");  // also lets go of a lock taken here
     return !locked.Failed();
 }
 
@@ -103,10 +103,12 @@ std::shared_ptr<SerialPort> SerialPort::Open(std::u16string_view handsetName) {
     if (PeerGone(path)) {
         return nullptr;
     }
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    const sys::Outcome opened = sys::Call(
+        "open", [&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
+    if (opened.Failed()) {
         return nullptr;
     }
+    const int fd = static_cast<int>(opened.result);
     if (::isatty(fd) != 0) {
         // A terminal left in cooked mode would alter the frames' bytes: say so.
         termios tio{};
@@ -123,12 +125,18 @@ std::shared_ptr<SerialPort> SerialPort::Open(std::u16string_view handsetName) {
 }
 
 std::shared_ptr<SerialPort> SerialPort::Adopt(int fd) {
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) {
-        ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    const sys::Outcome flags = sys::Call("fcntl", [&] { return ::fcntl(fd, F_GETFL); });
+    if (!flags.Failed()) {
+        const sys::Outcome set = sys::Call("fcntl", [&] {
+            return ::fcntl(fd, F_SETFL, static_cast<int>(flags.result) | O_NONBLOCK);
+        });
+        if (set.Failed()) {
+            sys::Report("making the port non-blocking", set);
+        }
     }
     struct stat st {};
-    const bool socket = ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
+    const bool socket =
+        !sys::Call("fstat", [&] { return ::fstat(fd, &st); }).Failed() && S_ISSOCK(st.st_mode);
     return std::shared_ptr<SerialPort>(new SerialPort(fd, socket));
 }
 
@@ -227,7 +235,7 @@ bool SerialPort::Write(const void* buffer, uint32_t count, uint32_t* written) {
 void SerialPort::Close() {
     std::unique_lock lock(lock_);
     if (fd_ >= 0) {
-        ::close(fd_);
+        sys::Close(fd_, "closing the serial port");
         fd_ = -1;
     }
 }

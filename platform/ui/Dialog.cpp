@@ -11,6 +11,7 @@
 #include <QScreen>
 
 #include "platform/ui/Application.h"
+#include "platform/ui/DialogWindow.h"
 #include "platform/ui/QtSupport.h"
 
 namespace platform {

@@ -1,3 +1,4 @@
+#include "platform/ui/DialogWindow.h"
 #include "platform/ui/QtSupport.h"
 
 #include <QCloseEvent>

@@ -17,6 +17,7 @@
 #include "platform/kernel/Kernel.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Dialog.h"
+#include "platform/ui/DialogWindow.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/QtSupport.h"
 

@@ -228,6 +228,24 @@ TEST(ClockTest, ScaledSleepIsShorterAndScaledTicksAdvanceFaster) {
     EXPECT_GE(ticks, 990u);
 }
 
+TEST(ClockTest, WaitsScaledBelowAMicrosecondTakeNoTime) {
+    // The kernel stretches a sleep of nanoseconds to its timer slack (50 us):
+    // 100,000 of them would take five seconds or more.
+    SetTimeScale(1e7);
+    const auto event = Event::Create(ResetMode::Auto, false);
+    ASSERT_NE(event, nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    int timedOut = 0;
+    for (int i = 0; i < 50000; ++i) {
+        Sleep(10);
+        timedOut += event->Wait(1000) ? 0 : 1;
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    SetTimeScale(1.0);
+    EXPECT_EQ(timedOut, 50000) << "a wait on an event never set succeeded";
+    EXPECT_LT(took, 2s) << "the scaled waits slept";
+}
+
 TEST(DateTest, LocalDateIsPlausible) {
     const LocalDate d = GetLocalDate();
     EXPECT_GE(d.year, 2024);

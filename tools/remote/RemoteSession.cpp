@@ -27,6 +27,7 @@
 #include "ctp/CtpDataFactory.h"
 #include "ctp/CtpOpcodes.h"
 #include "link/Bluetooth.h"
+#include "link/DeviceSource.h"
 #include "link/LinkLoader.h"
 #include "platform/sys/Syscall.h"
 #include "platform/text/Text.h"
@@ -257,14 +258,11 @@ void Finish(int code) {
 
 std::unique_ptr<DeviceSource> DeviceSource::Choose() {
     // Start-up's rule: the link library where the SDK stack is installed.
-    if (CLinkLoader::IsSdkStackInstalled() == 1) {
-        auto* loader = new CLinkLoader;
-        AppRegistry.linkLoader = loader;
-        return std::make_unique<SourceOf<CLinkLoader>>(loader, "link library");
+    InstallDeviceSource();
+    if (AppRegistry.linkLoader != nullptr) {
+        return std::make_unique<SourceOf<CLinkLoader>>(AppRegistry.linkLoader, "link library");
     }
-    auto* bluetooth = new CBluetooth;
-    AppRegistry.bluetooth = bluetooth;
-    return std::make_unique<SourceOf<CBluetooth>>(bluetooth, "registry");
+    return std::make_unique<SourceOf<CBluetooth>>(AppRegistry.bluetooth, "registry");
 }
 
 void AnswerLog::Note(std::span<const uint8_t> frame) {
