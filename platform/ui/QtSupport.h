@@ -29,6 +29,7 @@ struct Bitmap::Impl {
 struct DrawingContext::Impl {
     QImage* target = nullptr;  // the selected bitmap's pixels or a window's back buffer
     Bitmap* selected = nullptr;
+    QImage view;  // a region's or the device's view of another context's pixels
     std::unique_ptr<QPainter> painter;
 
     // The painter on the target, begun on first use; null without a target.

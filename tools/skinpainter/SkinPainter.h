@@ -16,8 +16,12 @@ struct SkinBitmap {
     const char* what;  // one line for the contact sheet and the listing
 };
 
-// Every skin bitmap, in id order, each at its catalogued size.
-std::vector<SkinBitmap> DrawSkin();
+// Every skin bitmap, in id order, each at its catalogued size times `scale`
+// (device pixels per layout pixel): drawn from the geometry at that size.
+std::vector<SkinBitmap> DrawSkin(double scale = 1.0);
+
+// Skin bitmap `id` alone, as DrawSkin draws it; a null image when there is none.
+QImage DrawSkinBitmap(int id, double scale);
 
 // The program icon (a camcorder on a dark rounded tile) drawn for `size`
 // pixels square, with alpha.
