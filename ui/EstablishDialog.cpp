@@ -395,7 +395,9 @@ void CEstablishDialog::Paint(platform::WindowHandle handle) {
 }
 
 bool CEstablishDialog::DrawsInDevicePixels(double deviceScale) const {
-    return fitter_ != nullptr && (deviceScale != 1.0 || !fitter_->Exact());
+    // Composing in place saves the canvas, the presentation bitmap and two
+    // copies at every scale; without a fitter the panel goes to the origin.
+    return fitter_ != nullptr && deviceScale > 0.0;
 }
 
 void CEstablishDialog::PaintWindowPixels(platform::DrawingContext& screen) {

@@ -113,7 +113,7 @@ public:
 
     // Whether a window whose screen has `deviceScale` pixels to a window
     // pixel is painted in the screen's pixels (PaintDevicePixels) rather
-    // than in the window's (PaintWindowPixels).
+    // than in the window's (PaintWindowPixels): whenever there is a fitter.
     bool DrawsInDevicePixels(double deviceScale) const;
     // Steps 3 to 7 in the window's pixels: a 480 x 588 canvas, presented by
     // the fitter (copied, or stretched when the window is not the panel's size).
