@@ -15,6 +15,7 @@
 #include "platform/ui/QtSupport.h"
 #include "resources/Dialogs.h"
 #include "tools/skinpainter/SkinArt.h"
+#include "ui/CaptureConfirmDialog.h"
 #include "ui/MainScreenLayout.h"
 
 using namespace platform;
@@ -206,6 +207,34 @@ TEST(DeviceScaleGraphicsTest, AStillKeepsItsProportionsCentredInItsRectangle) {
     EXPECT_GT(qRed(pixels.pixel(86, 142)), 190);
     EXPECT_EQ(pixels.pixel(60, 257) | 0xFF000000u, qRgb(0, 0, 255)) << "the still was stretched";
     EXPECT_EQ(pixels.pixel(420, 257) | 0xFF000000u, qRgb(0, 0, 255));
+}
+
+// The confirmation's preview rectangle on the windows of a handset and of a
+// 1080 x 2340 phone at scales 2.25 and 3: always inside the window, below the
+// question and above the buttons (which the template puts at 33 and 143 of
+// its 183 units), and the handset's own on the handset.
+TEST(DeviceScaleGraphicsTest, TheConfirmationsPreviewRectangleFollowsTheWindow) {
+    struct Case {
+        int width, height;
+        Rect expected;
+    };
+    for (const Case& c : {
+             Case{480, 640, {40, 140, 440, 375}},
+             Case{480, 1040, {40, 227, 440, 609}},
+             Case{360, 780, {30, 170, 330, 457}},
+             Case{0, 0, {40, 140, 440, 375}},
+         }) {
+        const Rect r = CCaptureConfirmDialog::PreviewRectFor(c.width, c.height);
+        EXPECT_EQ(r.left, c.expected.left) << c.width << "x" << c.height;
+        EXPECT_EQ(r.top, c.expected.top) << c.width << "x" << c.height;
+        EXPECT_EQ(r.right, c.expected.right) << c.width << "x" << c.height;
+        EXPECT_EQ(r.bottom, c.expected.bottom) << c.width << "x" << c.height;
+        if (c.width > 0) {
+            EXPECT_LE(r.right, c.width);
+            EXPECT_GT(r.top, 33 * c.height / 183) << "below the question";
+            EXPECT_LT(r.bottom, 143 * c.height / 183) << "above the buttons";
+        }
+    }
 }
 
 }  // namespace
