@@ -15,6 +15,7 @@
 #include "platform/ui/QtSupport.h"
 #include "resources/Dialogs.h"
 #include "tools/skinpainter/SkinArt.h"
+#include "tools/skinpainter/SkinPainter.h"
 #include "ui/CaptureConfirmDialog.h"
 #include "ui/MainScreenLayout.h"
 
@@ -34,27 +35,6 @@ std::vector<uint8_t> Jpeg(int width, int height, QRgb colour) {
 
 int Round(double v) {
     return static_cast<int>(std::lround(v));
-}
-
-// Largest channel difference between the outermost ring of `part` and the
-// panel's pixels under it at (x, y).
-int SeamAt(const QImage& panel, const QImage& part, int x, int y) {
-    int worst = 0;
-    auto compare = [&](int px, int py) {
-        const QRgb a = panel.pixel(x + px, y + py);
-        const QRgb b = part.pixel(px, py);
-        worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
-                          std::abs(qBlue(a) - qBlue(b))});
-    };
-    for (int px = 0; px < part.width(); ++px) {
-        compare(px, 0);
-        compare(px, part.height() - 1);
-    }
-    for (int py = 0; py < part.height(); ++py) {
-        compare(0, py);
-        compare(part.width() - 1, py);
-    }
-    return worst;
 }
 
 const ResourceModule* ArtModule() {
@@ -89,7 +69,7 @@ TEST(DeviceScaleGraphicsTest, SkinRowsAreDrawnForTheScaleAndMeetThePanelWithoutS
                 << row.bitmapId << " at " << scale;
             EXPECT_EQ(part->Height(), Round((row.y + unscaled->Height()) * scale) - y)
                 << row.bitmapId << " at " << scale;
-            EXPECT_LE(SeamAt(rest, part->impl().image, x, y), 2)
+            EXPECT_LE(skinpainter::SeamAt(rest, part->impl().image, QPoint(x, y)), 2)
                 << "bitmap " << row.bitmapId << " at (" << row.x << ", " << row.y << ") at "
                 << scale;
         }

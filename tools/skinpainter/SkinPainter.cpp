@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <map>
 
@@ -225,6 +226,28 @@ QImage DrawSkinBitmap(int id, double scale) {
         }
     }
     return QImage();
+}
+
+// Largest difference of any colour channel between the outermost ring of
+// pixels of `overlay` and the panel under it at `at`: an overlay that does not
+// fit its place shows a seam.
+int SeamAt(const QImage& panel, const QImage& overlay, QPoint at) {
+    int worst = 0;
+    const auto compare = [&](int x, int y) {
+        const QRgb a = panel.pixel(at.x() + x, at.y() + y);
+        const QRgb b = overlay.pixel(x, y);
+        worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                          std::abs(qBlue(a) - qBlue(b))});
+    };
+    for (int x = 0; x < overlay.width(); ++x) {
+        compare(x, 0);
+        compare(x, overlay.height() - 1);
+    }
+    for (int y = 0; y < overlay.height(); ++y) {
+        compare(0, y);
+        compare(overlay.width() - 1, y);
+    }
+    return worst;
 }
 
 QImage ComposeExample(const std::vector<SkinBitmap>& skin, int pressedId, int modeId, int recordId,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QImage>
+#include <QPoint>
 #include <QRect>
 #include <QString>
 #include <vector>
@@ -34,6 +35,11 @@ QString IconSvg();
 // artwork: `pressedId` pressed, the given indicators and preview picture.
 QImage ComposeExample(const std::vector<SkinBitmap>& skin, int pressedId, int modeId, int recordId,
                       int batteryId, int gpsId, int previewId, const std::vector<int>& coverIds);
+
+// Largest difference of any colour channel between the outermost ring of
+// pixels of `overlay` and the panel under it at `at`: an overlay that does not
+// fit its place shows a seam.
+int SeamAt(const QImage& panel, const QImage& overlay, QPoint at);
 
 // Where the main screen draws bitmap `id` on the panel (first place only for
 // tiles used in several), or an empty rectangle when it has no fixed place.
