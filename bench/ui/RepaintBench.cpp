@@ -358,8 +358,12 @@ int main(int argc, char** argv) {
             Report("device: full repaint", ms[deviceAt], base(0));
             Report("device: repaint with the held image", ms[deviceAt + 1], base(1));
             Report("device: repaint with a new image", ms[deviceAt + 2], base(1));
-            std::printf("  device: first paint %.1f ms (draws the skin for scale %.2f unless 1)\n",
-                        drawMs, still.screen.DrawScale());
+            if (still.screen.DrawScale() != 1.0) {
+                std::printf("  device: first paint %.1f ms, the skin drawn for scale %.2f in it\n",
+                            drawMs, still.screen.DrawScale());
+            } else {
+                std::printf("  device: first paint %.1f ms\n", drawMs);
+            }
         }
     }
     return 0;
