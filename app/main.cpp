@@ -1,10 +1,13 @@
 // camora-controller: the remote control for a Bluetooth camcorder. The
 // platform's entry function creates the windowing application and calls the
 // program's entry with its resource module; the program takes no arguments.
+// The module draws the skin afresh for a screen of another scale.
 #include "app/EntryPoint.h"
 #include "platform/ui/Application.h"
 #include "resources/Dialogs.h"
+#include "tools/skinpainter/SkinArt.h"
 
 int main(int argc, char** argv) {
-    return platform::RunApplication(argc, argv, ui::ProgramModule(), &AppEntryPoint);
+    return platform::RunApplication(argc, argv, skinpainter::ModuleWithSkinArt(ui::ProgramModule()),
+                                    &AppEntryPoint);
 }

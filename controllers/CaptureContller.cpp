@@ -246,8 +246,9 @@ uint32_t CCaptureContller::WorkerProc(void* controller) {
 void CCaptureContller::DrawPreview(platform::DrawingContext& context,
                                    const platform::Rect& rect) const {
     capture_.With([&](const Capture& c) {
+        // The still keeps its proportions inside the rectangle.
         if (c.preview != nullptr) {
-            c.preview->Draw(context, rect);
+            c.preview->DrawFitted(context, rect);
         }
     });
 }

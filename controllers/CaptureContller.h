@@ -69,7 +69,8 @@ public:
     // after the progress screen ended with the image ready) ---
     const uint8_t* ImageData() const;
     uint32_t ImageSize() const;
-    // Draws the preview scaled into `rect` of `context`; nothing when there is none.
+    // Draws the preview scaled into `rect` of `context`, its proportions kept
+    // (centred); nothing when there is none.
     void DrawPreview(platform::DrawingContext& context, const platform::Rect& rect) const;
 
     // --- The save flow ---

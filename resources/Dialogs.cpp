@@ -78,7 +78,7 @@ const platform::DialogTemplate* FindDialog(uint32_t id) {
     return FindDialogTemplate(id);
 }
 
-constexpr platform::ResourceModule kModule{&FindDialog, &ResourceString, &SkinBitmapData};
+constexpr platform::ResourceModule kModule{&FindDialog, &ResourceString, &SkinBitmapData, nullptr};
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "testkit/BenchOptions.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -71,6 +72,18 @@ BenchOptions& BenchOptions::Number(std::string name, uint32_t* into) {
 BenchOptions& BenchOptions::Flag(std::string name, bool* into) {
     options_.push_back({std::move(name), false, [into](const std::string&) {
                             *into = true;
+                            return true;
+                        }});
+    return *this;
+}
+
+BenchOptions& BenchOptions::Choice(std::string name, std::vector<std::string> values,
+                                   std::string* into) {
+    options_.push_back({std::move(name), true, [values, into](const std::string& v) {
+                            if (std::find(values.begin(), values.end(), v) == values.end()) {
+                                return false;
+                            }
+                            *into = v;
                             return true;
                         }});
     return *this;

@@ -20,6 +20,8 @@ public:
     BenchOptions& Number(std::string name, int* into);
     BenchOptions& Number(std::string name, uint32_t* into);
     BenchOptions& Flag(std::string name, bool* into);
+    // One of `values`, as the word after the option's name.
+    BenchOptions& Choice(std::string name, std::vector<std::string> values, std::string* into);
     // The one word without a name.
     BenchOptions& Positional(int* into);
 

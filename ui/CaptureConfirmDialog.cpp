@@ -1,5 +1,7 @@
 #include "ui/CaptureConfirmDialog.h"
 
+#include <cstdint>
+
 #include "controllers/CaptureContller.h"
 #include "controllers/CaptureScreens.h"
 #include "core/AppRegistry.h"
@@ -25,9 +27,30 @@ void CCaptureConfirmDialog::Paint(platform::WindowHandle handle) {
     platform::DrawingContext memory;
     memory.Select(GetSkinBitmap());  // none: the copy paints black
     paint.Context().BlockCopy(0, 0, kScreenWidth, kScreenHeight, memory, 0, 0);
-    if (controller != nullptr) {
-        controller->DrawPreview(paint.Context(), kPreviewRect);
+    int width = kScreenWidth;
+    int height = kScreenHeight;
+    if (!platform::GetClientSize(handle, width, height)) {
+        width = kScreenWidth;
+        height = kScreenHeight;
     }
+    if (controller != nullptr) {
+        controller->DrawPreview(paint.Context(), PreviewRectFor(width, height));
+    }
+}
+
+platform::Rect CCaptureConfirmDialog::PreviewRectFor(int clientWidth, int clientHeight) {
+    // A phone's window is not the handset's 480 x 640: the rectangle goes
+    // where the template's text above it and buttons below it go, so that the
+    // still neither covers the question nor leaves the window.
+    if (clientWidth <= 0 || clientHeight <= 0) {
+        return kPreviewRect;
+    }
+    const auto x = [&](int v) { return static_cast<int>(int64_t{v} * clientWidth / kScreenWidth); };
+    const auto y = [&](int v) {
+        return static_cast<int>(int64_t{v} * clientHeight / kScreenHeight);
+    };
+    return platform::Rect{x(kPreviewRect.left), y(kPreviewRect.top), x(kPreviewRect.right),
+                          y(kPreviewRect.bottom)};
 }
 
 intptr_t CaptureConfirmProcedure(platform::WindowHandle window, uint32_t message, uintptr_t wParam,

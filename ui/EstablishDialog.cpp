@@ -1,5 +1,6 @@
 #include "ui/EstablishDialog.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <iterator>
 #include <new>
@@ -231,6 +232,8 @@ void CEstablishDialog::SetFrame(uint8_t* buffer, uint32_t size) {
     frameLock_.With([&](Frame& frame) {
         frame.data.reset(buffer);
         frame.size = buffer != nullptr ? size : 0;
+        frame.shown.reset();
+        frame.shownScale = 0.0;
     });
 }
 
@@ -383,7 +386,22 @@ void CEstablishDialog::Paint(platform::WindowHandle handle) {
         return;
     }
     platform::PaintScope paint(handle);
-    platform::DrawingContext& screen = paint.Context();
+    const double deviceScale = paint.DeviceScale();
+    if (DrawsInDevicePixels(deviceScale)) {
+        PaintDevicePixels(paint.DeviceContext(), deviceScale);
+    } else {
+        PaintWindowPixels(paint.Context());
+    }
+}
+
+bool CEstablishDialog::DrawsInDevicePixels(double deviceScale) const {
+    // Composing in place saves the canvas, the presentation bitmap and two
+    // copies at every scale; without a fitter the panel goes to the origin.
+    return fitter_ != nullptr && deviceScale > 0.0;
+}
+
+void CEstablishDialog::PaintWindowPixels(platform::DrawingContext& screen) {
+    UseScale(1.0);
     std::unique_ptr<platform::Bitmap> canvasBitmap =
         screen.CreateCompatibleBitmap(ui::kPanelWidth, ui::kPanelHeight);
     platform::DrawingContext source;
@@ -399,10 +417,69 @@ void CEstablishDialog::Paint(platform::WindowHandle handle) {
     canvas.Select(nullptr);
 }
 
+void CEstablishDialog::PaintDevicePixels(platform::DrawingContext& device, double deviceScale) {
+    if (fitter_ == nullptr) {
+        return;
+    }
+    UseScale(fitter_->PanelScale(deviceScale));
+    fitter_->FillAround(device, deviceScale);
+    // Composed in place: the panel's pixels are the window's, with no copy
+    // and nothing stretched.
+    const std::unique_ptr<platform::DrawingContext> panel =
+        device.Region(fitter_->DevicePlace(deviceScale));
+    if (panel == nullptr) {
+        return;
+    }
+    platform::DrawingContext source;
+    ComposePanel(source, *panel);
+    source.Select(nullptr);
+}
+
+void CEstablishDialog::UseScale(double scale) {
+    if (!(scale > 0.0) || scale == 1.0) {
+        drawScale_ = 1.0;
+        return;
+    }
+    if (scale != deviceScale_) {
+        deviceSkin_ = platform::LoadBitmap(instance, ui::res::kBmpPanel, scale);
+        for (size_t row = 0; row < std::size(ui::PanelLayout); ++row) {
+            const uint32_t id = ui::PanelLayout[row].bitmapId;
+            devicePanelBitmaps_[row] =
+                id != 0 ? platform::LoadBitmap(instance, id, scale) : nullptr;
+        }
+        for (size_t row = 0; row < std::size(ui::OverlayLayout); ++row) {
+            const uint32_t id = ui::OverlayLayout[row].bitmapId;
+            deviceOverlayBitmaps_[row] =
+                id != 0 ? platform::LoadBitmap(instance, id, scale) : nullptr;
+        }
+        deviceScale_ = scale;
+    }
+    drawScale_ = scale;
+}
+
+int CEstablishDialog::At(int layout) const {
+    return drawScale_ == 1.0 ? layout : static_cast<int>(std::lround(layout * drawScale_));
+}
+
+platform::Bitmap* CEstablishDialog::PanelBitmap(size_t row) const {
+    return drawScale_ == 1.0 ? panelBitmaps_[row].get() : devicePanelBitmaps_[row].get();
+}
+
+platform::Bitmap* CEstablishDialog::OverlayBitmap(size_t row) const {
+    return drawScale_ == 1.0 ? overlayBitmaps_[row].get() : deviceOverlayBitmaps_[row].get();
+}
+
 void CEstablishDialog::ComposePanel(platform::DrawingContext& source,
                                     platform::DrawingContext& canvas) {
-    source.Select(AppRegistry.mainSkin != nullptr ? AppRegistry.mainSkin : GetSkinBitmap());
-    canvas.BlockCopy(0, 0, ui::kPanelWidth, ui::kPanelHeight, source, 0, 0);
+    if (drawScale_ == 1.0) {
+        source.Select(AppRegistry.mainSkin != nullptr ? AppRegistry.mainSkin : GetSkinBitmap());
+        canvas.BlockCopy(0, 0, ui::kPanelWidth, ui::kPanelHeight, source, 0, 0);
+    } else if (deviceSkin_ != nullptr) {
+        source.Select(deviceSkin_.get());
+        canvas.BlockCopy(0, 0, deviceSkin_->Width(), deviceSkin_->Height(), source, 0, 0);
+    } else {
+        canvas.FillSolid(platform::Rect{0, 0, At(ui::kPanelWidth), At(ui::kPanelHeight)}, 0x000000);
+    }
     DrawIndicators(source, canvas);
     DrawPressed(source, canvas);
     const CameraStateSnapshot snapshot = Snapshot();
@@ -424,7 +501,7 @@ void CEstablishDialog::DrawRow(platform::DrawingContext& source, platform::Drawi
         return;
     }
     source.Select(bitmap);
-    canvas.BlockCopy(part.x, part.y, bitmap->Width(), bitmap->Height(), source, 0, 0);
+    canvas.BlockCopy(At(part.x), At(part.y), bitmap->Width(), bitmap->Height(), source, 0, 0);
 }
 
 void CEstablishDialog::DrawIndicators(platform::DrawingContext& source,
@@ -433,7 +510,8 @@ void CEstablishDialog::DrawIndicators(platform::DrawingContext& source,
     // status is stored as it comes, so only its known values are drawn.
     auto overlay = [&](int row) {
         if (row >= 0 && row < static_cast<int>(std::size(ui::OverlayLayout))) {
-            DrawRow(source, canvas, ui::OverlayLayout[row], overlayBitmaps_[row].get());
+            DrawRow(source, canvas, ui::OverlayLayout[row],
+                    OverlayBitmap(static_cast<size_t>(row)));
         }
     };
     if (modeIndicator_ >= kModeVideoRecord && modeIndicator_ <= kModeStillPlayback) {
@@ -454,14 +532,15 @@ void CEstablishDialog::DrawIndicators(platform::DrawingContext& source,
 void CEstablishDialog::DrawPressed(platform::DrawingContext& source,
                                    platform::DrawingContext& canvas) {
     if (pressedRow_ >= 0 && pressedRow_ < ui::kPanelControlRows) {
-        DrawRow(source, canvas, ui::PanelLayout[pressedRow_], panelBitmaps_[pressedRow_].get());
+        DrawRow(source, canvas, ui::PanelLayout[pressedRow_],
+                PanelBitmap(static_cast<size_t>(pressedRow_)));
     }
 }
 
 void CEstablishDialog::DrawCover(platform::DrawingContext& source, platform::DrawingContext& canvas,
                                  int row) {
     if (row >= 0 && row < ui::kOverlayCoverRows) {
-        DrawRow(source, canvas, ui::OverlayLayout[row], overlayBitmaps_[row].get());
+        DrawRow(source, canvas, ui::OverlayLayout[row], OverlayBitmap(static_cast<size_t>(row)));
     }
 }
 
@@ -476,7 +555,7 @@ void CEstablishDialog::DrawPreview(platform::DrawingContext& source,
                                    platform::DrawingContext& canvas) {
     if (previewState_ >= kPreviewCapture && previewState_ <= kPreviewStarting) {
         const int row = ui::kPanelRowCapture + previewState_;
-        DrawRow(source, canvas, ui::PanelLayout[row], panelBitmaps_[row].get());
+        DrawRow(source, canvas, ui::PanelLayout[row], PanelBitmap(static_cast<size_t>(row)));
         return;
     }
     if (previewState_ != kPreviewImage) {
@@ -486,12 +565,21 @@ void CEstablishDialog::DrawPreview(platform::DrawingContext& source,
         if (frame.data == nullptr) {
             return;
         }
+        const ui::LayoutRect& r = ui::PreviewRect;
+        const platform::Rect shownAt{At(r.left), At(r.top), At(r.right), At(r.bottom)};
+        // Decoded once per frame and scale: later repaints (presses, status)
+        // draw the same picture again. At the panel's own scale the picture is
+        // drawn as it decodes; on a finer screen it is decoded at its shown size.
+        if (frame.shown == nullptr || frame.shownScale != drawScale_) {
+            const std::span<const uint8_t> bytes(frame.data.get(), frame.size);
+            frame.shown = drawScale_ == 1.0 ? platform::JpegImage::FromBuffer(bytes)
+                                            : platform::JpegImage::FromBuffer(
+                                                  bytes, shownAt.Width(), shownAt.Height());
+            frame.shownScale = drawScale_;
+        }
         // A frame that does not decode leaves the skin's black for this paint.
-        const auto image =
-            platform::JpegImage::FromBuffer(std::span<const uint8_t>(frame.data.get(), frame.size));
-        if (image != nullptr) {
-            const ui::LayoutRect& r = ui::PreviewRect;
-            image->Draw(canvas, platform::Rect{r.left, r.top, r.right, r.bottom});
+        if (frame.shown != nullptr) {
+            frame.shown->Draw(canvas, shownAt);
         }
     });
 }

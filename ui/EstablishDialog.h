@@ -102,8 +102,25 @@ public:
     void DrawAllCovers(platform::DrawingContext& source, platform::DrawingContext& canvas);
     void DrawPreview(platform::DrawingContext& source, platform::DrawingContext& canvas);
     // Steps 3 to 6 of a repaint: the skin, the indicators, the pressed
-    // control and the covers or the preview, onto a 480 x 588 canvas.
+    // control and the covers or the preview, onto a canvas of the panel's
+    // size at the composing scale (480 x 588 at 1).
     void ComposePanel(platform::DrawingContext& source, platform::DrawingContext& canvas);
+
+    // Composes at `scale` device pixels per layout pixel from now on; the
+    // skin is drawn for a new scale on first use and kept.
+    void UseScale(double scale);
+    double DrawScale() const { return drawScale_; }
+
+    // Whether a window whose screen has `deviceScale` pixels to a window
+    // pixel is painted in the screen's pixels (PaintDevicePixels) rather
+    // than in the window's (PaintWindowPixels): whenever there is a fitter.
+    bool DrawsInDevicePixels(double deviceScale) const;
+    // Steps 3 to 7 in the window's pixels: a 480 x 588 canvas, presented by
+    // the fitter (copied, or stretched when the window is not the panel's size).
+    void PaintWindowPixels(platform::DrawingContext& window);
+    // Steps 3 to 7 in the screen's pixels: the panel composed at the fitter's
+    // scale times `deviceScale` straight into its place, black around it.
+    void PaintDevicePixels(platform::DrawingContext& device, double deviceScale);
 
     // The fitter, made at dialog initialisation (null before).
     const CScreenFitter* Fitter() const { return fitter_.get(); }
@@ -131,14 +148,21 @@ private:
     static intptr_t RepaintIf(platform::WindowHandle handle, bool due);
     void DrawRow(platform::DrawingContext& source, platform::DrawingContext& canvas,
                  const ui::SkinPart& part, platform::Bitmap* bitmap);
+    // A layout coordinate at the composing scale.
+    int At(int layout) const;
+    platform::Bitmap* PanelBitmap(size_t row) const;
+    platform::Bitmap* OverlayBitmap(size_t row) const;
 
     struct FreeImage {
         void operator()(uint8_t* image) const;
     };
-    // The image on show, from the C heap as TakeImage hands it out.
+    // The image on show, from the C heap as TakeImage hands it out, and the
+    // picture decoded from it at the size it is shown, made once per frame.
     struct Frame {
         std::unique_ptr<uint8_t, FreeImage> data;
         uint32_t size = 0;
+        std::unique_ptr<platform::JpegImage> shown;
+        double shownScale = 0.0;
     };
 
     CCameraState* cameraState_;
@@ -148,6 +172,13 @@ private:
     // The bitmaps of the layout tables' rows, loaded by Init (empty rows stay null).
     std::array<std::unique_ptr<platform::Bitmap>, std::size(ui::PanelLayout)> panelBitmaps_;
     std::array<std::unique_ptr<platform::Bitmap>, std::size(ui::OverlayLayout)> overlayBitmaps_;
+    // The same, with the panel at rest, drawn for deviceScale_ (when it is not 1).
+    double drawScale_ = 1.0;
+    double deviceScale_ = 0.0;
+    std::unique_ptr<platform::Bitmap> deviceSkin_;
+    std::array<std::unique_ptr<platform::Bitmap>, std::size(ui::PanelLayout)> devicePanelBitmaps_;
+    std::array<std::unique_ptr<platform::Bitmap>, std::size(ui::OverlayLayout)>
+        deviceOverlayBitmaps_;
 
     int pressedId_ = 0;               // control under the pen; 99 a refused press
     int pressedRow_ = kNoPressedRow;  // PanelLayout row drawn pressed

@@ -1,5 +1,7 @@
 #include "ui/ScreenFitter.h"
 
+#include <cmath>
+
 #include "platform/ui/Dialog.h"
 #include "ui/MainScreenLayout.h"
 
@@ -82,6 +84,41 @@ void CScreenFitter::Present(platform::DrawingContext& windowContext,
     }
     windowContext.BlockCopy(0, 0, width, height, memory, 0, 0);
     memory.Select(nullptr);
+}
+
+namespace {
+
+int32_t Round(double value) {
+    return static_cast<int32_t>(std::lround(value));
+}
+
+}  // namespace
+
+platform::Rect CScreenFitter::DevicePlace(double deviceScale) const {
+    const double panelScale = PanelScale(deviceScale);
+    const int32_t left = Round(drawX_ * deviceScale);
+    const int32_t top = Round(drawY_ * deviceScale);
+    return platform::Rect{left, top, left + Round(ui::kPanelWidth * panelScale),
+                          top + Round(ui::kPanelHeight * panelScale)};
+}
+
+void CScreenFitter::FillAround(platform::DrawingContext& device, double deviceScale) const {
+    const int32_t width = Round(client_.right * deviceScale);
+    const int32_t height = Round(client_.bottom * deviceScale);
+    const platform::Rect panel = DevicePlace(deviceScale);
+    constexpr uint32_t kBlack = 0x000000;
+    if (panel.top > 0) {
+        device.FillSolid(platform::Rect{0, 0, width, panel.top}, kBlack);
+    }
+    if (panel.bottom < height) {
+        device.FillSolid(platform::Rect{0, panel.bottom, width, height}, kBlack);
+    }
+    if (panel.left > 0) {
+        device.FillSolid(platform::Rect{0, panel.top, panel.left, panel.bottom}, kBlack);
+    }
+    if (panel.right < width) {
+        device.FillSolid(platform::Rect{panel.right, panel.top, width, panel.bottom}, kBlack);
+    }
 }
 
 int CScreenFitter::MapX(int x) const {

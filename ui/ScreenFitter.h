@@ -31,6 +31,16 @@ public:
     // client-sized bitmap: black around it, copied or stretched into place.
     void Present(platform::DrawingContext& windowContext, platform::DrawingContext& canvas) const;
 
+    // The same presentation on a screen with `deviceScale` of its pixels to a
+    // window pixel (a phone's compositor scale), unstretched: the panel is
+    // composed at PanelScale layout-to-device pixels and copied 1:1 into
+    // DevicePlace. Hit tests and MapX/MapY stay in layout and window pixels.
+    double PanelScale(double deviceScale) const { return scale_ * deviceScale; }
+    platform::Rect DevicePlace(double deviceScale) const;
+    // Paints the black around DevicePlace on the device context of a
+    // window whose client is Client() window pixels.
+    void FillAround(platform::DrawingContext& device, double deviceScale) const;
+
     // Panel coordinates of a window position.
     int MapX(int x) const;
     int MapY(int y) const;

@@ -140,9 +140,15 @@ void DialogWindow::GoFullScreen() {
 }
 
 void DialogWindow::paintEvent(QPaintEvent*) {
-    const QSize size = this->size();
-    if (backBuffer_.size() != size) {
+    // One back-buffer pixel for each of the screen's, so that a screen that
+    // draws itself at that resolution is shown unstretched; drawing in the
+    // window's own pixels is scaled onto it by the painter.
+    const qreal ratio = devicePixelRatio();
+    const QSize size(static_cast<int>(std::ceil(width() * ratio)),
+                     static_cast<int>(std::ceil(height() * ratio)));
+    if (backBuffer_.size() != size || backBuffer_.devicePixelRatio() != ratio) {
         backBuffer_ = QImage(size, QImage::Format_RGB32);
+        backBuffer_.setDevicePixelRatio(ratio);
         backBuffer_.fill(Qt::black);
     }
     if (!ended_) {

@@ -1,6 +1,10 @@
 #include "platform/ui/Graphics.h"
 
+#include <QBuffer>
 #include <QImageReader>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 
 #include "platform/ui/Application.h"
 #include "platform/ui/QtSupport.h"
@@ -38,6 +42,61 @@ std::unique_ptr<Bitmap> LoadBitmap(const ResourceModule* module, uint32_t id) {
         return nullptr;
     }
     return DecodeBitmap(module->findBitmap(id));
+}
+
+namespace {
+
+std::unique_ptr<Bitmap> BitmapOf(QImage image) {
+    auto impl = std::make_unique<Bitmap::Impl>();
+    impl->image = std::move(image);
+    return std::make_unique<Bitmap>(std::move(impl));
+}
+
+// The module's own drawing of the bitmap at that scale, or a null image.
+QImage DrawnBitmap(const ResourceModule* module, uint32_t id, double scale) {
+    if (module == nullptr || module->drawBitmap == nullptr) {
+        return QImage();
+    }
+    BitmapPixels drawn;
+    if (!module->drawBitmap(id, scale, drawn) || drawn.width <= 0 || drawn.height <= 0 ||
+        drawn.pixels.size() !=
+            static_cast<size_t>(drawn.width) * static_cast<size_t>(drawn.height)) {
+        return QImage();
+    }
+    QImage image(drawn.width, drawn.height, QImage::Format_RGB32);
+    if (image.isNull()) {
+        return QImage();
+    }
+    const size_t row = static_cast<size_t>(drawn.width) * sizeof(uint32_t);
+    for (int y = 0; y < drawn.height; ++y) {
+        std::memcpy(image.scanLine(y), &drawn.pixels[static_cast<size_t>(y) * row / 4], row);
+    }
+    return image;
+}
+
+}  // namespace
+
+std::unique_ptr<Bitmap> LoadBitmap(const ResourceModule* module, uint32_t id, double scale) {
+    if (scale == 1.0) {
+        return LoadBitmap(module, id);
+    }
+    if (!(scale > 0.0)) {
+        return nullptr;
+    }
+    if (QImage drawn = DrawnBitmap(module, id, scale); !drawn.isNull()) {
+        return BitmapOf(std::move(drawn));
+    }
+    // No drawing of its own: the picture scaled once, smoothly, so that every
+    // later copy is a plain one.
+    std::unique_ptr<Bitmap> picture = LoadBitmap(module, id);
+    if (picture == nullptr) {
+        return nullptr;
+    }
+    const QImage& image = picture->impl().image;
+    const int width = std::max(1, static_cast<int>(std::lround(image.width() * scale)));
+    const int height = std::max(1, static_cast<int>(std::lround(image.height() * scale)));
+    return BitmapOf(image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                        .convertToFormat(image.format()));
 }
 
 std::unique_ptr<Bitmap> CreateBitmap(int width, int height) {
@@ -110,6 +169,42 @@ void DrawingContext::FillSolid(const Rect& rect, uint32_t rgb) {
     }
 }
 
+namespace {
+
+// A view of `rect` of `image`'s pixels (no copy), in device pixels; null
+// when the image is not one of 32-bit pixels or the rectangle misses it.
+QImage ViewOf(QImage& image, const QRect& rect) {
+    const QRect inside = rect.intersected(QRect(0, 0, image.width(), image.height()));
+    if (image.isNull() || image.depth() != 32 || inside.isEmpty()) {
+        return QImage();
+    }
+    uchar* first = image.bits() + static_cast<qsizetype>(inside.top()) * image.bytesPerLine() +
+                   static_cast<qsizetype>(inside.left()) * 4;
+    return QImage(first, inside.width(), inside.height(), image.bytesPerLine(), image.format());
+}
+
+std::unique_ptr<DrawingContext> ContextOn(QImage view) {
+    if (view.isNull()) {
+        return nullptr;
+    }
+    auto context = std::make_unique<DrawingContext>();
+    context->impl().view = std::move(view);
+    context->impl().target = &context->impl().view;
+    return context;
+}
+
+}  // namespace
+
+std::unique_ptr<DrawingContext> DrawingContext::Region(const Rect& rect) {
+    if (impl_->target == nullptr) {
+        return nullptr;
+    }
+    // What was drawn here so far is in the pixels before the region draws.
+    impl_->End();
+    return ContextOn(
+        ViewOf(*impl_->target, QRect(rect.left, rect.top, rect.Width(), rect.Height())));
+}
+
 struct JpegImage::Impl {
     QImage image;
 };
@@ -124,6 +219,35 @@ std::unique_ptr<JpegImage> JpegImage::FromBuffer(std::span<const uint8_t> bytes)
     QImage image = QImage::fromData(bytes.data(), static_cast<int>(bytes.size()));
     if (image.isNull()) {
         return nullptr;
+    }
+    if (image.format() != QImage::Format_RGB32) {
+        image = image.convertToFormat(QImage::Format_RGB32);
+    }
+    auto impl = std::make_unique<Impl>();
+    impl->image = std::move(image);
+    return std::unique_ptr<JpegImage>(new JpegImage(std::move(impl)));
+}
+
+std::unique_ptr<JpegImage> JpegImage::FromBuffer(std::span<const uint8_t> bytes, int width,
+                                                 int height) {
+    if (bytes.empty() || width <= 0 || height <= 0) {
+        return nullptr;
+    }
+    const QByteArray data = QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<qsizetype>(bytes.size()));
+    QBuffer buffer;
+    buffer.setData(data);
+    if (!buffer.open(QIODevice::ReadOnly)) {
+        return nullptr;
+    }
+    QImageReader reader(&buffer);
+    reader.setScaledSize(QSize(width, height));
+    QImage image = reader.read();
+    if (image.isNull()) {
+        return nullptr;
+    }
+    if (image.size() != QSize(width, height)) {
+        image = image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
     if (image.format() != QImage::Format_RGB32) {
         image = image.convertToFormat(QImage::Format_RGB32);
@@ -154,6 +278,30 @@ void JpegImage::Draw(DrawingContext& context, const Rect& rect) const {
     }
 }
 
+Rect JpegImage::FittedRect(const Rect& rect) const {
+    const int64_t w = impl_->image.width();
+    const int64_t h = impl_->image.height();
+    const int64_t rw = rect.Width();
+    const int64_t rh = rect.Height();
+    if (w <= 0 || h <= 0 || rw <= 0 || rh <= 0) {
+        return Rect{rect.left, rect.top, rect.left, rect.top};
+    }
+    int64_t fw = rw;
+    int64_t fh = rh;
+    if (rw * h <= rh * w) {
+        fh = std::max<int64_t>(1, (rw * h * 2 + w) / (2 * w));  // rounded
+    } else {
+        fw = std::max<int64_t>(1, (rh * w * 2 + h) / (2 * h));
+    }
+    const int left = rect.left + static_cast<int>((rw - fw) / 2);
+    const int top = rect.top + static_cast<int>((rh - fh) / 2);
+    return Rect{left, top, left + static_cast<int>(fw), top + static_cast<int>(fh)};
+}
+
+void JpegImage::DrawFitted(DrawingContext& context, const Rect& rect) const {
+    Draw(context, FittedRect(rect));
+}
+
 PaintScope::PaintScope(WindowHandle window)
     : window_(window), context_(std::make_unique<DrawingContext>()) {
     context_->impl().target = qt::BackBufferOf(window);
@@ -161,8 +309,30 @@ PaintScope::PaintScope(WindowHandle window)
 }
 
 PaintScope::~PaintScope() {
+    if (device_ != nullptr) {
+        device_->impl().End();
+    }
     context_->impl().End();
     qt::EndPaintOf(window_);
+}
+
+DrawingContext& PaintScope::DeviceContext() {
+    if (device_ == nullptr) {
+        QImage* buffer = context_->impl().target;
+        context_->impl().End();
+        if (buffer != nullptr) {
+            device_ = ContextOn(ViewOf(*buffer, QRect(0, 0, buffer->width(), buffer->height())));
+        }
+        if (device_ == nullptr) {
+            device_ = std::make_unique<DrawingContext>();  // no window: draws nothing
+        }
+    }
+    return *device_;
+}
+
+double PaintScope::DeviceScale() const {
+    const QImage* buffer = context_->impl().target;
+    return buffer != nullptr && !buffer->isNull() ? buffer->devicePixelRatio() : 1.0;
 }
 
 }  // namespace platform

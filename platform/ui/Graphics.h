@@ -42,6 +42,10 @@ private:
 
 // Bitmap `id` of the module, decoded and converted once; null when there is none.
 std::unique_ptr<Bitmap> LoadBitmap(const ResourceModule* module, uint32_t id);
+// Bitmap `id` for `scale` device pixels per layout pixel: drawn afresh by the
+// module where it can, else its picture scaled smoothly once, here; at 1 the
+// same as LoadBitmap. Its size is the catalogued one times `scale`, rounded.
+std::unique_ptr<Bitmap> LoadBitmap(const ResourceModule* module, uint32_t id, double scale);
 // Decodes a picture from encoded bytes; null when they are not one.
 std::unique_ptr<Bitmap> DecodeBitmap(std::span<const uint8_t> bytes);
 // A black bitmap of that size in the drawing format.
@@ -71,6 +75,12 @@ public:
     // Fills the rectangle with one colour (0xRRGGBB).
     void FillSolid(const Rect& rect, uint32_t rgb);
 
+    // A context on the pixels of `rect` of this one's, with (0, 0) at its top
+    // left: what it draws lands here, without a copy. Null when nothing is
+    // selected or the rectangle lies outside; valid while this context keeps
+    // its target and is not drawn on meanwhile.
+    std::unique_ptr<DrawingContext> Region(const Rect& rect);
+
     struct Impl;
     Impl& impl() { return *impl_; }
 
@@ -83,6 +93,10 @@ class JpegImage {
 public:
     // Null when the bytes are not a picture the decoder can read.
     static std::unique_ptr<JpegImage> FromBuffer(std::span<const uint8_t> bytes);
+    // Decoded straight to width x height (scaled while decoding), for an image
+    // drawn at that size many times.
+    static std::unique_ptr<JpegImage> FromBuffer(std::span<const uint8_t> bytes, int width,
+                                                 int height);
     ~JpegImage();
     JpegImage(const JpegImage&) = delete;
     JpegImage& operator=(const JpegImage&) = delete;
@@ -90,6 +104,11 @@ public:
     int Height() const;
     // Draws the image scaled into `rect` of the context.
     void Draw(DrawingContext& context, const Rect& rect) const;
+    // Draws it scaled into the largest rectangle of its own proportions that
+    // fits centred in `rect`; the rest of `rect` is left as it was.
+    void DrawFitted(DrawingContext& context, const Rect& rect) const;
+    // That rectangle, for an image of this size.
+    Rect FittedRect(const Rect& rect) const;
 
     struct Impl;
 
@@ -99,8 +118,11 @@ private:
 };
 
 // Begins painting `window` (a dialog, inside its paint message) and ends it
-// when the scope ends. Context() draws on the window's back buffer, whose
-// size is the window's client size.
+// when the scope ends. Context() draws on the window's back buffer in the
+// window's own pixels, the client size (the screen scales them when its
+// pixels are finer); DeviceContext() draws on the same buffer in the screen's
+// pixels, DeviceScale() of them to a window pixel, for a screen that draws
+// itself at the screen's resolution. Use one of the two per paint.
 class PaintScope {
 public:
     explicit PaintScope(WindowHandle window);
@@ -108,10 +130,13 @@ public:
     PaintScope(const PaintScope&) = delete;
     PaintScope& operator=(const PaintScope&) = delete;
     DrawingContext& Context() { return *context_; }
+    DrawingContext& DeviceContext();
+    double DeviceScale() const;
 
 private:
     WindowHandle window_;
     std::unique_ptr<DrawingContext> context_;
+    std::unique_ptr<DrawingContext> device_;
 };
 
 }  // namespace platform

@@ -31,6 +31,7 @@ struct Bitmap::Impl {
 struct DrawingContext::Impl {
     QImage* target = nullptr;  // the selected bitmap's pixels or a window's back buffer
     Bitmap* selected = nullptr;
+    QImage view;  // a region's or the device's view of another context's pixels
     std::unique_ptr<QPainter> painter;
     // A dialog's paint: from the screen's 480 x 640 pixels onto its frame.
     QTransform transform;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -54,6 +55,13 @@ struct DialogTemplate {
 inline constexpr int kReferenceUnitsWide = 140;
 inline constexpr int kReferenceUnitsHigh = 183;
 
+// A bitmap drawn for a scale: width x height pixels, 0xFFRRGGBB, row by row.
+struct BitmapPixels {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;
+};
+
 struct ResourceModule {
     // The template of that number, or null.
     const DialogTemplate* (*findDialog)(uint32_t id);
@@ -61,6 +69,10 @@ struct ResourceModule {
     std::u16string_view (*findString)(uint32_t id);
     // The encoded picture (PNG, BMP or JPEG bytes) of bitmap `id`, empty when there is none.
     std::span<const uint8_t> (*findBitmap)(uint32_t id);
+    // Bitmap `id` drawn afresh for `scale` device pixels per layout pixel;
+    // false when it cannot be (the encoded picture is then scaled). May be
+    // null: a module without artwork that can be redrawn.
+    bool (*drawBitmap)(uint32_t id, double scale, BitmapPixels& out);
 };
 
 // The instance handle the program keeps: its resource module.

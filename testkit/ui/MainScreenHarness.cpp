@@ -63,7 +63,8 @@ MainScreenHarness::MainScreenHarness(HarnessOptions options) {
     AppRegistry.versionScreen = nullptr;
     screen_ = new CEstablishDialog;
     AppRegistry.mainScreen = screen_;
-    screen_->Init(ui::ProgramModule(), &MainScreenProcedure);
+    screen_->Init(options.module != nullptr ? options.module : ui::ProgramModule(),
+                  &MainScreenProcedure);
     ready_ = true;
 }
 

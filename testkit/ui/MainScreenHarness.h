@@ -50,6 +50,8 @@ struct HarnessOptions {
     // A camera running elsewhere (camora-camsim in a process of its own):
     // the line it serves. Without it the camera runs in this process.
     std::string externalLine;
+    // The screen's resource module; null for the program's embedded one.
+    const platform::ResourceModule* module = nullptr;
 };
 
 class MainScreenHarness {

@@ -15,6 +15,7 @@ struct Read {
     uint32_t rate = 100000;
     bool busy = false;
     int count = 10;
+    std::string path = "both";
 };
 
 bool Parse(const std::vector<const char*>& words, Read* r) {
@@ -25,25 +26,29 @@ bool Parse(const std::vector<const char*>& words, Read* r) {
         .Number("--runs", &r->runs)
         .Number("--rate", &r->rate)
         .Flag("--busy", &r->busy)
+        .Choice("--path", {"both", "device"}, &r->path)
         .Positional(&r->count)
         .Parse(static_cast<int>(argv.size()), argv.data());
 }
 
 TEST(BenchOptionsTest, ReadsNumbersFlagsAndOnePositional) {
     Read r;
-    ASSERT_TRUE(
-        Parse({"--seconds", "0.5", "--busy", "20", "--rate", "4000000000", "--runs", "-1"}, &r));
+    ASSERT_TRUE(Parse({"--seconds", "0.5", "--busy", "20", "--rate", "4000000000", "--runs", "-1",
+                       "--path", "device"},
+                      &r));
     EXPECT_DOUBLE_EQ(r.seconds, 0.5);
     EXPECT_TRUE(r.busy);
     EXPECT_EQ(r.count, 20);
     EXPECT_EQ(r.rate, 4000000000u);
     EXPECT_EQ(r.runs, -1);  // the range is the benchmark's to judge
+    EXPECT_EQ(r.path, "device");
 
     Read defaults;
     ASSERT_TRUE(Parse({}, &defaults));
     EXPECT_DOUBLE_EQ(defaults.seconds, 5);
     EXPECT_FALSE(defaults.busy);
     EXPECT_EQ(defaults.count, 10);
+    EXPECT_EQ(defaults.path, "both");
 }
 
 TEST(BenchOptionsTest, FailsOnWhatItCannotRead) {
@@ -58,6 +63,8 @@ TEST(BenchOptionsTest, FailsOnWhatItCannotRead) {
         {"1", "2"},                // a second positional
         {"many"},                  // a positional that is no number
         {"--busy", "--busy2"},     // a flag then an unknown one
+        {"--path", "stretch"},     // not one of the choices
+        {"--path"},                // choice missing
     };
     for (const auto& words : bad) {
         Read r;

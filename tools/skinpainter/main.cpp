@@ -33,28 +33,6 @@ QImage OnScreen(const QImage& panel) {
     return screen;
 }
 
-// Largest difference of any colour channel between the outermost ring of
-// pixels of `overlay` and the panel under it at `at`: an overlay that does not
-// fit its place shows a seam.
-int SeamAt(const QImage& panel, const QImage& overlay, QPoint at) {
-    int worst = 0;
-    const auto compare = [&](int x, int y) {
-        const QRgb a = panel.pixel(at.x() + x, at.y() + y);
-        const QRgb b = overlay.pixel(x, y);
-        worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
-                          std::abs(qBlue(a) - qBlue(b))});
-    };
-    for (int x = 0; x < overlay.width(); ++x) {
-        compare(x, 0);
-        compare(x, overlay.height() - 1);
-    }
-    for (int y = 0; y < overlay.height(); ++y) {
-        compare(0, y);
-        compare(overlay.width() - 1, y);
-    }
-    return worst;
-}
-
 // Every place where the main screen draws an overlay: the pressed keys and
 // bars, the blank tiles over each key, the indicators and preview pictures.
 bool CheckSeams(const std::vector<skinpainter::SkinBitmap>& skin) {
@@ -66,7 +44,7 @@ bool CheckSeams(const std::vector<skinpainter::SkinBitmap>& skin) {
     }
     bool ok = true;
     const auto check = [&](const skinpainter::SkinBitmap& b, QPoint at) {
-        const int seam = SeamAt(*panel, b.image, at);
+        const int seam = skinpainter::SeamAt(*panel, b.image, at);
         if (seam > 0) {
             std::printf("skinpainter: %d at (%d, %d) differs from the panel by %d on its edge\n",
                         b.id, at.x(), at.y(), seam);
