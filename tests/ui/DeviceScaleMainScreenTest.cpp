@@ -12,7 +12,7 @@
 #include <cmath>
 
 #include "resources/Dialogs.h"
-#include "tests/ui/MainScreenHarness.h"
+#include "testkit/ui/MainScreenHarness.h"
 #include "tools/skinpainter/SkinArt.h"
 #include "ui/MainScreenLayout.h"
 
