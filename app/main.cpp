@@ -5,7 +5,7 @@
 #include "app/EntryPoint.h"
 #include "platform/ui/Application.h"
 #include "resources/Dialogs.h"
-#include "tools/skinpainter/SkinArt.h"
+#include "platform/ui/skin/SkinArt.h"
 
 int main(int argc, char** argv) {
     return platform::RunApplication(argc, argv, skinpainter::ModuleWithSkinArt(ui::ProgramModule()),

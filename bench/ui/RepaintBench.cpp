@@ -42,7 +42,7 @@
 #include "resources/ResourceIds.h"
 #include "sim/TestPicture.h"
 #include "testkit/BenchOptions.h"
-#include "tools/skinpainter/SkinArt.h"
+#include "platform/ui/skin/SkinArt.h"
 #include "ui/EstablishDialog.h"
 #include "ui/MainScreenLayout.h"
 #include "ui/PanelRequests.h"

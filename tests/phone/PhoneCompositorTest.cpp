@@ -182,10 +182,18 @@ QImage CellMeans(const QImage& image, QSize cells) {
 
 // The same for two dialogs: both pictures in 24 x 32 cells, each cell its
 // mean colour, so that texts set a little differently still compare alike.
+// The part of a screenshot where a dialog's 480 x 640 template is laid out:
+// a frame of the handset screen's shape, as large as the screen holds, centred.
+QImage TemplateFrame(const QImage& shot) {
+    const int width = std::min(shot.width(), shot.height() * 480 / 640);
+    const int height = width * 640 / 480;
+    return shot.copy((shot.width() - width) / 2, (shot.height() - height) / 2, width, height);
+}
+
 double DialogLikeness(const QImage& reference, const QImage& shot) {
     const QSize cells(24, 32);
     const QImage a = CellMeans(reference, cells);
-    const QImage b = CellMeans(shot, cells);
+    const QImage b = CellMeans(TemplateFrame(shot), cells);
     std::vector<Sample> all;
     for (int x = 0; x < cells.width(); ++x) {
         for (int y = 0; y < cells.height(); ++y) {
@@ -333,6 +341,12 @@ protected:
                                  std::to_string(static_cast<int>(logical.y())));
     }
     std::string TapPanel(QPointF panel) { return Tap(PanelToLogical(panel)); }
+    // A point of a dialog's 480 x 640 template on the screen (see TemplateFrame).
+    QPointF TemplateToLogical(QPointF point) const {
+        const double k = std::min(logical_.width() / 480.0, logical_.height() / 640.0);
+        return {(logical_.width() - 480 * k) / 2 + point.x() * k,
+                (logical_.height() - 640 * k) / 2 + point.y() * k};
+    }
 
     // Waits until the screenshot passes `inFront`; keeps the last one as `name`.
     bool WaitForScreen(const std::string& name, const std::function<bool(const QImage&)>& inFront,
@@ -425,7 +439,9 @@ TEST_P(PhoneCompositorTest, FromTheInstructionScreenToYesWithTheScreenInFrontAtE
         return Likeness(mainScreen, shot, keys) > 0.85 && Likeness(liveView, shot, preview) > 0.85;
     };
     // A box over the middle of the main screen, the panel's bottom bars still
-    // showing below it.
+    // showing below it. The bars' lettering is drawn at the screen's own scale,
+    // so its edges differ from the stretched offscreen picture: a lower bar than
+    // the keys' (a black backdrop in front scores near 0).
     const auto bars = PanelGrid(QRectF(0, 540, 480, 44));
     std::vector<Sample> middle;
     for (const Sample& s : PanelGrid(QRectF(0, 0, 480, 588))) {
@@ -436,7 +452,7 @@ TEST_P(PhoneCompositorTest, FromTheInstructionScreenToYesWithTheScreenInFrontAtE
     const auto isCloseQuestion = [&](const QImage& shot) {
         seen = Scores({{"bars", Likeness(mainScreen, shot, bars)},
                        {"middle", Likeness(mainScreen, shot, middle)}});
-        return Likeness(mainScreen, shot, bars) > 0.85 && Likeness(mainScreen, shot, middle) < 0.5;
+        return Likeness(mainScreen, shot, bars) > 0.7 && Likeness(mainScreen, shot, middle) < 0.5;
     };
 
     ChildProcess program = Start({std::string(CAMORA_BIN_DIR) + "/camora-controller"}, ProgramEnv(),
@@ -445,13 +461,13 @@ TEST_P(PhoneCompositorTest, FromTheInstructionScreenToYesWithTheScreenInFrontAtE
 
     ASSERT_TRUE(WaitForScreen("instruction", isInstruction))
         << Why("instruction screen") << "\nlast screenshot: " << seen;
-    // OK: the middle of its button in the offscreen picture, at the same fractions.
-    ASSERT_EQ(Tap({logical_.width() * 237.0 / 480, logical_.height() * 267.0 / 640}), "ok");
+    // OK: the middle of its button in the offscreen picture.
+    ASSERT_EQ(Tap(TemplateToLogical({237, 267})), "ok");
 
     ASSERT_TRUE(WaitForScreen("select", isSelect))
         << Why("select screen") << "\nlast screenshot: " << seen;
-    ASSERT_EQ(Tap({logical_.width() * 140.0 / 480, logical_.height() * 155.0 / 640}), "ok");
-    ASSERT_EQ(Tap({logical_.width() * 147.0 / 480, logical_.height() * 407.0 / 640}), "ok");
+    ASSERT_EQ(Tap(TemplateToLogical({140, 155})), "ok");
+    ASSERT_EQ(Tap(TemplateToLogical({147, 407})), "ok");
 
     ASSERT_TRUE(WaitForScreen("main", isMain))
         << Why("main screen") << "\nlast screenshot: " << seen;

@@ -308,7 +308,7 @@ TEST_F(MediaPlayerEndToEndTest, ThePlayerGoesWithTheProgram) {
                 return ProgramDriver::Answer(
                     QStringLiteral("CHECK"),
                     QStringLiteral("DO YOU WANT TO CLOSE \nTHIS APPLICATION?"),
-                    QStringLiteral("Yes"));
+                    QStringLiteral("YES"));
             });
             s.Run();
         },

@@ -14,8 +14,8 @@
 #include "platform/ui/Graphics.h"
 #include "platform/ui/QtSupport.h"
 #include "resources/Dialogs.h"
-#include "tools/skinpainter/SkinArt.h"
-#include "tools/skinpainter/SkinPainter.h"
+#include "platform/ui/skin/SkinArt.h"
+#include "platform/ui/skin/SkinPainter.h"
 #include "ui/CaptureConfirmDialog.h"
 #include "ui/MainScreenLayout.h"
 

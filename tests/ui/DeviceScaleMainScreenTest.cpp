@@ -13,7 +13,7 @@
 
 #include "resources/Dialogs.h"
 #include "testkit/ui/MainScreenHarness.h"
-#include "tools/skinpainter/SkinArt.h"
+#include "platform/ui/skin/SkinArt.h"
 #include "ui/MainScreenLayout.h"
 
 using namespace uitest;

@@ -23,7 +23,7 @@
 #include "resources/SkinBitmaps.h"
 #include "testkit/SourceDir.h"
 #include "tools/skinpainter/ContactSheet.h"
-#include "tools/skinpainter/SkinPainter.h"
+#include "platform/ui/skin/SkinPainter.h"
 #include "ui/DialogBase.h"
 
 using namespace platform;

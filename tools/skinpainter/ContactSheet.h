@@ -6,7 +6,7 @@
 #include <QImage>
 #include <vector>
 
-#include "tools/skinpainter/SkinPainter.h"
+#include "platform/ui/skin/SkinPainter.h"
 
 namespace skinpainter {
 

@@ -10,7 +10,7 @@
 #include <cstdlib>
 
 #include "tools/skinpainter/ContactSheet.h"
-#include "tools/skinpainter/SkinPainter.h"
+#include "platform/ui/skin/SkinPainter.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/skinpainter/SkinPainter.h"
+#include "platform/ui/skin/SkinPainter.h"
 
 #include <QPainter>
 #include <algorithm>
@@ -7,7 +7,7 @@
 #include <functional>
 #include <map>
 
-#include "tools/skinpainter/SkinParts.h"
+#include "platform/ui/skin/SkinParts.h"
 
 namespace skinpainter {
 namespace {

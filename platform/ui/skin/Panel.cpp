@@ -1,5 +1,5 @@
 // The panel's body, its keys and bars, and the panel at rest.
-#include "tools/skinpainter/SkinParts.h"
+#include "platform/ui/skin/SkinParts.h"
 
 #include <QLinearGradient>
 

@@ -1,5 +1,5 @@
 // The pictures on the keys and the shapes they are made of.
-#include "tools/skinpainter/SkinParts.h"
+#include "platform/ui/skin/SkinParts.h"
 
 #include <QFontMetricsF>
 #include <QLinearGradient>

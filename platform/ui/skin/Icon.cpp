@@ -3,8 +3,8 @@
 #include <QLinearGradient>
 #include <algorithm>
 
-#include "tools/skinpainter/SkinPainter.h"
-#include "tools/skinpainter/SkinParts.h"
+#include "platform/ui/skin/SkinPainter.h"
+#include "platform/ui/skin/SkinParts.h"
 
 namespace skinpainter {
 

@@ -1,11 +1,11 @@
-#include "tools/skinpainter/SkinArt.h"
+#include "platform/ui/skin/SkinArt.h"
 
 #include <QFontDatabase>
 #include <QImage>
 #include <cstring>
 #include <mutex>
 
-#include "tools/skinpainter/SkinPainter.h"
+#include "platform/ui/skin/SkinPainter.h"
 
 namespace skinpainter {
 namespace {

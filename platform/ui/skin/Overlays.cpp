@@ -1,5 +1,5 @@
 // The preview pictures and the status window's indicators.
-#include "tools/skinpainter/SkinParts.h"
+#include "platform/ui/skin/SkinParts.h"
 
 #include <QLinearGradient>
 #include <QRadialGradient>
