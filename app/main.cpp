@@ -4,8 +4,8 @@
 // The module draws the skin afresh for a screen of another scale.
 #include "app/EntryPoint.h"
 #include "platform/ui/Application.h"
-#include "resources/Dialogs.h"
 #include "platform/ui/skin/SkinArt.h"
+#include "resources/Dialogs.h"
 
 int main(int argc, char** argv) {
     return platform::RunApplication(argc, argv, skinpainter::ModuleWithSkinArt(ui::ProgramModule()),

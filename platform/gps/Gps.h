@@ -4,7 +4,8 @@
 //
 // Which position source stands behind it is platform configuration, the file
 // `<device root>/gps.conf` (see GpsConfig.h): by default GeoClue when its
-// service answers, else gpsd; or a scripted track, an NMEA log replay, or none. Opening fails when there is no device.
+// service answers, else gpsd; or a scripted track, an NMEA log replay, or none. Opening fails when
+// there is no device.
 #pragma once
 
 #include <cstddef>

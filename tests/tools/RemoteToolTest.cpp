@@ -18,8 +18,8 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <optional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>

@@ -13,9 +13,9 @@
 
 #include "platform/ui/Graphics.h"
 #include "platform/ui/QtSupport.h"
-#include "resources/Dialogs.h"
 #include "platform/ui/skin/SkinArt.h"
 #include "platform/ui/skin/SkinPainter.h"
+#include "resources/Dialogs.h"
 #include "ui/CaptureConfirmDialog.h"
 #include "ui/MainScreenLayout.h"
 

@@ -11,9 +11,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/ui/skin/SkinArt.h"
 #include "resources/Dialogs.h"
 #include "testkit/ui/MainScreenHarness.h"
-#include "platform/ui/skin/SkinArt.h"
 #include "ui/MainScreenLayout.h"
 
 using namespace uitest;

@@ -18,12 +18,12 @@
 
 #include "platform/ui/Dialog.h"
 #include "platform/ui/Graphics.h"
+#include "platform/ui/skin/SkinPainter.h"
 #include "resources/Dialogs.h"
 #include "resources/ResourceIds.h"
 #include "resources/SkinBitmaps.h"
 #include "testkit/SourceDir.h"
 #include "tools/skinpainter/ContactSheet.h"
-#include "platform/ui/skin/SkinPainter.h"
 #include "ui/DialogBase.h"
 
 using namespace platform;

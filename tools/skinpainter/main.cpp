@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "tools/skinpainter/ContactSheet.h"
 #include "platform/ui/skin/SkinPainter.h"
+#include "tools/skinpainter/ContactSheet.h"
 
 namespace {
 
