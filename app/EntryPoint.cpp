@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "app/Application.h"
+#include "platform/bluetooth/Backend.h"
 #include "platform/fs/InstanceLock.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/MessageBox.h"
@@ -30,6 +31,8 @@ void ShowError(platform::InstanceHandle instance, uint32_t textId) {
 }  // namespace
 
 int AppEntryPoint(platform::InstanceHandle instance) {
+    // The registry and the SDK serve the Bluetooth that bluetooth.conf picks.
+    platform::bluetooth::InstallBluetoothBackend();
     // The handset shell's one-time initialisation has no counterpart here.
     char16_t title[100];
     const int titleLength = platform::LoadString(instance, ui::res::kStrAppTitle, title, 100);

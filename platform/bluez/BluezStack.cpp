@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-#include "platform/bluez/Backend.h"
 #include "platform/bluez/PortNames.h"
 #include "platform/serial/PortBindings.h"
 #include "platform/sys/Syscall.h"
@@ -194,23 +193,6 @@ void BluezStack::Run() {
         work();
         lock.lock();
     }
-}
-
-std::shared_ptr<btsdk::BtStack> ChosenBluezStack() {
-    // Never destroyed: stacks are asked for until the process ends.
-    static auto* lock = new std::mutex;
-    static auto* cached = new std::pair<std::weak_ptr<BluezClient>, std::shared_ptr<BluezStack>>;
-    const auto client = ChosenBluezClient();
-    std::lock_guard guard(*lock);
-    if (!client) {
-        cached->second.reset();
-        return nullptr;
-    }
-    if (cached->first.lock() != client || !cached->second) {
-        cached->first = client;
-        cached->second = std::make_shared<BluezStack>(client);
-    }
-    return cached->second;
 }
 
 }  // namespace platform::bluez

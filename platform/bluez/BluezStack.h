@@ -63,8 +63,4 @@ private:
     std::thread worker_;
 };
 
-// The stack the Bluetooth backend rule picks: the daemon's or null (then the
-// simulated stack serves).
-std::shared_ptr<btsdk::BtStack> ChosenBluezStack();
-
 }  // namespace platform::bluez

@@ -8,7 +8,6 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/bluez/BluezStack.h"
 #include "platform/btsdk/SimulatedStack.h"
 #include "platform/text/Text.h"
 
@@ -23,6 +22,7 @@ std::shared_ptr<BtStack>& InstalledStack() {
     static auto* stack = new std::shared_ptr<BtStack>;
     return *stack;
 }
+StackSource g_defaultSource = nullptr;  // guarded by StackLock()
 
 }  // namespace
 
@@ -31,10 +31,12 @@ std::shared_ptr<BtStack> CurrentStack() {
     if (InstalledStack()) {
         return InstalledStack();
     }
-    // Else the one the Bluetooth backend rule picks: the daemon's, or the
-    // simulated stack.
-    if (auto bluez = platform::bluez::ChosenBluezStack()) {
-        return bluez;
+    // Else the default source's (start-up installs the Bluetooth backend's
+    // choice), or the simulated stack.
+    if (g_defaultSource != nullptr) {
+        if (auto chosen = g_defaultSource()) {
+            return chosen;
+        }
     }
     // The simulated stack is never destroyed, so it needs no owner.
     return std::shared_ptr<BtStack>(std::shared_ptr<BtStack>(), &SimulatedStack::Instance());
@@ -43,6 +45,11 @@ std::shared_ptr<BtStack> CurrentStack() {
 void SetStack(std::shared_ptr<BtStack> stack) {
     std::lock_guard lock(StackLock());
     InstalledStack() = std::move(stack);
+}
+
+void SetDefaultStackSource(StackSource source) {
+    std::lock_guard lock(StackLock());
+    g_defaultSource = source;
 }
 
 }  // namespace platform::btsdk

@@ -1,7 +1,7 @@
 // What the Bluetooth SDK needs from the stack beneath it: the known devices,
 // service discovery and records, and serial-port connections. The stack
 // reports completions on a thread of its own. A simulated stack serves until
-// a real one is installed with SetStack.
+// a real one is installed with SetStack or by the default source.
 #pragma once
 
 #include <array>
@@ -83,10 +83,15 @@ public:
     virtual void ShutDown() = 0;
 };
 
-// The stack in use: the one installed last, else the one the Bluetooth
-// backend rule picks (platform/bluez/Backend.h): the daemon's or the simulated.
+// The stack in use: the one installed last, else the default source's, else
+// the simulated one.
 std::shared_ptr<BtStack> CurrentStack();
-// Installs a stack; null goes back to the simulated one.
+// Installs a stack; null goes back to the default.
 void SetStack(std::shared_ptr<BtStack> stack);
+// Where the default stack comes from, asked while no stack is installed:
+// start-up installs the Bluetooth backend's choice here. Without a source, or
+// when it answers null, the simulated stack serves.
+using StackSource = std::shared_ptr<BtStack> (*)();
+void SetDefaultStackSource(StackSource source);
 
 }  // namespace platform::btsdk

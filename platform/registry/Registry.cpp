@@ -3,12 +3,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <mutex>
 #include <sstream>
 
-#include "platform/bluez/Backend.h"
 #include "platform/fs/FileSystem.h"
 #include "platform/sys/Syscall.h"
 #include "platform/text/Text.h"
@@ -100,8 +100,15 @@ private:
 
 std::mutex g_viewLock;
 std::shared_ptr<RegistryView> g_view;
+std::atomic<RegistryViewSource> g_defaultSource{nullptr};
 
-// The view installed last, else the one the Bluetooth backend rule picks.
+std::shared_ptr<RegistryView> FolderTree() {
+    // Never destroyed: keys are opened until the process ends.
+    static const auto* tree = new std::shared_ptr<RegistryView>(MakeFolderTreeRegistry());
+    return *tree;
+}
+
+// The view installed last, else the default source's, else the folder tree.
 std::shared_ptr<RegistryView> CurrentView() {
     {
         std::lock_guard lock(g_viewLock);
@@ -109,7 +116,12 @@ std::shared_ptr<RegistryView> CurrentView() {
             return g_view;
         }
     }
-    return bluez::ChosenRegistryView();
+    if (const RegistryViewSource source = g_defaultSource.load()) {
+        if (auto view = source()) {
+            return view;
+        }
+    }
+    return FolderTree();
 }
 
 }  // namespace
@@ -121,6 +133,10 @@ std::shared_ptr<RegistryView> MakeFolderTreeRegistry() {
 void SetRegistryView(std::shared_ptr<RegistryView> view) {
     std::lock_guard lock(g_viewLock);
     g_view = std::move(view);
+}
+
+void SetDefaultRegistryViewSource(RegistryViewSource source) {
+    g_defaultSource.store(source);
 }
 
 std::unique_ptr<RegistryKey> RegistryKey::Open(RegistryRoot root, std::u16string_view path) {

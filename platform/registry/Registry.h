@@ -42,8 +42,14 @@ public:
 std::shared_ptr<RegistryView> MakeFolderTreeRegistry();
 
 // Installs the view that keys are opened in from now on; null goes back to the
-// view the Bluetooth backend rule picks (platform/bluez/Backend.h).
+// default view.
 void SetRegistryView(std::shared_ptr<RegistryView> view);
+
+// Where the default view comes from, asked at each open while no view is
+// installed: start-up installs the Bluetooth backend's choice here. Without a
+// source, or when it answers null, the folder tree serves.
+using RegistryViewSource = std::shared_ptr<RegistryView> (*)();
+void SetDefaultRegistryViewSource(RegistryViewSource source);
 
 // An open key; dropping it closes it.
 class RegistryKey {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "link/Bluetooth.h"
+#include "platform/bluetooth/Backend.h"
 #include "testkit/TempDeviceRoot.h"
 #include "tests/bluez/MockBluez.h"
 
@@ -27,6 +28,8 @@ inline std::string TestAddress(int n) {
 class BluezFixture : public ::testing::Test {
 protected:
     void SetUp() override {
+        // As start-up does: the registry and the SDK serve what bluetooth.conf picks.
+        platform::bluetooth::InstallBluetoothBackend();
         if (!mock_->Unavailable().empty()) {
             GTEST_SKIP() << mock_->Unavailable();
         }

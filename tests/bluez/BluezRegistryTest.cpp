@@ -8,7 +8,7 @@
 #include <ostream>
 #include <thread>
 
-#include "platform/bluez/Backend.h"
+#include "platform/bluetooth/Backend.h"
 #include "platform/bluez/BluezClient.h"
 #include "platform/bluez/BluezRegistryView.h"
 #include "platform/bluez/PortNames.h"
@@ -284,7 +284,7 @@ TEST_F(BluezRegistryTest, AutoPicksTheDaemonWhenItAnswers) {
     root_.WriteFile("bluetooth.conf", "# nothing chosen\n");
     mock_->AddAdapter();
     Paired(1, "CAMORA HD", {kSerialPortUuid});
-    EXPECT_NE(platform::bluez::ChosenBluezClient(), nullptr);
+    EXPECT_NE(platform::bluetooth::ChosenBluezClient(), nullptr);
     CBluetooth bt;
     EXPECT_EQ(bt.IsAvailable(), 1);
     bt.EnumerateDevices();
@@ -294,7 +294,7 @@ TEST_F(BluezRegistryTest, AutoPicksTheDaemonWhenItAnswers) {
 TEST_F(BluezRegistryTest, SimulatedPicksTheDeviceRootsStandInsEvenWithTheDaemonThere) {
     root_.WriteFile("bluetooth.conf", "backend=simulated\n");
     mock_->AddAdapter();
-    EXPECT_EQ(platform::bluez::ChosenBluezClient(), nullptr);
+    EXPECT_EQ(platform::bluetooth::ChosenBluezClient(), nullptr);
     CBluetooth bt;
     EXPECT_EQ(bt.IsAvailable(), 0);  // no registry folder in this device root
     std::filesystem::create_directories(root_.Host("registry/HKLM/Software/Microsoft/Bluetooth"));
@@ -302,11 +302,12 @@ TEST_F(BluezRegistryTest, SimulatedPicksTheDeviceRootsStandInsEvenWithTheDaemonT
 }
 
 TEST(BluezBackendRuleTest, AutoFallsBackToTheStandInsWithoutTheDaemon) {
+    platform::bluetooth::InstallBluetoothBackend();
     testsupport::TempDeviceRoot root;
     root.WriteFile("bluetooth.conf", "backend=auto\n");
     // A bus address where nothing listens: the daemon cannot answer.
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + root.Host("no-bus")).c_str(), 1);
-    EXPECT_EQ(platform::bluez::ChosenBluezClient(), nullptr);
+    EXPECT_EQ(platform::bluetooth::ChosenBluezClient(), nullptr);
     std::filesystem::create_directories(root.Host("registry/HKLM/Software/Microsoft/Bluetooth"));
     CBluetooth bt;
     EXPECT_EQ(bt.IsAvailable(), 1);
@@ -314,8 +315,8 @@ TEST(BluezBackendRuleTest, AutoFallsBackToTheStandInsWithoutTheDaemon) {
 }
 
 TEST(BluezBackendRuleTest, ConfigurationLines) {
-    using platform::bluez::BluetoothConfig;
-    using platform::bluez::ParseBluetoothConfig;
+    using platform::bluetooth::BluetoothConfig;
+    using platform::bluetooth::ParseBluetoothConfig;
     struct Case {
         const char* text;
         BluetoothConfig::Backend backend;

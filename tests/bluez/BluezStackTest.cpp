@@ -8,7 +8,7 @@
 #include <optional>
 #include <thread>
 
-#include "platform/bluez/Backend.h"
+#include "platform/bluetooth/Backend.h"
 #include "platform/bluez/BluezStack.h"
 #include "platform/serial/SerialPort.h"
 #include "tests/bluez/BluezFixture.h"
@@ -31,7 +31,7 @@ protected:
         camcorder_ = Paired(2, "CAMORA HD", {kSerialPortUuid});
         Paired(1, "HEADSET", {kHandsFreeUuid});
         mock_->AddDevice(TestAddress(3), "STRANGER");
-        stack_ = platform::bluez::ChosenBluezStack();
+        stack_ = platform::bluetooth::ChosenBluezStack();
         ASSERT_NE(stack_, nullptr);
     }
 

@@ -10,6 +10,10 @@
 #   shared state and the resources sit right above the platform layer);
 # - platform/ includes any of the program's folders, or the simulator, tools
 #   and tests (it serves them, not they it);
+# - platform/registry or platform/btsdk include anything of platform/bluez or
+#   platform/bluetooth, or platform/bluez anything of platform/bluetooth (the
+#   backend choice sits above all three and start-up installs it; the registry
+#   and the SDK know nothing of the daemon's client);
 # - Qt appears in platform/ outside platform/ui, or in a platform/ui header that
 #   the program includes (only the window layer's private QtSupport.h and
 #   DialogWindow.h may);
@@ -65,6 +69,22 @@ foreach(dir ctp controllers ui platform)
         file(STRINGS "${source}" lines REGEX "${include_re}[\"<](${folders_re})/")
         foreach(line ${lines})
             report("${source}" "${line}" "${why_${dir}}")
+        endforeach()
+    endforeach()
+endforeach()
+
+# The Bluetooth backend: the choice (platform/bluetooth) above the daemon's
+# client (platform/bluez) above the registry and the SDK.
+set(forbidden_platform_registry bluez bluetooth)
+set(forbidden_platform_btsdk bluez bluetooth)
+set(forbidden_platform_bluez bluetooth)
+foreach(dir registry btsdk bluez)
+    list(JOIN forbidden_platform_${dir} "|" folders_re)
+    sources_of(platform/${dir} sources)
+    foreach(source ${sources})
+        file(STRINGS "${source}" lines REGEX "${include_re}[\"<]platform/(${folders_re})/")
+        foreach(line ${lines})
+            report("${source}" "${line}" "platform/${dir} knows nothing of the Bluetooth backend above it")
         endforeach()
     endforeach()
 endforeach()

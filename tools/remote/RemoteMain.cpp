@@ -28,6 +28,7 @@
 #include "core/CameraState.h"
 #include "core/ConfigStore.h"
 #include "ctp/CtpData.h"
+#include "platform/bluetooth/Backend.h"
 #include "platform/fs/FileSystem.h"
 #include "platform/gps/GpsSourceName.h"
 #include "platform/kernel/Kernel.h"
@@ -1060,6 +1061,8 @@ int Run(const RemoteOptions& o) {
 
 int main(int argc, char** argv) {
     using namespace remote;
+    // The registry and the SDK serve the Bluetooth that bluetooth.conf picks.
+    platform::bluetooth::InstallBluetoothBackend();
     const ParseResult parsed = ParseRemoteOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.options) {
         std::fprintf(stderr, "camora-remote: %s (try camora-remote --help)\n",

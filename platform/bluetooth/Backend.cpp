@@ -1,4 +1,4 @@
-#include "platform/bluez/Backend.h"
+#include "platform/bluetooth/Backend.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -8,10 +8,16 @@
 
 #include "platform/bluez/BluezClient.h"
 #include "platform/bluez/BluezRegistryView.h"
+#include "platform/bluez/BluezStack.h"
 #include "platform/fs/DeviceRoot.h"
 
-namespace platform::bluez {
+namespace platform::bluetooth {
 namespace {
+
+using bluez::BluezClient;
+using bluez::BluezRegistryView;
+using bluez::BluezStack;
+using bluez::ClientTimeouts;
 
 std::string Trim(std::string_view text) {
     const size_t first = text.find_first_not_of(" \t\r\n");
@@ -114,4 +120,26 @@ std::shared_ptr<RegistryView> ChosenRegistryView() {
     return CurrentChoiceLocked().view;
 }
 
-}  // namespace platform::bluez
+std::shared_ptr<btsdk::BtStack> ChosenBluezStack() {
+    // Never destroyed: stacks are asked for until the process ends.
+    static auto* lock = new std::mutex;
+    static auto* cached = new std::pair<std::weak_ptr<BluezClient>, std::shared_ptr<BluezStack>>;
+    const auto client = ChosenBluezClient();
+    std::lock_guard guard(*lock);
+    if (!client) {
+        cached->second.reset();
+        return nullptr;
+    }
+    if (cached->first.lock() != client || !cached->second) {
+        cached->first = client;
+        cached->second = std::make_shared<BluezStack>(client);
+    }
+    return cached->second;
+}
+
+void InstallBluetoothBackend() {
+    SetDefaultRegistryViewSource(&ChosenRegistryView);
+    btsdk::SetDefaultStackSource(&ChosenBluezStack);
+}
+
+}  // namespace platform::bluetooth
