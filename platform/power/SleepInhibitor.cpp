@@ -109,7 +109,8 @@ void Serve() {
             held = taken;
             heldWhy = taken >= 0 ? why : std::string();
         }
-        inhibitor.wanted.With([&](Wanted& w) { w.done = asked; });
+        // A copy: a lambda may not capture a structured binding (clang, C++20).
+        inhibitor.wanted.With([done = asked](Wanted& w) { w.done = done; });
         inhibitor.settled->Set();
     }
 }

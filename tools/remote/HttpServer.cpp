@@ -328,14 +328,23 @@ void HttpServer::Answer(Connection& c, const HttpRequest& request) {
         // Without a token only this machine's browser reaches us; a page of
         // another site must not use it through a name that points here
         // (DNS rebinding) or by posting to us (cross-site requests).
-        const std::string port = ":" + std::to_string(port_);
+        // Compared piece by piece: GCC 12 at -O3 takes a literal joined to a
+        // string for an overlapping copy (-Wrestrict).
+        const std::string port = std::to_string(port_);
+        const auto isNameAndPort = [&port](std::string_view text, std::string_view name) {
+            return text.size() == name.size() + 1 + port.size() && text.starts_with(name) &&
+                   text[name.size()] == ':' && text.ends_with(port);
+        };
         const auto host = request.headers.find("host");
-        const bool hostOk = host == request.headers.end() || host->second == host_ + port ||
-                            host->second == "localhost" + port;
+        const bool hostOk = host == request.headers.end() || isNameAndPort(host->second, host_) ||
+                            isNameAndPort(host->second, "localhost");
         const auto origin = request.headers.find("origin");
+        constexpr std::string_view kScheme = "http://";
         const bool originOk =
             origin == request.headers.end() ||
-            (host != request.headers.end() && origin->second == "http://" + host->second);
+            (host != request.headers.end() &&
+             std::string_view(origin->second).starts_with(kScheme) &&
+             std::string_view(origin->second).substr(kScheme.size()) == host->second);
         if (!hostOk || (request.method != "GET" && !originOk)) {
             Queue(c, {403, "text/plain; charset=utf-8", "forbidden: not from this page\n"});
             return;
