@@ -95,15 +95,7 @@ bool ReadVariantStrings(sd_bus_message* m, std::vector<std::string>* out) {
 bool ReadDeviceProperties(sd_bus_message* m, Device* device) {
     std::string name;
     std::string alias;
-    if (sd_bus_message_enter_container(m, 'a', "{sv}") <= 0) {
-        return false;
-    }
-    int r = 0;
-    while ((r = sd_bus_message_enter_container(m, 'e', "sv")) > 0) {
-        const char* key = nullptr;
-        if (sd_bus_message_read(m, "s", &key) < 0 || key == nullptr) {
-            return false;
-        }
+    const bool read = dbus::ReadPropertyDictionary(m, [&](const char* key) {
         const std::string k = key;
         if (k == "Address") {
             ReadVariantString(m, "s", &device->address);
@@ -117,15 +109,13 @@ bool ReadDeviceProperties(sd_bus_message* m, Device* device) {
             ReadVariantUint(m, &device->deviceClass);
         } else if (k == "UUIDs") {
             ReadVariantStrings(m, &device->uuids);
-        } else if (sd_bus_message_skip(m, "v") < 0) {
-            return false;
+        } else {
+            return sd_bus_message_skip(m, "v") >= 0;
         }
-        if (sd_bus_message_exit_container(m) < 0) {
-            return false;
-        }
-    }
+        return true;
+    });
     device->name = !alias.empty() ? alias : name;
-    return r >= 0 && sd_bus_message_exit_container(m) >= 0;
+    return read;
 }
 
 // The reply of GetManagedObjects: a{oa{sa{sv}}}.

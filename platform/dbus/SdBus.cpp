@@ -8,6 +8,22 @@
 
 namespace platform::dbus {
 
+bool ReadPropertyDictionary(sd_bus_message* m,
+                            const std::function<bool(const char* key)>& readValue) {
+    if (sd_bus_message_enter_container(m, 'a', "{sv}") <= 0) {
+        return false;
+    }
+    int r = 0;
+    while ((r = sd_bus_message_enter_container(m, 'e', "sv")) > 0) {
+        const char* key = nullptr;
+        if (sd_bus_message_read(m, "s", &key) < 0 || key == nullptr || !readValue(key) ||
+            sd_bus_message_exit_container(m) < 0) {
+            return false;
+        }
+    }
+    return r >= 0 && sd_bus_message_exit_container(m) >= 0;
+}
+
 BusTurn ServeBusOnce(sd_bus* bus, int wake, int timeoutMs) {
     const int r = sd_bus_process(bus, nullptr);
     if (r < 0) {

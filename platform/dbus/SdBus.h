@@ -5,6 +5,8 @@
 
 #include <systemd/sd-bus.h>
 
+#include <functional>
+
 namespace platform::dbus {
 
 // Frees an sd-bus message, error or slot when the scope ends.
@@ -38,6 +40,12 @@ struct SlotRef {
 inline constexpr uint64_t MsToUsec(uint32_t ms) {
     return uint64_t{ms} * 1000u;
 }
+
+// Walks a property dictionary (a{sv}): `readValue` is given each key with the
+// message at that key's variant, and must read or skip the variant; false
+// when it fails or the dictionary is malformed.
+bool ReadPropertyDictionary(sd_bus_message* m,
+                            const std::function<bool(const char* key)>& readValue);
 
 enum class BusTurn {
     Busy,   // something was processed; there may be more

@@ -87,32 +87,21 @@ bool ReadVariantTimestamp(sd_bus_message* m, GeoclueLocation* location) {
 
 // The reply of GetAll on a Location object: a{sv}. False when malformed.
 bool ReadLocation(sd_bus_message* m, GeoclueLocation* location) {
-    if (sd_bus_message_enter_container(m, 'a', "{sv}") <= 0) {
-        return false;
-    }
-    int r = 0;
-    while ((r = sd_bus_message_enter_container(m, 'e', "sv")) > 0) {
-        const char* key = nullptr;
-        if (sd_bus_message_read(m, "s", &key) < 0 || key == nullptr) {
-            return false;
-        }
-        bool read = true;
+    return dbus::ReadPropertyDictionary(m, [&](const char* key) {
         if (std::strcmp(key, "Latitude") == 0) {
-            read = ReadVariantDouble(m, &location->latitude);
-        } else if (std::strcmp(key, "Longitude") == 0) {
-            read = ReadVariantDouble(m, &location->longitude);
-        } else if (std::strcmp(key, "Accuracy") == 0) {
-            read = ReadVariantDouble(m, &location->accuracy);
-        } else if (std::strcmp(key, "Timestamp") == 0) {
-            read = ReadVariantTimestamp(m, location);
-        } else {
-            read = sd_bus_message_skip(m, "v") >= 0;
+            return ReadVariantDouble(m, &location->latitude);
         }
-        if (!read || sd_bus_message_exit_container(m) < 0) {
-            return false;
+        if (std::strcmp(key, "Longitude") == 0) {
+            return ReadVariantDouble(m, &location->longitude);
         }
-    }
-    return r >= 0 && sd_bus_message_exit_container(m) >= 0;
+        if (std::strcmp(key, "Accuracy") == 0) {
+            return ReadVariantDouble(m, &location->accuracy);
+        }
+        if (std::strcmp(key, "Timestamp") == 0) {
+            return ReadVariantTimestamp(m, location);
+        }
+        return sd_bus_message_skip(m, "v") >= 0;
+    });
 }
 
 }  // namespace

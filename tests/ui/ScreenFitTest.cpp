@@ -50,7 +50,17 @@ namespace r = ui::res;
 
 namespace {
 
-std::string g_screenName = "480x640";
+// The folder of this run's screenshots: the screen (CAMORA_TEST_SCREEN, which
+// the tests' main makes the offscreen screen) and the scale, as "720x1440@2".
+std::string ScreenName() {
+    const char* screen = std::getenv("CAMORA_TEST_SCREEN");
+    std::string name = screen != nullptr ? screen : "480x640";
+    if (const char* scale = std::getenv("QT_SCALE_FACTOR")) {
+        name += '@';
+        name += scale;
+    }
+    return name;
+}
 
 class Screen : public CDialogBase {
 public:
@@ -156,7 +166,7 @@ intptr_t CaseProcedure(WindowHandle w, uint32_t m, uintptr_t, intptr_t) {
 
 QString ShotPath(const QString& name) {
     return QString::fromStdString(testsupport::SourceDir() + "/docs/screenshots/sizes/" +
-                                  g_screenName + "/") +
+                                  ScreenName() + "/") +
            name + QStringLiteral(".png");
 }
 
@@ -490,35 +500,3 @@ TEST(SaveDialogFitTest, ButtonsPlacesAndToolbarAreOnTheScreen) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    if (const char* name = std::getenv("CAMORA_TEST_SCREEN")) {
-        g_screenName = name;
-    }
-    const auto x = g_screenName.find('x');
-    const int width = std::stoi(g_screenName.substr(0, x));
-    const int height = std::stoi(g_screenName.substr(x + 1));
-    QTemporaryDir dir;
-    const QString config = dir.path() + QStringLiteral("/screen.json");
-    {
-        QFile file(config);
-        if (!file.open(QIODevice::WriteOnly)) {
-            return 2;
-        }
-        file.write(QStringLiteral(R"({"screens":[{"name":"phone","x":0,"y":0,"width":%1,)"
-                                  R"("height":%2,"logicalDpiX":96,"logicalDpiY":96}]})")
-                       .arg(width)
-                       .arg(height)
-                       .toUtf8());
-    }
-    const QByteArray platform = "offscreen:configfile=" + config.toLocal8Bit();
-    setenv("QT_QPA_PLATFORM", platform.constData(), 1);
-    // Screenshots are named by size alone at the issue's scale for each size.
-    if (const char* scale = std::getenv("QT_SCALE_FACTOR")) {
-        g_screenName += std::string("@") + scale;
-    }
-    int qtArgc = 1;
-    platform::GuiApplication app(qtArgc, argv);
-    return RUN_ALL_TESTS();
-}
