@@ -273,10 +273,13 @@ void CCtpEngine::SendQueued() {
 }
 
 void CCtpEngine::WriteFrame(const CtpRequest& request) {
-    std::memset(sendBuffer, 0, sizeof sendBuffer);
+    // Only what the last frame wrote is cleared: the rest is still zero, and
+    // a frame costs what it holds, not the buffer's 10 KB.
+    std::memset(sendBuffer, 0, sendUsed);
     // A packet that would not fit the buffer is dropped rather than written past it.
     const uint16_t length =
         CtpWriteFrame(*request.packet, request.channel, sendBuffer, sizeof sendBuffer);
+    sendUsed = length;
     if (length > 0) {
         // Not under portMutex: only this thread writes. A failed write shows
         // as the caller's time-out.
@@ -316,8 +319,11 @@ bool CCtpEngine::ReceiveOneFrame() {
         }
         frameGeneration = portGeneration;
     }
-    std::memset(receiveBuffer, 0, sizeof receiveBuffer);
+    // As for sending: the bytes past those the last frame was read into are
+    // still zero.
+    std::memset(receiveBuffer, 0, receiveUsed);
     FrameProgress progress;
+    receiveUsed = kCtpHeaderSize;
     int result = ReadExact(receiveBuffer, kCtpHeaderSize, &progress);
     if (result == 0) {
         Resynchronise(receiveBuffer, progress.bytes);
@@ -342,6 +348,7 @@ bool CCtpEngine::ReceiveOneFrame() {
         Resynchronise(receiveBuffer, kCtpHeaderSize);
         return true;  // Read size Error.
     }
+    receiveUsed = length;
     result = ReadExact(receiveBuffer + kCtpHeaderSize, length - kCtpHeaderSize, &progress);
     if (result == 0) {
         // Cut short: what came may hold the start of the next frame.

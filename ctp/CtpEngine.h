@@ -159,11 +159,14 @@ private:
     // Start takes it before the engine's platform locks are made.
     std::mutex startLock;
     uint8_t sendBuffer[kCtpMaxFrameSize] = {};
+    uint32_t sendUsed = 0;  // bytes of sendBuffer the last frame wrote; the writer's
     // Bytes read but not yet used: what followed a frame that made no sense.
     // The receiver thread's alone; empty on a stream that never slips.
     uint8_t pending[kCtpMaxFrameSize] = {};
     uint32_t pendingBegin = 0;
     uint32_t pendingEnd = 0;
+    // Bytes of receiveBuffer the frame under way may have been read into.
+    uint32_t receiveUsed = 0;
     // Last member: a write past it leaves the object, where sanitizers see it.
     uint8_t receiveBuffer[kCtpMaxFrameSize] = {};
 };

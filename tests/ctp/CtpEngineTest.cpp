@@ -367,6 +367,27 @@ TEST_F(CtpEngineTest, ReadBoundariesDecideWhatShortFramesBecome) {
     EXPECT_EQ(AwaitFrame(engine, 4), image);
 }
 
+// The last block of an image is short: what its frame does not carry reads
+// as zero, even right after a full block and a stray header filled the buffer.
+TEST_F(CtpEngineTest, AShortBlockEndsInZeroBytesAfterAFullOne) {
+    platform::SetTimeScale(50);
+    Link link;
+    CCtpEngine& engine = StartedEngine(link);
+    const Bytes full = Frame(Block(1, 0x20), 4);
+    Bytes last = {0x00, 0x04, 0x00, 0x0C, 0x21, 0x03, 0x00, 0x02, 0xA1, 0xA2, 0xA3, 0xA4};
+    link.pty->PeerWrite(full);
+    EXPECT_EQ(AwaitFrame(engine, 4), full);
+    link.pty->PeerWrite(Concat({{0x00, 0x05, 0x00, 0x0A, 0x10, 0x01}, last}));
+    const auto reply = Await(engine, 4);
+    ASSERT_NE(reply, nullptr);
+    const auto& block = static_cast<const CCtpDataBlock&>(*reply);
+    ASSERT_TRUE(block.HasData());
+    EXPECT_EQ(block.GetParam(), 2);
+    Bytes expected(kCtpBlockDataSize);
+    std::copy(last.begin() + 8, last.end(), expected.begin());
+    EXPECT_EQ(Bytes(block.Data(), block.Data() + kCtpBlockDataSize), expected);
+}
+
 // A trailing frame shorter than its opcode's body is no reply: a header-only
 // mode answer would show every field 0 until the next poll. Those of the
 // right length still are.
