@@ -10,6 +10,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QListView>
@@ -96,6 +97,52 @@ QList<QUrl> Places() {
 // screen is smaller than the dialog wants, else its own size, centred; the
 // places column as wide as its longest name (up to half the dialog), so that
 // every button, the toolbar and the places are on the screen.
+// Below this width (device-independent pixels) a row holds the name field and
+// the buttons beside it only by squeezing both combo boxes to their arrows.
+constexpr int kNarrowDialogWidth = 600;
+
+// A narrow dialog: the buttons get a row of their own under the type list, so
+// that the name and the type take the whole width. The history arrows go (the
+// Look in list keeps the folders visited) and so do the view switches (the
+// detailed list stays, its names first), which leaves that list room for a
+// folder's name.
+void ArrangeNarrow(QFileDialog& dialog) {
+    auto* grid = qobject_cast<QGridLayout*>(dialog.layout());
+    auto* buttons = dialog.findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    if (grid == nullptr || buttons == nullptr) {
+        return;
+    }
+    dialog.setViewMode(QFileDialog::Detail);
+    for (const char* name : {"backButton", "forwardButton", "listModeButton", "detailModeButton"}) {
+        if (auto* w = dialog.findChild<QWidget*>(QString::fromLatin1(name))) {
+            w->hide();
+        }
+    }
+    const int columns = grid->columnCount();
+    const auto spanRest = [&](QWidget* w) {
+        int row = 0;
+        int column = 0;
+        int rowSpan = 0;
+        int columnSpan = 0;
+        const int at = grid->indexOf(w);
+        if (at < 0) {
+            return;
+        }
+        grid->getItemPosition(at, &row, &column, &rowSpan, &columnSpan);
+        grid->removeWidget(w);
+        grid->addWidget(w, row, column, 1, columns - column);
+    };
+    grid->removeWidget(buttons);
+    spanRest(dialog.findChild<QWidget*>(QStringLiteral("fileNameEdit")));
+    spanRest(dialog.findChild<QWidget*>(QStringLiteral("fileTypeCombo")));
+    buttons->setOrientation(Qt::Horizontal);
+    grid->addWidget(buttons, grid->rowCount(), 0, 1, columns);
+    // The labels keep their width; the fields and the folder list take the rest.
+    for (int c = 0; c < columns; ++c) {
+        grid->setColumnStretch(c, c == 0 ? 0 : 1);
+    }
+}
+
 void FitToScreen(QFileDialog& dialog) {
     const QWidget* owner = dialog.parentWidget();
     QScreen* screen = owner != nullptr && owner->screen() != nullptr
@@ -119,6 +166,9 @@ void FitToScreen(QFileDialog& dialog) {
     if (auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
         combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         combo->setMinimumContentsLength(4);
+    }
+    if (available.width() < kNarrowDialogWidth) {
+        ArrangeNarrow(dialog);
     }
     dialog.setMinimumSize(0, 0);
     const QSize wanted = dialog.sizeHint().expandedTo(QSize(640, 480));

@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
@@ -25,6 +26,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QStyleOptionComboBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
@@ -461,10 +463,38 @@ TEST(SaveDialogFitTest, ButtonsPlacesAndToolbarAreOnTheScreen) {
         ASSERT_NE(buttons, nullptr);
         onScreen(buttons->button(QDialogButtonBox::Save), "Save");
         onScreen(buttons->button(QDialogButtonBox::Cancel), "Cancel");
-        for (const char* name :
-             {"lookInCombo", "backButton", "forwardButton", "toParentButton", "newFolderButton",
-              "listModeButton", "detailModeButton", "fileNameEdit", "fileTypeCombo"}) {
+        for (const char* name : {"lookInCombo", "toParentButton", "newFolderButton", "fileNameEdit",
+                                 "fileTypeCombo"}) {
             onScreen(dialog->findChild<QWidget*>(QString::fromLatin1(name)), name);
+        }
+        // The history arrows and the view switches may give way on a narrow
+        // screen; shown, they fit.
+        for (const char* name :
+             {"backButton", "forwardButton", "listModeButton", "detailModeButton"}) {
+            auto* arrow = dialog->findChild<QWidget*>(QString::fromLatin1(name));
+            if (arrow != nullptr && arrow->isVisible()) {
+                onScreen(arrow, name);
+            }
+        }
+        // A combo box's text shows whole: the chosen type, and at least a
+        // folder name's worth of the folder looked in.
+        const auto textRoom = [](QComboBox* combo) {
+            QStyleOptionComboBox option;
+            option.initFrom(combo);
+            option.editable = combo->isEditable();
+            return combo->style()
+                ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo)
+                .width();
+        };
+        if (auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
+            EXPECT_GE(textRoom(types), types->fontMetrics().horizontalAdvance(types->currentText()))
+                << "\"" << types->currentText().toStdString() << "\" cut";
+        }
+        if (auto* folders = dialog->findChild<QComboBox*>(QStringLiteral("lookInCombo"))) {
+            const int room = textRoom(folders) - folders->iconSize().width();
+            EXPECT_GE(room,
+                      folders->fontMetrics().horizontalAdvance(QStringLiteral("My Documents")))
+                << "the folder list leaves " << room << " px for a name";
         }
         auto* places = dialog->findChild<QListView*>(QStringLiteral("sidebar"));
         onScreen(places, "places");
