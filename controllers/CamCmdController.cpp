@@ -83,6 +83,10 @@ void CCamCmdController::Hold(const CamCmdRecord& record, bool once) {
     commandEvent_->Set();
 }
 
+bool CCamCmdController::IsIdle() {
+    return command_.With([](const HeldCommand& held) { return held.waiting && !held.pending; });
+}
+
 CamCmdRecord CCamCmdController::MakeCommand(int buttonId) {
     for (const KeyButton& key : kKeyButtons) {
         if (key.buttonId == buttonId) {
@@ -103,11 +107,15 @@ void CCamCmdController::Work() {
 }
 
 void CCamCmdController::SendPending() {
-    if (!command_.With([](const HeldCommand& held) { return held.pending; })) {
+    if (!command_.With([](HeldCommand& held) {
+            held.waiting = !held.pending;
+            return held.pending;
+        })) {
         commandEvent_->Wait(platform::kWaitForever);
     }
     // A tap is taken as it is read, so that it goes out once at most.
     const HeldCommand held = command_.With([](HeldCommand& pending) {
+        pending.waiting = false;
         const HeldCommand copy = pending;
         if (pending.once) {
             pending.pending = false;

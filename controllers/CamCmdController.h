@@ -38,6 +38,10 @@ public:
     // down replaces it. Must follow Start.
     void Tap(const CamCmdRecord& record);
 
+    // True while the worker waits with nothing to send: a key released or a
+    // tap dropped before then is surely not going out. Must follow Start.
+    bool IsIdle();
+
     // The command of one of the nine key buttons; an id of no key button
     // gives an all-zero record, which the worker never sends.
     static CamCmdRecord MakeCommand(int buttonId);
@@ -54,6 +58,7 @@ private:
     struct HeldCommand {
         bool pending = false;  // true while a key is held, or a tap waits
         bool once = false;     // the pending command is a tap
+        bool waiting = false;  // the worker found nothing pending and waits
         uint16_t opcode = 0;
         uint16_t keyCode = 0;
         uint32_t channel = 0;

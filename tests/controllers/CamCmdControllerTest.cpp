@@ -176,9 +176,8 @@ TEST_F(CamCmdControllerTest, KeyReleasedDuringStandbyLeavesTheWorkerIdle) {
     PumpFor(100ms);
     Release();
     // A pass that read the key just before the release may still go on to
-    // send it; the worker spins in microseconds, so this is ample for it to
-    // see the release.
-    PumpFor(100ms);
+    // send it; once the worker waits, that pass is over.
+    ASSERT_TRUE(PumpUntil([&] { return controller_->IsIdle(); }));
     state_->SetOperationState(0);
     PumpFor(300ms);
     EXPECT_EQ(KeysReceived(), 0u);
@@ -235,10 +234,10 @@ TEST_F(CamCmdControllerTest, KeyUpAfterATapDoesNotCancelIt) {
 TEST_F(CamCmdControllerTest, TapInQuickStartStandbyIsDroppedNotKeptForLater) {
     state_->SetOperationState(2);
     controller_->Tap(CCamCmdController::MakeCommand(kRecord));
-    // As for a released key: the worker wakes in microseconds, so this is
-    // ample for it to look at the tap while the camera refuses it, and then
-    // for a tap kept for later to go out once the camera allows it.
-    PumpFor(300ms);
+    // The worker has looked at the tap, while the camera refuses it, once it
+    // waits again; then a tap kept for later would go out once the camera
+    // allows it.
+    ASSERT_TRUE(PumpUntil([&] { return controller_->IsIdle(); }));
     state_->SetOperationState(0);
     PumpFor(300ms);
     EXPECT_EQ(KeysReceived(), 0u);
