@@ -20,6 +20,7 @@
 #include "testkit/Processes.h"
 #include "testkit/PumpUntil.h"
 #include "testkit/SourceDir.h"
+#include "tests/gps/NmeaText.h"
 
 namespace geocluetest {
 namespace {
@@ -34,16 +35,6 @@ constexpr const char* kDaemon = "/usr/libexec/geoclue";
 
 void Write(const std::string& path, const std::string& text) {
     std::ofstream(path) << text;
-}
-
-std::string WithChecksum(const std::string& body) {
-    unsigned sum = 0;
-    for (const char c : body) {
-        sum ^= static_cast<unsigned char>(c);
-    }
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-    return "$" + body + tail;
 }
 
 // "ddmm.mmmm,H" for a latitude, "dddmm.mmmm,H" for a longitude.
@@ -205,10 +196,11 @@ void GeoclueDaemon::ServeNmea() {
         std::snprintf(hdop, sizeof hdop, "%.1f", feed.hdop);
         const std::string lat = Coordinate(feed.latitude, true);
         const std::string lon = Coordinate(feed.longitude, false);
-        const std::string text = WithChecksum("GPGGA," + std::string(time) + ".00," + lat + "," +
-                                              lon + ",1,08," + hdop + ",10.0,M,0.0,M,,") +
-                                 WithChecksum("GPRMC," + std::string(time) + ".00,A," + lat + "," +
-                                              lon + ",0.0,0.0," + date + ",,");
+        const std::string text =
+            gpstest::WithChecksum("GPGGA," + std::string(time) + ".00," + lat + "," + lon +
+                                  ",1,08," + hdop + ",10.0,M,0.0,M,,") +
+            gpstest::WithChecksum("GPRMC," + std::string(time) + ".00,A," + lat + "," + lon +
+                                  ",0.0,0.0," + date + ",,");
         sent_.With([&](std::set<std::string>& sent) { sent.insert(time); });
         for (auto it = clients.begin(); it != clients.end();) {
             if (::send(*it, text.data(), text.size(), MSG_NOSIGNAL) < 0) {

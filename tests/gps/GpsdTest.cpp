@@ -24,6 +24,7 @@
 #include "testkit/PtyPair.h"
 #include "testkit/TempDeviceRoot.h"
 #include "tests/gps/GpsFixture.h"
+#include "tests/gps/NmeaText.h"
 
 using namespace platform;
 using namespace std::chrono_literals;
@@ -243,16 +244,6 @@ private:
     testsupport::ChildProcess gpsd_;
 };
 
-std::string WithChecksum(const std::string& body) {
-    unsigned sum = 0;
-    for (const char c : body) {
-        sum ^= static_cast<unsigned char>(c);
-    }
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-    return "$" + body + tail;
-}
-
 // GGA and RMC of one epoch. gpsd needs the date of the RMC to report a time;
 // today's keeps it clear of its week-rollover guesses.
 std::string Epoch(const std::string& time, const std::string& lat, const std::string& lon,
@@ -263,10 +254,11 @@ std::string Epoch(const std::string& time, const std::string& lat, const std::st
     char date[8];
     std::strftime(date, sizeof date, "%d%m%y", &utc);
     const bool fix = quality != 0;
-    return WithChecksum("GPGGA," + time + "," + (fix ? lat : ",") + "," + (fix ? lon : ",") + "," +
-                        std::to_string(quality) + ",08,0.9,,M,,M,,") +
-           WithChecksum("GPRMC," + time + "," + (fix ? "A," + lat : "V,,") + "," +
-                        (fix ? lon : ",") + ",0.0,0.0," + date + ",,");
+    return gpstest::WithChecksum("GPGGA," + time + "," + (fix ? lat : ",") + "," +
+                                 (fix ? lon : ",") + "," + std::to_string(quality) +
+                                 ",08,0.9,,M,,M,,") +
+           gpstest::WithChecksum("GPRMC," + time + "," + (fix ? "A," + lat : "V,,") + "," +
+                                 (fix ? lon : ",") + ",0.0,0.0," + date + ",,");
 }
 
 class GpsdBackendTest : public GpsFixture {
