@@ -93,10 +93,6 @@ QList<QUrl> Places() {
     return urls;
 }
 
-// Sizes the dialog to its screen: full screen on a handset or where the
-// screen is smaller than the dialog wants, else its own size, centred; the
-// places column as wide as its longest name (up to half the dialog), so that
-// every button, the toolbar and the places are on the screen.
 // Below this width (device-independent pixels) a row holds the name field and
 // the buttons beside it only by squeezing both combo boxes to their arrows.
 constexpr int kNarrowDialogWidth = 600;
@@ -143,6 +139,11 @@ void ArrangeNarrow(QFileDialog& dialog) {
     }
 }
 
+// Sizes the dialog to its screen: full screen on a handset or where the
+// screen is smaller than the dialog wants, else its own size, centred; the
+// places column as wide as its longest name (up to half the dialog), so that
+// every button, the toolbar and the places are on the screen; a narrow screen
+// gets the narrow arrangement above.
 void FitToScreen(QFileDialog& dialog) {
     const QWidget* owner = dialog.parentWidget();
     QScreen* screen = owner != nullptr && owner->screen() != nullptr
